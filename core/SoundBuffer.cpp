@@ -1,0 +1,171 @@
+#include "SoundBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+unsigned SoundBuffer::sSize = 1048576;
+
+SoundBuffer::SoundBuffer(unsigned rate)
+    : sampleRate(rate)
+{
+}
+
+SoundBuffer::SoundBuffer(const SoundBuffer& other)
+    : SoundDebuggableClass()
+    , sampleRate(other.sampleRate)
+{
+    *this = other;
+}
+
+SoundBuffer::~SoundBuffer()
+{
+    delete[] data;
+}
+
+SoundBuffer& SoundBuffer::operator=(const SoundBuffer& other)
+{
+    if (this == &other)
+        return *this;
+    alloc(other.frameNB, static_cast<int>(other.channelNum), other.frameSize, other.elementSize);
+    frameNB = other.frameNB;
+    origin = other.origin;
+    sampleRate = other.sampleRate;
+    initialDelay = 0;
+    if (frameNB > 0)
+        std::memcpy(data, other.data, sizeof(double) * std::size_t(frameNB) * getFrameStride());
+    return *this;
+}
+
+std::shared_ptr<SoundBuffer> SoundBuffer::createNew(unsigned rate)
+{
+    // The copy constructor is protected, so make_shared needs a friendly shim.
+    struct Shared : SoundBuffer {
+        explicit Shared(unsigned r) : SoundBuffer(r) {}
+    };
+    return std::make_shared<Shared>(rate);
+}
+
+void SoundBuffer::setDefaultSize(unsigned n)
+{
+    if (n != 0)
+        sSize = n;
+}
+
+void SoundBuffer::alloc(unsigned frames, int channels, unsigned fSize, unsigned eSize)
+{
+    frameNB = 0;
+    const std::size_t wanted = std::size_t(frames) * unsigned(channels) * fSize * eSize;
+    const bool replace = data == nullptr || capacityDoubles() < wanted;
+    channelNum = static_cast<uint32_t>(channels);
+    frameSize = fSize;
+    elementSize = eSize;
+    if (replace) {
+        delete[] data;
+        data = nullptr;
+        data = new double[std::max<std::size_t>(wanted, 1)];
+        frameNBAllocated = frames;
+        reset();
+    } else {
+        frameNBAllocated = frames;
+    }
+}
+
+void SoundBuffer::reset()
+{
+    if (data != nullptr)
+        std::fill_n(data, capacityDoubles(), 0.0);
+}
+
+void SoundBuffer::setFrameNB(unsigned n)
+{
+    if (n > frameNBAllocated)
+        alloc(n, static_cast<int>(channelNum), frameSize, elementSize);
+    frameNB = n;
+}
+
+void SoundBuffer::setInitialDelay(unsigned d)
+{
+    origin -= static_cast<int>(d);
+    initialDelay = d;
+    frameNB = 0;
+}
+
+double* SoundBuffer::getFrame(int f)
+{
+    if (f < origin) {
+        getOStream() << "Frame " << f << " inferior to " << origin << std::endl;
+        return nullptr;
+    }
+    return data + std::size_t(f - origin) * getFrameStride();
+}
+
+double* SoundBuffer::getRelFrame(int r)
+{
+    if (r < 0) {
+        getOStream() << "Frame negative" << std::endl;
+        return nullptr;
+    }
+    return data + std::size_t(r) * getFrameStride();
+}
+
+unsigned SoundBuffer::keepMargin(unsigned margin)
+{
+    if (initialDelay >= 1 && frameNB == 0) {
+        const unsigned zeroed = static_cast<unsigned>(
+            std::min<uint64_t>(frameNBAllocated, uint64_t(margin) + initialDelay));
+        if (data != nullptr)
+            std::fill_n(data, std::size_t(zeroed) * getFrameStride(), 0.0);
+        const unsigned kept = initialDelay;
+        // The silence is produced once; later blocks keep a margin as usual.
+        initialDelay = 0;
+        return kept;
+    }
+    unsigned k = margin;
+    if (margin >= frameNB) {
+        if (frameNB == 0)
+            return 0;
+        k = frameNB - 1;
+    }
+    origin += static_cast<int>(frameNB - k);
+    if (k > 0) {
+        const std::size_t stride = getFrameStride();
+        std::memmove(data, data + std::size_t(frameNB - k) * stride, sizeof(double) * k * stride);
+    }
+    return k;
+}
+
+void SoundBuffer::appendMargin(unsigned n)
+{
+    const std::size_t stride = getFrameStride();
+    if (uint64_t(frameNB) + n > frameNBAllocated) {
+        double* grown = new double[std::max<std::size_t>(std::size_t(frameNB + n) * stride, 1)];
+        if (frameNB > 0)
+            std::memcpy(grown, data, sizeof(double) * frameNB * stride);
+        delete[] data;
+        data = grown;
+        frameNBAllocated = frameNB + n;
+    }
+    std::fill_n(data + std::size_t(frameNB) * stride, std::size_t(n) * stride, 0.0);
+    frameNB += n;
+}
+
+void SoundBuffer::addBuffer(double a)
+{
+    const std::size_t count = std::size_t(channelNum) * frameNB;
+    for (std::size_t i = 0; i < count; ++i)
+        data[i] += a;
+}
+
+void SoundBuffer::mulBuffer(double m)
+{
+    const std::size_t count = std::size_t(channelNum) * frameNB;
+    for (std::size_t i = 0; i < count; ++i)
+        data[i] *= m;
+}
+
+void SoundBuffer::normBuffer(double a, double m)
+{
+    const std::size_t count = std::size_t(channelNum) * frameNB;
+    for (std::size_t i = 0; i < count; ++i)
+        data[i] = (data[i] + a) * m;
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "SoundDebuggableClass.h"
+#include "SoundTools.h"
+#include "TevoExport.h"
+
+#include <cstdint>
+#include <memory>
+
+/// A growable run of consecutive interleaved frames of a stream, placed at an
+/// absolute stream position (its origin).
+///
+/// Between two blocks a buffer keeps a margin of its last frames
+/// (keepMargin), moves its origin forward by the frames it dropped, and the
+/// next block is appended behind the margin. Nodes exchange absolute
+/// positions; the buffer translates them into places in its array. Frame
+/// access checks only the lower bound: callers stay at or below getEnd().
+class TEVO_EXPORT SoundBuffer : public SoundDebuggableClass {
+public:
+    explicit SoundBuffer(unsigned sampleRate);
+    ~SoundBuffer();
+    SoundBuffer& operator=(const SoundBuffer& other);
+
+    /// A new empty buffer, object and count in one allocation.
+    static std::shared_ptr<SoundBuffer> createNew(unsigned sampleRate);
+
+    /// New frames per processing block (1048576 at load).
+    static unsigned getDefaultSize() { return sSize; }
+    /// Sets the block size; 0 is ignored.
+    static void setDefaultSize(unsigned n);
+
+    /// Sizes the buffer for `frames` frames of the given geometry and empties it
+    /// (frameNB 0). An array that is already large enough is kept, contents
+    /// included; a new one is zeroed.
+    void alloc(unsigned frames, int channels, unsigned frameSize, unsigned elementSize);
+    /// Zeroes the whole allocated array.
+    void reset();
+    /// Sets the count of valid frames, growing the array through alloc() when
+    /// n exceeds the allocation (a replaced array comes back zeroed).
+    void setFrameNB(unsigned n);
+    unsigned getFrameNB() const { return frameNB; }
+    /// Frames from absolute index f to the end of the valid frames.
+    int getFrameNB(int f) const { return origin + static_cast<int>(frameNB) - f; }
+    unsigned getFrameNBAllocated() const { return frameNBAllocated; }
+    int getOrigin() const { return origin; }
+    void setOrigin(int o) { origin = o; }
+    int getEnd() const { return origin + static_cast<int>(frameNB) - 1; }
+    unsigned getChannelNum() const { return channelNum; }
+    unsigned getFrameSize() const { return frameSize; }
+    unsigned getElementSize() const { return elementSize; }
+    unsigned getFrameStride() const { return channelNum * frameSize * elementSize; }
+    bool isStereo() const { return getFrameStride() == 2; }
+    unsigned getSampleRate() const { return sampleRate; }
+    void setSampleRate(unsigned rate) { sampleRate = rate; }
+    /// Places d frames of silence in front of the stream: origin -= d, no
+    /// frames; the next keepMargin() produces the silence.
+    void setInitialDelay(unsigned d);
+
+    /// Address of absolute frame f; null (with a report line) below the origin.
+    double* getFrame(int f);
+    SoundTools::StereoFrame<double>* getStereoFrame(int f)
+    {
+        return reinterpret_cast<SoundTools::StereoFrame<double>*>(getFrame(f));
+    }
+    /// Address of relative frame r; null (with a report line) when negative.
+    double* getRelFrame(int r);
+    SoundTools::StereoFrame<double>* getRelStereoFrame(int r)
+    {
+        return reinterpret_cast<SoundTools::StereoFrame<double>*>(getRelFrame(r));
+    }
+
+    /// Keeps the last `margin` frames at the start of the array for the next
+    /// block and returns how many were kept (at least one frame is always
+    /// dropped). frameNB is left for the caller to set.
+    unsigned keepMargin(unsigned margin);
+    /// Appends n frames of zeros behind the valid frames, growing the array.
+    void appendMargin(unsigned n);
+
+    void addBuffer(double a);
+    void mulBuffer(double m);
+    void normBuffer(double a, double m);
+
+protected:
+    SoundBuffer(const SoundBuffer& other);
+
+private:
+    std::size_t capacityDoubles() const
+    {
+        return static_cast<std::size_t>(elementSize) * frameSize * channelNum * frameNBAllocated;
+    }
+
+    double* data = nullptr;
+    uint32_t frameNB = 0;
+    uint32_t frameNBAllocated = 0;
+    int32_t origin = 0;
+    uint32_t initialDelay = 0;
+    uint32_t sampleRate = 0;
+    uint32_t channelNum = 0;
+    uint32_t frameSize = 0;
+    uint32_t elementSize = 0;
+
+    static unsigned sSize;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "SoundBuffer.h"
+#include "SoundDebuggableClass.h"
+#include "SoundIDTag.h"
+#include "SoundTools.h"
+#include "TevoExport.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+/// Abstract source of audio: decodes a file into interleaved stereo doubles in
+/// -1.0 .. 1.0, from a start point in seconds.
+///
+/// Calling order: open, optionally setStartPoint, rewind, stereoRead until it
+/// returns 0, close. Readers own a library handle and cannot be copied.
+class TEVO_EXPORT SoundReader : public SoundDebuggableClass {
+public:
+    SoundReader() = default;
+    SoundReader(const SoundReader&) = delete;
+    SoundReader& operator=(const SoundReader&) = delete;
+    virtual ~SoundReader();
+
+    virtual SoundTools::Status open(const char* path) = 0;
+    virtual void close() = 0;
+    /// Frames in the file.
+    virtual unsigned getFrameNB() = 0;
+    /// Hz.
+    virtual unsigned getSampleRate() = 0;
+    /// Moves to the start point.
+    virtual void rewind() = 0;
+    virtual SoundTools::SoundFormat getInputFormat() const = 0;
+    /// True when at least one tag was found; the base finds none.
+    virtual bool getTags(SoundIDTag& tag);
+
+    /// Chooses a reader from the file name's extension (.mp3, .wav, .flac,
+    /// .ogg, any case); null for anything else. The reader is closed; the
+    /// caller owns it.
+    static SoundReader* getFromFilename(const char* path);
+
+    void setStartPoint(double seconds) { startPoint = seconds; }
+    double getStartPoint() const { return startPoint; }
+    /// The start point in frames, rounded to the nearest frame.
+    int getStartOffset();
+    /// Frame index in the file of the next frame stereoRead delivers.
+    int getOffset() const { return offset; }
+    /// Seconds; 0 when the sample rate is 0.
+    double getLength();
+    /// hh:mm:ss.mmm ("00:00:00.000" when the sample rate is 0).
+    std::string getLengthString();
+
+    /// Fills `buffer` with the next block: keeps `margin` frames of its
+    /// previous contents, reads behind them, and pads with silence at the end
+    /// of the file. Returns the frames that came from the file, 0 at the end.
+    unsigned stereoRead(std::shared_ptr<SoundBuffer> buffer, unsigned margin);
+
+    /// Formats a duration in seconds as hh:mm:ss.mmm.
+    static std::string formatLength(double seconds);
+
+protected:
+    /// Reads up to `frames` stereo frames into `out`; 0 at the end or closed.
+    virtual unsigned read(unsigned frames, double* out) = 0;
+
+    int32_t offset = 0;
+    double startPoint = 0.0;
+};

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Times tevo against peer tools (sox, ffmpeg, lame, mpg123) on the same jobs,
+# in one run, on a 10-minute stereo 44.1 kHz 16-bit WAV made once.
+#
+#   bash bench/run.sh [BUILD_DIR] [JOB_FILTER]
+#
+# Each file in bench/jobs/ adds its jobs with `compare` (tevo vs a peer) or
+# `measure` (tevo alone). Every command runs REPEAT times (default 3); the
+# table shows median wall-clock seconds and the ratio tevo/peer.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+build=${1:-$root/build}
+filter=${2:-}
+TEVO=${TEVO:-$build/tevo}
+REPEAT=${REPEAT:-3}
+WORK=${WORK:-$here/work}
+mkdir -p "$WORK"
+[ -x "$TEVO" ] || { echo "tevo not found at $TEVO (build first)" >&2; exit 1; }
+
+# The material: 10 minutes of speech-like bursts, pauses and a noise floor.
+IN="$WORK/ten-minutes.wav"
+if [ ! -s "$IN" ]; then
+  echo "making $IN ..." >&2
+  "$TEVO" demo --synth-only "$WORK/synth" >/dev/null
+  one="$WORK/synth/recording.wav"
+  # Twelve copies of the 50 s recording, each at another level.
+  parts=()
+  for i in $(seq 1 12); do
+    g=$(( (i % 4) * -4 ))
+    sox -V1 "$one" "$WORK/part$i.wav" gain "$g"
+    parts+=("$WORK/part$i.wav")
+  done
+  sox -V1 "${parts[@]}" -b 16 "$IN" trim 0 600
+  rm -f "${parts[@]}"
+fi
+IN_FLAC="$WORK/ten-minutes.flac"
+[ -s "$IN_FLAC" ] || sox -V1 "$IN" "$IN_FLAC"
+OUT="$WORK/out"
+mkdir -p "$OUT"
+
+median() { sort -n | awk '{a[NR]=$1} END {if (NR==0) print "nan"; else if (NR%2) print a[(NR+1)/2]; else printf "%.3f\n", (a[NR/2]+a[NR/2+1])/2}'; }
+
+# time_cmd CMD... : median wall-clock seconds of REPEAT runs
+time_cmd() {
+  local times=() t0 t1 i
+  for i in $(seq 1 "$REPEAT"); do
+    t0=$(date +%s.%N)
+    if ! bash -c "$1" >/dev/null 2>"$WORK/last.err"; then
+      echo "FAILED: $1" >&2; sed 's/^/  /' "$WORK/last.err" | tail -5 >&2
+      echo nan; return
+    fi
+    t1=$(date +%s.%N)
+    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
+  done
+  printf '%s\n' "${times[@]}" | median
+}
+
+rows=()
+# compare NAME TEVO_COMMAND PEER_NAME PEER_COMMAND
+compare() {
+  [ -n "$filter" ] && [[ "$1" != *"$filter"* ]] && return 0
+  local t p ratio
+  t=$(time_cmd "$2")
+  p=$(time_cmd "$4")
+  ratio=$(awk -v a="$t" -v b="$p" 'BEGIN { if (b+0 > 0 && a == a+0) printf "%.2f", a/b; else print "-" }')
+  rows+=("$(printf '%-34s %8.3f  %-22s %8.3f  %6s' "$1" "$t" "$3" "$p" "$ratio")")
+  echo "${rows[-1]}" >&2
+}
+# measure NAME TEVO_COMMAND
+measure() {
+  [ -n "$filter" ] && [[ "$1" != *"$filter"* ]] && return 0
+  local t
+  t=$(time_cmd "$2")
+  rows+=("$(printf '%-34s %8.3f  %-22s %8s  %6s' "$1" "$t" "-" "-" "-")")
+  echo "${rows[-1]}" >&2
+}
+
+for jobs in "$here"/jobs/*.sh; do
+  # shellcheck source=/dev/null
+  source "$jobs"
+done
+
+printf '\n%-34s %8s  %-22s %8s  %6s\n' "job" "tevo s" "peer" "peer s" "ratio"
+printf '%s\n' "${rows[@]}"

@@ -1,0 +1,57 @@
+#include "AppCommon.h"
+#include "CommandRegistry.h"
+
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+using namespace AppCommon;
+
+namespace {
+
+const char* formatName(SoundTools::SoundFormat format)
+{
+    switch (format) {
+    case SoundTools::PCM8: return "pcm8 (8-bit integer)";
+    case SoundTools::PCM16: return "pcm16 (16-bit integer)";
+    case SoundTools::PCM24: return "pcm24 (24-bit integer)";
+    case SoundTools::PCM32: return "pcm32 (32-bit integer)";
+    case SoundTools::Float32: return "float32 (32-bit float)";
+    case SoundTools::Float64: return "float64 (64-bit float)";
+    }
+    return "unknown";
+}
+
+int runInfo(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Shows the properties and tags of an audio file.");
+    parser.addPositionalArgument("FILE", "Audio file (.wav, .flac, .ogg, .mp3).");
+    int exitCode = ExitOk;
+    if (!parseCommandLine(parser, args, 1, "one FILE", exitCode))
+        return exitCode;
+    const QString path = parser.positionalArguments().at(0);
+    auto reader = openReader(path);
+    if (!reader)
+        return ExitFailure;
+    std::printf("File:          %s\n", qPrintable(path));
+    std::printf("Sample rate:   %u Hz\n", reader->getSampleRate());
+    std::printf("Channels:      read as 2 (stereo)\n");
+    std::printf("Frames:        %u\n", reader->getFrameNB());
+    std::printf("Length:        %s\n", reader->getLengthString().c_str());
+    std::printf("Sample format: %s\n", formatName(reader->getInputFormat()));
+    SoundIDTag tags;
+    if (reader->getTags(tags)) {
+        const std::pair<const char*, const std::string*> fields[] = {
+            {"Title", &tags.title},     {"Artist", &tags.artist}, {"Album", &tags.album}, {"Year", &tags.year},
+            {"Comment", &tags.comment}, {"Track", &tags.track},   {"Genre", &tags.genre}};
+        for (const auto& field : fields)
+            if (!field.second->empty())
+                std::printf("%-14s %s\n", (std::string(field.first) + ":").c_str(), field.second->c_str());
+    }
+    return ExitOk;
+}
+
+const bool registered = CommandRegistry::add({"info", "Show sample rate, length, format and tags of a file.", runInfo});
+
+} // namespace

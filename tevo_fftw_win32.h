@@ -11,8 +11,44 @@
 
 // Processing graph
 #include "SoundAlgo.h"
+#include "SoundAlgoMulti.h"
+#include "SoundAlgoAdd.h"
+#include "SoundAlgoAddSqr.h"
+#include "SoundAlgoSub.h"
+#include "SoundAlgoSelectChannel.h"
+#include "SoundAlgoScale.h"
+#include "SoundAlgoBypass.h"
+#include "SoundAlgoDelay.h"
+#include "SoundAlgoComposite.h"
 
 // Audio files
 #include "SoundIDTag.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
+#include "SoundReaderSndfile.h"
+#include "SoundWriterSndfile.h"
+#include "SoundReaderMp3.h"
+#include "SoundWriterMp3.h"
+#include "SoundWriterMultiFile.h"
+
+// Filters and equalisers (recursive kernels, builders, filter nodes)
+#include "FilterType.h"
+#include "Filter.h"
+#include "BiquadFilter.h"
+#include "Order1Filter.h"
+#include "Order6Filter.h"
+#include "FilterBuilder.h"
+#include "BiquadEqBuilder.h"
+#include "Order1FilterBuilder.h"
+#include "WeightingFilterBuilder.h"
+#include "get_fco.h"
+#include "SoundAlgoFilter.h"
+#include "SoundAlgoFilterSplit.h"
+#include "SoundAlgoFilterBiquad.h"
+
+// Levels and dynamics
+#include "RMSStepDetector.h"
+#include "SoundAlgoAmpliInterface.h"
+#include "SoundAlgoRMSAmplifier.h"
+#include "SoundAlgoNoiseGate.h"
+#include "SoundAlgoStats.h"

@@ -55,25 +55,25 @@ void SoundBuffer::alloc(unsigned frames, int channels, unsigned fSize, unsigned 
 {
     frameNB = 0;
     const std::size_t wanted = std::size_t(frames) * unsigned(channels) * fSize * eSize;
-    const bool replace = data == nullptr || capacityDoubles() < wanted;
+    const bool replace = data == nullptr || capacity < wanted;
     channelNum = static_cast<uint32_t>(channels);
     frameSize = fSize;
     elementSize = eSize;
+    frameNBAllocated = frames;
     if (replace) {
+        // Allocate before freeing: if new throws, the buffer stays consistent.
+        double* fresh = new double[std::max<std::size_t>(wanted, 1)];
         delete[] data;
-        data = nullptr;
-        data = new double[std::max<std::size_t>(wanted, 1)];
-        frameNBAllocated = frames;
+        data = fresh;
+        capacity = std::max<std::size_t>(wanted, 1);
         reset();
-    } else {
-        frameNBAllocated = frames;
     }
 }
 
 void SoundBuffer::reset()
 {
     if (data != nullptr)
-        std::fill_n(data, capacityDoubles(), 0.0);
+        std::fill_n(data, std::min(allocatedDoubles(), capacity), 0.0);
 }
 
 void SoundBuffer::setFrameNB(unsigned n)
@@ -96,7 +96,9 @@ double* SoundBuffer::getFrame(int f)
         getOStream() << "Frame " << f << " inferior to " << origin << std::endl;
         return nullptr;
     }
-    return data + std::size_t(f - origin) * getFrameStride();
+    if (data == nullptr)
+        return nullptr;
+    return data + std::size_t(int64_t(f) - origin) * getFrameStride();
 }
 
 double* SoundBuffer::getRelFrame(int r)
@@ -105,6 +107,8 @@ double* SoundBuffer::getRelFrame(int r)
         getOStream() << "Frame negative" << std::endl;
         return nullptr;
     }
+    if (data == nullptr)
+        return nullptr;
     return data + std::size_t(r) * getFrameStride();
 }
 
@@ -137,16 +141,22 @@ unsigned SoundBuffer::keepMargin(unsigned margin)
 void SoundBuffer::appendMargin(unsigned n)
 {
     const std::size_t stride = getFrameStride();
-    if (uint64_t(frameNB) + n > frameNBAllocated) {
-        double* grown = new double[std::max<std::size_t>(std::size_t(frameNB + n) * stride, 1)];
-        if (frameNB > 0)
-            std::memcpy(grown, data, sizeof(double) * frameNB * stride);
-        delete[] data;
-        data = grown;
-        frameNBAllocated = frameNB + n;
+    const std::size_t total = std::size_t(frameNB) + n;
+    if (total > frameNBAllocated) {
+        const std::size_t wanted = std::max<std::size_t>(total * stride, 1);
+        if (data == nullptr || capacity < wanted) {
+            double* grown = new double[wanted];
+            if (frameNB > 0)
+                std::memcpy(grown, data, sizeof(double) * frameNB * stride);
+            delete[] data;
+            data = grown;
+            capacity = wanted;
+        }
+        frameNBAllocated = static_cast<uint32_t>(total);
     }
-    std::fill_n(data + std::size_t(frameNB) * stride, std::size_t(n) * stride, 0.0);
-    frameNB += n;
+    if (data != nullptr)
+        std::fill_n(data + std::size_t(frameNB) * stride, std::size_t(n) * stride, 0.0);
+    frameNB = static_cast<uint32_t>(total);
 }
 
 void SoundBuffer::addBuffer(double a)

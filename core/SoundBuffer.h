@@ -30,13 +30,16 @@ public:
     static void setDefaultSize(unsigned n);
 
     /// Sizes the buffer for `frames` frames of the given geometry and empties it
-    /// (frameNB 0). An array that is already large enough is kept, contents
-    /// included; a new one is zeroed.
+    /// (frameNB 0). An array that can already hold them is kept, contents
+    /// included, even when an earlier alloc() lowered frameNBAllocated below its
+    /// real size; a new array is zeroed.
     void alloc(unsigned frames, int channels, unsigned frameSize, unsigned elementSize);
-    /// Zeroes the whole allocated array.
+    /// Zeroes the allocated frames (frameNBAllocated of them).
     void reset();
-    /// Sets the count of valid frames, growing the array through alloc() when
-    /// n exceeds the allocation (a replaced array comes back zeroed).
+    /// Sets the count of valid frames. Beyond frameNBAllocated it goes through
+    /// alloc(): within the real size of the array the contents stay, beyond it
+    /// the buffer comes back zeroed (earlier frames are lost; use appendMargin()
+    /// to grow while keeping them).
     void setFrameNB(unsigned n);
     unsigned getFrameNB() const { return frameNB; }
     /// Frames from absolute index f to the end of the valid frames.
@@ -56,7 +59,8 @@ public:
     /// frames; the next keepMargin() produces the silence.
     void setInitialDelay(unsigned d);
 
-    /// Address of absolute frame f; null (with a report line) below the origin.
+    /// Address of absolute frame f; null (with a report line) below the origin,
+    /// and null without a report while no array was allocated.
     double* getFrame(int f);
     SoundTools::StereoFrame<double>* getStereoFrame(int f)
     {
@@ -73,7 +77,8 @@ public:
     /// block and returns how many were kept (at least one frame is always
     /// dropped). frameNB is left for the caller to set.
     unsigned keepMargin(unsigned margin);
-    /// Appends n frames of zeros behind the valid frames, growing the array.
+    /// Appends n frames of zeros behind the valid frames, growing the array
+    /// (valid frames kept) when frameNBAllocated is too small.
     void appendMargin(unsigned n);
 
     void addBuffer(double a);
@@ -84,7 +89,8 @@ protected:
     SoundBuffer(const SoundBuffer& other);
 
 private:
-    std::size_t capacityDoubles() const
+    /// Doubles covered by frameNBAllocated frames of the current geometry.
+    std::size_t allocatedDoubles() const
     {
         return static_cast<std::size_t>(elementSize) * frameSize * channelNum * frameNBAllocated;
     }
@@ -98,6 +104,9 @@ private:
     uint32_t channelNum = 0;
     uint32_t frameSize = 0;
     uint32_t elementSize = 0;
+    /// Real size of `data` in doubles. alloc() may lower frameNBAllocated
+    /// while keeping a larger array; this remembers what the array can hold.
+    std::size_t capacity = 0;
 
     static unsigned sSize;
 };

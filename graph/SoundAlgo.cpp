@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 SoundAlgo::LoopContext::LoopContext()
     : inOverlap(0)
@@ -111,6 +112,16 @@ SoundTools::Status SoundAlgo::useInputs(SoundAlgo* other)
     return SoundTools::StatusOk;
 }
 
+bool SoundAlgo::forwardsInput() const
+{
+    if (outBuffers.empty() || !outBuffers[0])
+        return false;
+    for (const auto& buffer : inBuffers)
+        if (buffer == outBuffers[0])
+            return true;
+    return false;
+}
+
 int SoundAlgo::getInOrigin() const
 {
     int result = std::numeric_limits<int>::min();
@@ -183,11 +194,31 @@ void SoundAlgo::updateOutput()
     const unsigned ov = getOutBufferOverlap(sampleRate);
     const int64_t n = getInFrameNb();
     const int64_t frames = std::max<int64_t>(0, n + ov - int64_t(getInOverlap(sampleRate)));
+    // The origin follows the input origin, as setOutOrigin placed it, instead
+    // of advancing by "frames held - margin": a block that consumed nothing
+    // (a short input) must not move the output, and keepMargin always drops at
+    // least one frame.
+    const int64_t target = int64_t(getInOrigin()) + getDelay(sampleRate) - ov;
     for (auto& buffer : outBuffers) {
         if (!buffer)
             continue;
-        buffer->keepMargin(ov);
-        buffer->setFrameNB(static_cast<unsigned>(frames));
+        const int64_t held = int64_t(buffer->getOrigin()) + buffer->getFrameNB() - target;
+        unsigned kept = 0;
+        if (held <= 0 || buffer->getFrameNB() == 0) {
+            buffer->setOrigin(static_cast<int>(target));
+        } else if (held < int64_t(buffer->getFrameNB())) {
+            kept = buffer->keepMargin(static_cast<unsigned>(held));
+        } else {
+            kept = buffer->getFrameNB();
+        }
+        if (frames > int64_t(buffer->getFrameNBAllocated()) && kept > 0) {
+            // Rare (a tail or a first block larger than planned): grow without
+            // losing the margin, which a plain setFrameNB would zero.
+            buffer->setFrameNB(kept);
+            buffer->appendMargin(static_cast<unsigned>(frames - kept));
+        } else {
+            buffer->setFrameNB(static_cast<unsigned>(frames));
+        }
     }
 }
 
@@ -228,26 +259,39 @@ void SoundAlgo::pleaseStop()
 
 SoundTools::Status SoundAlgo::initProcessLoop(SoundReader& reader, LoopContext& context)
 {
-    if (getInputNumber() != 1 || getOutputNumber() != 1)
+    if (getInputNumber() != 1 || getOutputNumber() != 1) {
+        const std::string message = "a run needs a node with one input and one output, this one has "
+            + std::to_string(getInputNumber()) + " and " + std::to_string(getOutputNumber());
+        setError(message.c_str(), getName());
         return SoundTools::StatusError;
+    }
     stopRequested.store(false, std::memory_order_relaxed);
     context.sampleRate = reader.getSampleRate();
-    context.inOverlap = getInOverlap(context.sampleRate);
-    context.delay = getDelay(context.sampleRate);
-    context.outOverlap = getOutOverlap(context.sampleRate);
 
-    // The leading silence (delay) must fit in front of the first frames read,
-    // and the trailing silence (sample shift) in one block, or the reader
-    // would compute a wrapped room and the output would lose its margin.
-    const unsigned shift = getSampleShift(context.sampleRate);
-    const uint64_t needed = std::max<uint64_t>(uint64_t(context.delay) + 1, shift);
+    // The leading silence (delay) must leave room for at least one frame read
+    // in the first block, and the last block holds the in overlap, its padding
+    // and the sample shift: with a smaller block the reader would see no room
+    // (an empty run reported as success) and the output would be re-allocated
+    // at the end.
+    const uint64_t needed = std::max<uint64_t>(uint64_t(getDelay(context.sampleRate)) + 1,
+        uint64_t(getSampleShift(context.sampleRate)) + getInOverlap(context.sampleRate));
     if (needed > SoundBuffer::getDefaultSize())
         SoundBuffer::setDefaultSize(static_cast<unsigned>(std::min<uint64_t>(needed, 0x7fffffffu)));
 
-    if (initProcess(context.sampleRate, 2, reader.getOffset(), nullptr, nullptr) != SoundTools::StatusOk)
+    if (initProcess(context.sampleRate, 2, reader.getOffset(), nullptr, nullptr) != SoundTools::StatusOk) {
+        if (*getError() == '\0')
+            setError("initialisation failed (channel count, port count or frame geometry)", getName());
         return SoundTools::StatusError;
-    if (inBuffers.empty() || !inBuffers[0] || outBuffers.empty() || !outBuffers[0])
+    }
+    if (inBuffers.empty() || !inBuffers[0] || outBuffers.empty() || !outBuffers[0]) {
+        setError("initialisation left a port without a buffer", getName());
         return SoundTools::StatusError;
+    }
+    // Read after initialisation: a composite settles its branches there, and
+    // this is the geometry its buffers were laid out for.
+    context.inOverlap = getInOverlap(context.sampleRate);
+    context.delay = getDelay(context.sampleRate);
+    context.outOverlap = getOutOverlap(context.sampleRate);
 
     const int64_t total = int64_t(reader.getFrameNB()) - reader.getOffset();
     context.totalFrames = total > 0 ? static_cast<uint32_t>(total) : 0;

@@ -66,8 +66,10 @@ public:
     /// A whole run from `reader` into `writer` (which may be null). Returns 0
     /// after a normal end, 1 on failure (error text set), 2 when stopped.
     SoundTools::Status processAll(SoundReader& reader, SoundWriter* writer);
-    /// Prepares a run; 0 when ready. Raises the block size when the node's
-    /// delay or sample shift would not fit in one block.
+    /// Prepares a run; 0 when ready. Raises the block size
+    /// (SoundBuffer::setDefaultSize) so that one block holds the node's delay
+    /// plus one frame, and its in overlap plus its sample shift: the leading
+    /// and trailing silence then never leave a block without room.
     SoundTools::Status initProcessLoop(SoundReader& reader, LoopContext& context);
     /// One block: 0 while the run goes on, 3 after the last block, 1 or 2 when
     /// the run failed or was stopped.
@@ -87,9 +89,12 @@ public slots:
 protected:
     virtual ~SoundAlgo();
 
+public:
+    /// Writes the geometry and buffer positions of the node to the diagnostics
+    /// stream, whatever the verbose and debug flags say. Public so that a
+    /// composite can report its inner nodes.
     virtual void debugBuffers();
 
-public:
     // Geometry. Public so that hosts and enclosing nodes can ask a node for it.
     virtual unsigned getInputNumber() const;
     virtual unsigned getOutputNumber() const;
@@ -111,6 +116,11 @@ protected:
 
 public:
     virtual void setOutOrigin();
+    /// Start of a block: moves every output buffer so that it begins at
+    /// getInOrigin() + delay - getOutBufferOverlap() (keeping the frames from
+    /// there on as margin) and sizes it for the frames this block produces:
+    /// getInFrameNb() + margin - in overlap, never below 0. A block larger than
+    /// the allocation grows the buffer without losing the margin.
     virtual void updateOutput();
     virtual unsigned getPreferredBufferSize(unsigned sampleRate) const;
     virtual void endProcess(int status, unsigned frames);
@@ -125,6 +135,20 @@ public:
     unsigned getOutBufferOverlap(unsigned sampleRate) const;
     int getOffset() { return startOffset; }
     SoundTools::Status useInputs(SoundAlgo* other);
+    /// Tells the node its neighbours ahead of initProcess (which sets them
+    /// again), so that a node whose geometry follows its neighbours
+    /// (SoundAlgoSelectChannel) answers correctly while a composite lays out
+    /// its branches. Neither pointer is owned.
+    void setNeighbours(SoundAlgo* previousNode, SoundAlgo* nextNode)
+    {
+        previous = previousNode;
+        next = nextNode;
+    }
+
+    /// True when output port 0 is one of the node's own input buffers (a
+    /// forwarding node such as SoundAlgoSelectChannel): such a node adds no
+    /// buffer, hence no margin, to a chain. False before initProcess.
+    bool forwardsInput() const;
 
     bool isStopRequested() const { return stopRequested.load(std::memory_order_relaxed); }
 

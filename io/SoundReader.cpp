@@ -1,8 +1,14 @@
 #include "SoundReader.h"
 
+#include "SoundReaderMp3.h"
+#include "SoundReaderSndfile.h"
+
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iomanip>
 #include <sstream>
+#include <strings.h>
 
 SoundReader::~SoundReader() = default;
 
@@ -43,20 +49,61 @@ std::string SoundReader::formatLength(double s)
 
 unsigned SoundReader::stereoRead(std::shared_ptr<SoundBuffer> buffer, unsigned margin)
 {
-    const unsigned kept = buffer->keepMargin(margin);
+    // read() writes two doubles per frame at the buffer's stride: anything
+    // but a stereo buffer of plain samples would be overrun.
+    if (!buffer || !buffer->isStereo()) {
+        setError("stereoRead needs a stereo buffer of one value per channel", "SoundReader");
+        return 0;
+    }
+    const unsigned held = buffer->getFrameNB();
+    unsigned kept;
+    if (held > 0 && held <= margin) {
+        // The node consumed nothing of the last block (an input shorter than
+        // its history): every frame is still needed, whereas keepMargin would
+        // drop the first one.
+        kept = held;
+    } else {
+        kept = buffer->keepMargin(margin);
+    }
     buffer->setOrigin(offset - static_cast<int>(kept));
-    const unsigned allocated = buffer->getFrameNBAllocated();
-    // A margin that fills the whole buffer leaves no room: read nothing rather
-    // than a wrapped count.
-    const unsigned room = allocated > kept ? allocated - kept : 0;
-    unsigned n = 0;
-    if (room > 0)
-        n = read(room, buffer->getRelFrame(static_cast<int>(kept)));
+    if (buffer->getFrameNBAllocated() <= kept) {
+        // A leading silence as long as the whole buffer (only possible when
+        // the caller did not size the block for it): make room for a block
+        // behind it rather than report the end of the input at once. The kept
+        // frames are silence here, so a fresh zeroed array loses nothing.
+        buffer->setFrameNB(kept);
+        buffer->appendMargin(SoundBuffer::getDefaultSize());
+    }
+    const unsigned room = buffer->getFrameNBAllocated() - kept;
+    const unsigned n = read(room, buffer->getRelFrame(static_cast<int>(kept)));
     offset += static_cast<int>(n);
     buffer->setFrameNB(kept + n);
-    if (n < kept) {
-        buffer->appendMargin(kept - n);
-        offset += static_cast<int>(kept - n);
+    // At the end of the input (the reader could not fill the room), pad with
+    // silence so that the node sees its whole history followed by `margin`
+    // frames of look-ahead: with a full margin kept this is the usual
+    // kept - n, and it also covers a first block that held less than the
+    // margin. A full read is never padded, even when it is shorter than a
+    // long leading silence: that would insert zeros into the stream.
+    const unsigned want = std::max(kept, margin);
+    if (n < room && n < want) {
+        buffer->appendMargin(want - n);
+        offset += static_cast<int>(want - n);
     }
     return n;
+}
+
+SoundReader* SoundReader::getFromFilename(const char* path)
+{
+    if (path == nullptr)
+        return nullptr;
+    // The last point of the whole path counts, directories included.
+    const char* extension = std::strrchr(path, '.');
+    if (extension == nullptr)
+        return nullptr;
+    if (strcasecmp(extension, ".mp3") == 0)
+        return new SoundReaderMp3();
+    if (strcasecmp(extension, ".wav") == 0 || strcasecmp(extension, ".flac") == 0
+        || strcasecmp(extension, ".ogg") == 0)
+        return new SoundReaderSndfile();
+    return nullptr;
 }

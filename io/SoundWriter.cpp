@@ -1,6 +1,11 @@
 #include "SoundWriter.h"
 
+#include "SoundWriterMp3.h"
+#include "SoundWriterSndfile.h"
+
 #include <cstdio>
+#include <cstring>
+#include <strings.h>
 
 SoundWriter::SoundWriter(unsigned rate)
     : sampleRate(rate)
@@ -20,6 +25,10 @@ unsigned SoundWriter::getChannelNum() const
 
 bool SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned margin)
 {
+    if (!buffer) {
+        setError("SoundWriter::WriteBuffer : no buffer to write", nullptr);
+        return true;
+    }
     int64_t start = buffer->getOrigin();
     if (start > rangeEnd)
         return false;
@@ -47,4 +56,24 @@ bool SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned marg
     const unsigned w = write(static_cast<unsigned>(n), buffer->getFrame(static_cast<int>(start)));
     written += static_cast<int32_t>(w);
     return w != n;
+}
+
+SoundWriter* SoundWriter::getFromFilename(const char* path, unsigned rate, unsigned bitrate,
+                                          SoundTools::SoundFormat format)
+{
+    if (path == nullptr)
+        return nullptr;
+    const char* extension = std::strrchr(path, '.');
+    if (extension == nullptr)
+        return nullptr;
+    if (strcasecmp(extension, ".mp3") == 0)
+        return new SoundWriterMp3(rate, 2, bitrate);
+    SoundWriterSndfile::FileType type = SoundWriterSndfile::RAW;
+    if (strcasecmp(extension, ".wav") == 0)
+        type = SoundWriterSndfile::WAV;
+    else if (strcasecmp(extension, ".flac") == 0)
+        type = SoundWriterSndfile::FLAC;
+    else if (strcasecmp(extension, ".ogg") == 0)
+        type = SoundWriterSndfile::OGG;
+    return new SoundWriterSndfile(rate, 2, format, type);
 }

@@ -1,0 +1,86 @@
+// Filter stages of `tevo process` (--eq, --lowpass1, --highpass1, --aweight)
+// and the equaliser step of `tevo demo`.
+
+#include "AppCommon.h"
+#include "CommandRegistry.h"
+#include "FilterOptions.h"
+
+#include "Order1FilterBuilder.h"
+#include "SoundAlgoFilter.h"
+#include "SoundAlgoFilterBiquad.h"
+#include "WeightingFilterBuilder.h"
+
+#include <QDir>
+
+#include <cstdio>
+#include <memory>
+
+using namespace AppCommon;
+
+namespace {
+
+SoundAlgo* makeOrder1(SoundTools::FilterType type, const char* option, const QString& value, QString& error)
+{
+    double freq = 0;
+    if (!toNumber(value, freq) || freq <= 0) {
+        error = QString("--%1 needs a frequency in Hz above 0, not '%2'").arg(option, value);
+        return nullptr;
+    }
+    return new SoundAlgoFilter(std::make_shared<SoundTools::Order1FilterBuilder>(type, freq));
+}
+
+const bool eqOption = CommandRegistry::addChainOption(
+    {"eq", "TYPE:FREQ:WIDTH:GAIN",
+     QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, WIDTH in octaves (shelf slope for "
+             "the shelves), GAIN in dB.")
+         .arg(FilterOptions::eqTypeNames()),
+     [](const QString& value, QString& error) -> SoundAlgo* {
+         FilterOptions::EqBand band;
+         if (!FilterOptions::parseEq(value, band, error))
+             return nullptr;
+         return new SoundAlgoFilterBiquad(band.type, band.freqHz, band.width, band.gainDb);
+     }});
+
+const bool lowpass1Option = CommandRegistry::addChainOption(
+    {"lowpass1", "FREQ", "First-order low-pass at FREQ Hz (-3 dB, 6 dB per octave).",
+     [](const QString& value, QString& error) { return makeOrder1(SoundTools::LowPass, "lowpass1", value, error); }});
+
+const bool highpass1Option = CommandRegistry::addChainOption(
+    {"highpass1", "FREQ", "First-order high-pass at FREQ Hz (-3 dB, 6 dB per octave).",
+     [](const QString& value, QString& error) { return makeOrder1(SoundTools::HighPass, "highpass1", value, error); }});
+
+const bool aweightOption = CommandRegistry::addChainOption(
+    {"aweight", "", "A-weighting filter (0 dB at 1 kHz).", [](const QString&, QString&) -> SoundAlgo* {
+         return new SoundAlgoFilter(std::make_shared<SoundTools::WeightingFilterBuilder>());
+     }});
+
+/// An equalised copy of the recording: rumble cut, a little less boom, more
+/// presence, softer top.
+bool demoEqualiser(CommandRegistry::DemoContext& demo)
+{
+    const QString out = QDir(demo.dir).filePath("recording-eq.wav");
+    auto* eq = new SoundAlgoFilterBiquad(SoundTools::HighPass, 80.0, 1.9, 0.0);
+    eq->pushFilter(SoundTools::BandEq, 250.0, 1.0, -3.0);
+    eq->pushFilter(SoundTools::BandEq, 3000.0, 1.5, 4.0);
+    eq->pushFilter(SoundTools::HighShelf, 8000.0, 1.0, -2.0);
+    NodePtr node(eq);
+    auto reader = openReader(demo.recording);
+    if (!reader)
+        return false;
+    auto writer = openWriter(out, reader->getSampleRate(), SoundTools::PCM16);
+    if (!writer)
+        return false;
+    const SoundTools::Status status = node->processAll(*reader, writer.get());
+    writer->close();
+    if (status != SoundTools::StatusOk) {
+        printError(QString::fromUtf8(node->getError()));
+        return false;
+    }
+    std::printf("  wrote %s (high-pass 80 Hz, -3 dB at 250 Hz, +4 dB at 3 kHz, high shelf -2 dB at 8 kHz)\n",
+                qPrintable(out));
+    return true;
+}
+
+const bool eqStep = CommandRegistry::addDemoStep({200, "Equaliser (four biquad sections)", demoEqualiser});
+
+} // namespace

@@ -1,0 +1,243 @@
+#include "AppCommon.h"
+#include "CommandRegistry.h"
+
+#include "RMSStepDetector.h"
+#include "SoundAlgoBypass.h"
+#include "SoundWriterMp3.h"
+#include "SoundWriterMultiFile.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+
+#include <climits>
+#include <cstdio>
+
+using namespace AppCommon;
+
+namespace {
+
+// Regions shorter than this merge into their neighbour: a pause must last
+// half a second to end a passage (the detector pushes nothing shorter anyway).
+constexpr double kRegionSeconds = 0.5;
+// Noise estimation: one second of the quietest material per five minutes,
+// and regions more than 60 dB below the loudest count as digital silence.
+constexpr double kQuietSeconds = 1.0;
+constexpr double kSilenceRangeDb = 60.0;
+
+struct SplitOptions {
+    double minSeconds = 3.0;
+    double stepDb = 5.0;
+    double noiseDb = -40.0;
+    bool estimateNoise = false;
+    unsigned bitrate = 192;
+    OutputOptions output;
+    SoundIDTag tags;
+    bool progress = true; ///< progress display on standard error
+};
+
+struct SplitResult {
+    int exitCode = ExitOk;
+    QStringList files;
+};
+
+/// Runs the detector over `in`, then cuts `in` into numbered files after
+/// `pattern`. Prints what it wrote; errors go to standard error.
+SplitResult splitFile(const QString& in, const QString& pattern, const SplitOptions& options)
+{
+    SplitResult result;
+    auto reader = openReader(in, options.output.start);
+    if (!reader) {
+        result.exitCode = ExitFailure;
+        return result;
+    }
+    const unsigned rate = reader->getSampleRate();
+
+    NodePtr detectorNode(new RMSStepDetector(options.stepDb, kRegionSeconds, options.noiseDb, 0.2,
+                                             RMSStepDetector::NoOutput));
+    auto* detector = static_cast<RMSStepDetector*>(detectorNode.get());
+    if (options.progress) {
+        result.exitCode = runWithProgress(*detector, *reader, nullptr, "analyse");
+    } else if (detector->processAll(*reader, nullptr) != SoundTools::StatusOk) {
+        printError(QString::fromUtf8(detector->getError()));
+        result.exitCode = ExitFailure;
+    }
+    if (result.exitCode != ExitOk)
+        return result;
+    if (options.estimateNoise) {
+        const double noiseDb = detector->estimateNoise(kQuietSeconds, kSilenceRangeDb);
+        detector->applyNoise(noiseDb);
+        std::printf("Estimated noise level: %.1f dB\n", noiseDb);
+    }
+
+    SoundWriterMultiFile writer(detector, options.minSeconds, rate, 2, options.bitrate, options.output.format);
+    const QByteArray patternUtf8 = pattern.toUtf8();
+    if (writer.open(patternUtf8.constData()) != SoundTools::StatusOk) {
+        printError(QString::fromUtf8(writer.getError()));
+        result.exitCode = ExitFailure;
+        return result;
+    }
+    writer.setTags(options.tags);
+    // The writer places its frames at range start + frames written, the
+    // coordinates of the regions: start the range where the run starts.
+    int from = reader->getStartOffset();
+    int to = INT_MAX;
+    if (options.output.hasRange) {
+        from = std::max(from, SoundTools::secondsToFrames(options.output.rangeFrom, rate));
+        to = SoundTools::secondsToFrames(options.output.rangeTo, rate);
+    }
+    writer.setRange(from, to);
+
+    reader->rewind();
+    NodePtr copy(new SoundAlgoBypass());
+    if (options.progress) {
+        result.exitCode = runWithProgress(*copy, *reader, &writer, "split");
+    } else {
+        if (copy->processAll(*reader, &writer) != SoundTools::StatusOk) {
+            printError(QString::fromUtf8(copy->getError()));
+            result.exitCode = ExitFailure;
+        }
+        writer.close();
+    }
+    if (result.exitCode == ExitOk && writer.closeFailed()) {
+        printError(QString::fromUtf8(writer.getError()));
+        result.exitCode = ExitFailure;
+    }
+
+    double totalSeconds = 0.0;
+    for (int i = 1; i <= writer.GetWrittenFiles(); ++i) {
+        const QString name = QString::fromStdString(writer.getSegmentName(i));
+        result.files << name;
+        // Lengths come from the files themselves, so the report shows what
+        // is on disk (raw files, which carry no header, show none).
+        std::unique_ptr<SoundReader> check(SoundReader::getFromFilename(writer.getSegmentName(i).c_str()));
+        if (check && check->open(writer.getSegmentName(i).c_str()) == SoundTools::StatusOk) {
+            totalSeconds += check->getLength();
+            std::printf("  wrote %s (%s)\n", qPrintable(name), check->getLengthString().c_str());
+        } else {
+            std::printf("  wrote %s\n", qPrintable(name));
+        }
+    }
+    std::printf("%d file(s) written, %s in total\n", writer.GetWrittenFiles(),
+                SoundReader::formatLength(totalSeconds).c_str());
+    return result;
+}
+
+void addTagOptions(QCommandLineParser& parser)
+{
+    parser.addOption({"title", "Title tag of every file.", "TEXT"});
+    parser.addOption({"artist", "Artist tag of every file.", "TEXT"});
+    parser.addOption({"album", "Album tag of every file.", "TEXT"});
+    parser.addOption({"year", "Year tag of every file.", "TEXT"});
+    parser.addOption({"comment", "Comment tag of every file.", "TEXT"});
+    parser.addOption({"track", "Ignored: each file gets its own number as track when any tag is given.", "N"});
+    parser.addOption({"genre", "Genre tag of every file (MP3).", "NAME"});
+}
+
+int runSplit(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Cuts IN into one file per passage of signal: a first run measures the level regions and marks the "
+        "noise, a second run writes each passage that lasts at least --min seconds into its own file, named "
+        "after OUTPATH with a three-digit number (concert.wav gives 001-concert.wav, 002-concert.wav, ...). "
+        "Silences and noise between passages are dropped. The container follows OUTPATH's extension.");
+    parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
+    parser.addPositionalArgument("OUTPATH", "Pattern of the output names, e.g. out/concert.flac.");
+    parser.addOption({"min", "Shortest passage that gets a file, in seconds.", "SECONDS", "3"});
+    parser.addOption({"step", "Level step that starts a new region, in dB.", "DB", "5"});
+    parser.addOption({"noise", "Noise level relative to the loudest region, in dB.", "DB", "-40"});
+    parser.addOption({"estimate-noise", "Estimate the noise level from the recording instead of --noise."});
+    parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
+    addOutputOptions(parser);
+    addTagOptions(parser);
+    int exitCode = ExitOk;
+    if (!parseCommandLine(parser, args, 2, "IN and OUTPATH", exitCode))
+        return exitCode;
+
+    SplitOptions options;
+    QString error;
+    if (!parseOutputOptions(parser, options.output, error)) {
+        printError(error);
+        return ExitUsage;
+    }
+    if (!toNumber(parser.value("min"), options.minSeconds) || options.minSeconds < 0) {
+        printError(QString("--min needs a number of seconds >= 0, not '%1'").arg(parser.value("min")));
+        return ExitUsage;
+    }
+    if (!toNumber(parser.value("step"), options.stepDb) || options.stepDb <= 0) {
+        printError(QString("--step needs a number of decibels > 0, not '%1'").arg(parser.value("step")));
+        return ExitUsage;
+    }
+    if (!toNumber(parser.value("noise"), options.noiseDb) || options.noiseDb > 0) {
+        printError(QString("--noise needs a number of decibels <= 0, not '%1'").arg(parser.value("noise")));
+        return ExitUsage;
+    }
+    double bitrate = 0;
+    if (!toNumber(parser.value("bitrate"), bitrate) || bitrate < 8 || bitrate > 320) {
+        printError(QString("--bitrate needs a number of kbit/s from 8 to 320, not '%1'").arg(parser.value("bitrate")));
+        return ExitUsage;
+    }
+    options.bitrate = static_cast<unsigned>(bitrate);
+    options.estimateNoise = parser.isSet("estimate-noise");
+    for (const auto& field : {std::make_pair("title", &options.tags.title), std::make_pair("artist", &options.tags.artist),
+                              std::make_pair("album", &options.tags.album), std::make_pair("year", &options.tags.year),
+                              std::make_pair("comment", &options.tags.comment),
+                              std::make_pair("track", &options.tags.track), std::make_pair("genre", &options.tags.genre)})
+        if (parser.isSet(field.first))
+            *field.second = parser.value(field.first).toStdString();
+
+    const QStringList positional = parser.positionalArguments();
+    return splitFile(positional.at(0), positional.at(1), options).exitCode;
+}
+
+bool demoSplit(CommandRegistry::DemoContext& demo)
+{
+    const QDir dir(demo.dir);
+    if (!dir.mkpath("split")) {
+        printError(QString("%1 : cannot create the folder").arg(dir.filePath("split")));
+        return false;
+    }
+    SplitOptions options;
+    options.minSeconds = 1.0;
+    options.progress = false;
+    options.tags.album = "tevo demo";
+    options.tags.title = "passage";
+    std::printf("Passages of the recording, one WAV file each:\n");
+    bool ok = splitFile(demo.recording, dir.filePath("split/recording.wav"), options).exitCode == ExitOk;
+
+    if (!SoundWriterMp3::Init()) {
+        std::printf("MP3 encoder (libmp3lame) not found: no MP3 version.\n");
+        return ok;
+    }
+    auto reader = openReader(demo.recording);
+    if (!reader)
+        return false;
+    const QString mp3 = dir.filePath("recording.mp3");
+    auto writer = openWriter(mp3, reader->getSampleRate(), SoundTools::PCM16, 192);
+    if (!writer)
+        return false;
+    SoundIDTag tags;
+    tags.title = "Demo recording";
+    tags.album = "tevo demo";
+    tags.year = "2024";
+    tags.comment = "synthesised by tevo demo";
+    tags.genre = "Speech";
+    // The encoder writes its tags when it starts: this writer was opened
+    // already, so only the ID3v1 tag at the end receives them.
+    writer->setTags(tags);
+    NodePtr copy(new SoundAlgoBypass());
+    const SoundTools::Status status = copy->processAll(*reader, writer.get());
+    writer->close();
+    if (status != SoundTools::StatusOk) {
+        printError(QString::fromUtf8(copy->getError()));
+        return false;
+    }
+    std::printf("  wrote %s (192 kbit/s)\n", qPrintable(mp3));
+    return ok;
+}
+
+const bool registered = CommandRegistry::add(
+    {"split", "Cut a recording into one file per passage of signal.", runSplit});
+const bool demoStep = CommandRegistry::addDemoStep({500, "Split into passages, and an MP3 version", demoSplit});
+
+} // namespace

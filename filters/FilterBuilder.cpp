@@ -1,0 +1,8 @@
+#include "FilterBuilder.h"
+
+namespace SoundTools {
+
+FilterBuilder::FilterBuilder() = default;
+FilterBuilder::~FilterBuilder() = default;
+
+} // namespace SoundTools

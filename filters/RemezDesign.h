@@ -1,0 +1,30 @@
+#pragma once
+
+#include "TevoExport.h"
+
+namespace SoundTools {
+
+/// Designs a linear-phase FIR filter with an even-symmetric impulse response
+/// (Parks-McClellan: Remez exchange on a dense grid, then frequency sampling of
+/// the optimal response).
+///
+/// Frequencies are normalised to the sample rate (0 = DC, 0.5 = half the
+/// rate). `bands` holds 2 * `numband` edges in ascending order (lower, upper of
+/// each band); `des` the desired amplitude of each band (1 pass, 0 stop);
+/// `weight` the weight of each band's error. The `numtaps` taps written to `h`
+/// satisfy h[n] = h[numtaps - 1 - n]. An even `numtaps` always gives 0 at 0.5,
+/// so it cannot make a filter whose last band passes.
+///
+/// Bands narrower than half a grid step add no grid point. When the exchange
+/// does not converge in 40 iterations, or a search finds too few extremal
+/// candidates, "Reached maximum iteration count.\nResults may be bad.\n" goes
+/// to the standard error stream and the design is finished from the last
+/// extremal set. Returns false, with `h` zeroed, when nothing can be designed
+/// (no tap, no band, or no grid point at all).
+///
+/// Exported only so that the tests can reach it; it is not part of the
+/// umbrella header. Allocates per call, so callers design once per run.
+TEVO_EXPORT bool remezDesign(double* h, int numtaps, int numband, const double* bands, const double* des,
+                             const double* weight);
+
+} // namespace SoundTools

@@ -1,0 +1,256 @@
+// No fused multiply-add anywhere in this file: the convolution must give the
+// same bits on every CPU path and thread count, and contraction would round
+// the wider paths differently from the baseline one.
+#pragma GCC optimize("fp-contract=off")
+
+#include "SoundAlgoEqFIR.h"
+
+#include "RemezDesign.h"
+
+#include <QDebug>
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace {
+
+typedef double V2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
+typedef double V8 __attribute__((vector_size(64)));
+
+/// out[i] = gain * sum_k taps[k] * in[i + k] for `count` stereo frames.
+///
+/// Blocks of consecutive output frames are kept in NACC vector accumulators
+/// (both channels side by side in each vector), so every tap costs one
+/// broadcast and NACC unaligned loads, multiplies and adds, and the adds of
+/// different accumulators overlap in the pipeline. Each output is still the
+/// plain sum from k = 0 upwards, then scaled: the same order as the
+/// one-frame loop that finishes the span.
+///
+/// A macro rather than a template: a generic vector wider than the baseline
+/// unit is split into pieces before inlining, so the body has to be compiled
+/// inside the function that carries the wider instruction set. `s - V{}`
+/// broadcasts s exactly (signed zeros included) and compiles to a broadcast.
+#define TEVO_DEFINE_CONVOLVE(NAME, ATTRIBUTES, V, NACC)                                                          \
+    ATTRIBUTES void NAME(const double* in, double* out, const double* taps, unsigned numTaps, double gain,      \
+                         unsigned count)                                                                        \
+    {                                                                                                           \
+        constexpr unsigned W = sizeof(V) / sizeof(double);                                                     \
+        constexpr unsigned blockFrames = NACC * W / 2;                                                          \
+        unsigned i = 0;                                                                                         \
+        for (; i + blockFrames <= count; i += blockFrames) {                                                    \
+            V acc[NACC];                                                                                        \
+            _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a) acc[a] = 0.0 - V{};                    \
+            const double* p = in + 2 * std::size_t(i);                                                          \
+            for (unsigned k = 0; k < numTaps; ++k) {                                                            \
+                const V t = taps[k] - V{};                                                                      \
+                const double* q = p + 2 * std::size_t(k);                                                       \
+                _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a)                                    \
+                {                                                                                               \
+                    V x;                                                                                        \
+                    std::memcpy(&x, q + a * W, sizeof(V));                                                      \
+                    acc[a] += t * x;                                                                            \
+                }                                                                                               \
+            }                                                                                                   \
+            const V g = gain - V{};                                                                             \
+            _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a)                                        \
+            {                                                                                                   \
+                const V r = acc[a] * g;                                                                         \
+                std::memcpy(out + 2 * std::size_t(i) + a * W, &r, sizeof(V));                                   \
+            }                                                                                                   \
+        }                                                                                                       \
+        for (; i < count; ++i) {                                                                                \
+            V2 acc = 0.0 - V2{};                                                                                \
+            const double* p = in + 2 * std::size_t(i);                                                          \
+            for (unsigned k = 0; k < numTaps; ++k) {                                                            \
+                V2 x;                                                                                           \
+                std::memcpy(&x, p + 2 * std::size_t(k), sizeof(V2));                                            \
+                acc += (taps[k] - V2{}) * x;                                                                    \
+            }                                                                                                   \
+            const V2 r = acc * (gain - V2{});                                                                   \
+            std::memcpy(out + 2 * std::size_t(i), &r, sizeof(V2));                                              \
+        }                                                                                                       \
+    }
+
+// One entry per vector width, each compiled for its own instruction set and
+// chosen once, at run time, from what the CPU supports: the library itself is
+// built for the baseline CPU.
+TEVO_DEFINE_CONVOLVE(convolveAvx512, __attribute__((target("avx512f"))), V8, 8)
+TEVO_DEFINE_CONVOLVE(convolveAvx2, __attribute__((target("avx2"))), V4, 8)
+TEVO_DEFINE_CONVOLVE(convolveBaseline, , V2, 8)
+
+using ConvolveFn = void (*)(const double*, double*, const double*, unsigned, double, unsigned);
+
+ConvolveFn pickConvolve()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f"))
+        return convolveAvx512;
+    if (__builtin_cpu_supports("avx2"))
+        return convolveAvx2;
+    return convolveBaseline;
+}
+
+const ConvolveFn sConvolve = pickConvolve();
+
+// Ripple targets of the design: 0.5 dB in the pass band, -40 dB in the stop band.
+const double sDeltaStop = 0.01;
+const double sDeltaPass = (1.0 - std::pow(10.0, -0.025)) * 0.5;
+
+} // namespace
+
+SoundAlgoEqFIR::SoundAlgoEqFIR(SoundTools::FilterType t, double f1Hz, double f2Hz)
+    : type(t)
+    , freq1(f1Hz)
+    , freq2(f2Hz)
+{
+}
+
+SoundAlgoEqFIR::~SoundAlgoEqFIR() = default;
+
+const char* SoundAlgoEqFIR::getName() const
+{
+    return "SoundAlgoEqFIR";
+}
+
+void SoundAlgoEqFIR::SetOutputGain(double dB)
+{
+    outputGain = std::pow(10.0, dB / 20.0);
+}
+
+void SoundAlgoEqFIR::InitStaticParams(double fs) const
+{
+    paramsRate = fs;
+    numTaps = 0;
+    transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
+    f1 = std::min(freq1 / fs, 0.5);
+    f2 = std::min(freq2 / fs, 0.5);
+    stopWeight = sDeltaPass / sDeltaStop;
+    // A zero, negative or undefined transition width has no length; the
+    // estimate is checked as a double before it becomes an integer.
+    if (!(transition > 0.0) || !std::isfinite(transition))
+        return;
+    double length = std::floor((-10.0 * std::log10(sDeltaPass * sDeltaStop) - 13.0) / (transition * 14.6) + 0.5) + 1.0;
+    // A symmetric filter of even length has a zero at half the sample rate,
+    // which a last band that passes cannot have.
+    if ((type == SoundTools::HighPass || type == SoundTools::BandStop) && std::fmod(length, 2.0) == 0.0)
+        length += 1.0;
+    if (!(length <= sMaxTaps))
+        return;
+    numTaps = static_cast<uint32_t>(length);
+}
+
+unsigned SoundAlgoEqFIR::getDelay(unsigned rate) const
+{
+    if (numTaps == 0 || paramsRate != double(rate))
+        InitStaticParams(rate);
+    return numTaps > 0 ? numTaps - 1 : 0;
+}
+
+unsigned SoundAlgoEqFIR::getInOverlap(unsigned rate) const
+{
+    return getDelay(rate);
+}
+
+SoundTools::Status SoundAlgoEqFIR::initProcess(unsigned rate, unsigned channels, int offset, SoundAlgo* prev,
+                                               SoundAlgo* nxt)
+{
+    taps.clear();
+    InitStaticParams(rate);
+    if (type < SoundTools::LowPass || type > SoundTools::HighPass) {
+        qCritical() << "Unsupported FIR mode :" << int(type);
+        setError(("Unsupported FIR mode : " + std::to_string(int(type))).c_str(), getName());
+        return SoundTools::StatusError;
+    }
+    if (numTaps == 0) {
+        setError(!(freq1 > 0.0) ? "the first frequency must be positive"
+                                : "the transition is too narrow: the filter would need more than 32768 taps",
+                 getName());
+        return SoundTools::StatusError;
+    }
+    if (isDebug())
+        getOStream() << "FIR lenght = " << numTaps << std::endl;
+
+    const double w = stopWeight;
+    const double t = transition;
+    std::vector<double> bands;
+    std::vector<double> des;
+    std::vector<double> weights;
+    switch (type) {
+    case SoundTools::LowPass:
+        bands = {0.0, f1, f1 + t, 0.5};
+        des = {1.0, 0.0};
+        weights = {1.0, w};
+        break;
+    case SoundTools::BandPass:
+        bands = {0.0, f1 - t, f1, f2, f2 + t, 0.5};
+        des = {0.0, 1.0, 0.0};
+        weights = {w, 1.0, w};
+        break;
+    case SoundTools::BandStop:
+        bands = {0.0, f1, f1 + t, f2 - t, f2, 0.5};
+        des = {1.0, 0.0, 1.0};
+        weights = {1.0, w, 1.0};
+        break;
+    default: // HighPass
+        bands = {0.0, f1 - t, f1, 0.5};
+        des = {0.0, 1.0};
+        weights = {w, 1.0};
+        break;
+    }
+    std::vector<double> h(numTaps);
+    if (!SoundTools::remezDesign(h.data(), static_cast<int>(numTaps), static_cast<int>(des.size()), bands.data(),
+                                 des.data(), weights.data())) {
+        setError("the band edges leave nothing to design", getName());
+        return SoundTools::StatusError;
+    }
+    taps.assign(h.rbegin(), h.rend());
+    return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
+}
+
+SoundTools::Status SoundAlgoEqFIR::process()
+{
+    if (inBuffers.empty() || outBuffers.empty() || taps.empty())
+        return SoundTools::StatusError;
+    SoundBuffer& in = *inBuffers[0];
+    SoundBuffer& out = *outBuffers[0];
+    const int64_t start = int64_t(in.getOrigin()) + getDelay(sampleRate);
+    const int64_t count = int64_t(out.getOrigin()) + out.getFrameNB() - start;
+    if (count <= 0)
+        return SoundTools::StatusOk;
+    const double* src = in.getRelFrame(0);
+    double* dest = out.getFrame(static_cast<int>(start));
+    if (src == nullptr || dest == nullptr)
+        return SoundTools::StatusError;
+    const unsigned n = static_cast<unsigned>(count);
+    const unsigned nTaps = static_cast<unsigned>(taps.size());
+    const double* t = taps.data();
+    const double gain = outputGain;
+
+    // Contiguous chunks in multiples of 64 frames, one per thread, so that
+    // every thread runs whole vector blocks except the very last chunk.
+    const unsigned chunkUnit = 64;
+    const unsigned units = (n + chunkUnit - 1) / chunkUnit;
+#pragma omp parallel
+    {
+        const unsigned threads = static_cast<unsigned>(omp_get_num_threads());
+        const unsigned me = static_cast<unsigned>(omp_get_thread_num());
+        const unsigned first = static_cast<unsigned>(std::min<uint64_t>(n, uint64_t(units) * me / threads * chunkUnit));
+        const unsigned last =
+            static_cast<unsigned>(std::min<uint64_t>(n, uint64_t(units) * (me + 1) / threads * chunkUnit));
+        if (last > first)
+            sConvolve(src + 2 * std::size_t(first), dest + 2 * std::size_t(first), t, nTaps, gain, last - first);
+    }
+    return SoundTools::StatusOk;
+}
+
+void SoundAlgoEqFIR::endProcess(int status, unsigned frames)
+{
+    taps.clear();
+    taps.shrink_to_fit();
+    SoundAlgo::endProcess(status, frames);
+}

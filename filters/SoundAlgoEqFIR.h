@@ -1,0 +1,80 @@
+#pragma once
+
+#include "FilterType.h"
+#include "SoundAlgo.h"
+#include "TevoExport.h"
+
+#include <cstdint>
+#include <vector>
+
+/// Filters a stereo stream by direct convolution with an equiripple
+/// linear-phase FIR filter (LowPass, BandPass, BandStop or HighPass).
+///
+/// The length follows from a transition width derived from `freq1` (Kaiser's
+/// estimate for 0.5 dB pass-band ripple and -40 dB stop band): twice
+/// freq1 / Fs for LowPass and BandStop, a quarter of it for the others, so
+/// the lower the frequency the longer the filter (LowPass 1000 Hz at
+/// 44100 Hz: 35 taps; HighPass 1000 Hz: 137 taps). A symmetric filter of even
+/// length is always 0 at half the sample rate, so when the last band passes
+/// (HighPass, BandStop) an even length gets one more tap.
+///
+/// The output at position p uses the input up to p (a causal convolution):
+/// the node reports a delay of numTaps - 1 frames, which is the history it
+/// needs, and the filtered signal lags by (numTaps - 1) / 2 frames.
+///
+/// The block is spread over the threads of an OpenMP team and vectorised for
+/// the widest vector unit of the CPU found at run time. Every output frame is
+/// summed in the same order on every path, so the output does not depend on
+/// the thread count or on the CPU.
+class TEVO_EXPORT SoundAlgoEqFIR : public SoundAlgo {
+public:
+    /// Frequencies in Hz: `freq1` is the cut-off (or lower band edge) and must
+    /// be positive; `freq2` the upper band edge of BandPass and BandStop. Both
+    /// are used as at most half the sample rate.
+    SoundAlgoEqFIR(SoundTools::FilterType type, double freq1, double freq2);
+
+    /// "SoundAlgoEqFIR".
+    const char* getName() const override;
+
+    /// Linear output factor 10^(dB/20), used from the next block on. Not
+    /// synchronised with a running process().
+    void SetOutputGain(double dB);
+
+    SoundTools::Status process() override;
+    /// numTaps - 1 for `sampleRate`; 0 when no length can be derived
+    /// (freq1 not positive, or more than 32768 taps).
+    unsigned getDelay(unsigned sampleRate) const override;
+    /// The same as getDelay: the convolution needs numTaps - 1 frames of history.
+    unsigned getInOverlap(unsigned sampleRate) const override;
+    /// Designs the filter, then initialises the node. Fails (1, error text
+    /// set) for an unsupported type, freq1 <= 0, or more than 32768 taps.
+    SoundTools::Status initProcess(unsigned sampleRate, unsigned channels, int startOffset, SoundAlgo* previous,
+                                   SoundAlgo* next) override;
+    /// Releases the taps.
+    void endProcess(int status, unsigned frames) override;
+
+    /// Filter length for the last sample rate asked about; 0 until then.
+    unsigned getNumTaps() const { return numTaps; }
+    /// Longest filter the node designs.
+    static constexpr unsigned sMaxTaps = 32768;
+
+protected:
+    ~SoundAlgoEqFIR() override;
+
+private:
+    /// Derives f1, f2, transition, stopWeight and numTaps for `sampleRate`;
+    /// numTaps stays 0 when freq1 gives no usable length.
+    void InitStaticParams(double sampleRate) const;
+
+    SoundTools::FilterType type;
+    double freq1;
+    double freq2;
+    double outputGain = 1.0;
+    std::vector<double> taps; ///< h reversed: taps[k] = h[numTaps - 1 - k]; empty outside a run
+    mutable double f1 = 0.0;
+    mutable double f2 = 0.0;
+    mutable uint32_t numTaps = 0;
+    mutable double transition = 0.0;
+    mutable double stopWeight = 0.0;
+    mutable double paramsRate = 0.0; ///< the rate the cached values were derived for
+};

@@ -1,0 +1,448 @@
+#include "SoundAlgoComposite.h"
+
+#include "SoundAlgoBypass.h"
+
+#include <algorithm>
+#include <string>
+
+SoundAlgoComposite::SoundAlgoComposite(const char* identifier, bool shared)
+    : sharedInputs(shared)
+{
+    if (identifier != nullptr)
+        setId(identifier);
+}
+
+SoundAlgoComposite::~SoundAlgoComposite()
+{
+    for (auto& branch : branches)
+        for (SoundAlgo* node : branch)
+            node->releaseReference();
+}
+
+void SoundAlgoComposite::setId(const char* identifier)
+{
+    if (identifier != nullptr)
+        id = std::string("SoundAlgoComposite(") + identifier + ")";
+}
+
+const char* SoundAlgoComposite::getName() const
+{
+    return id.empty() ? "SoundAlgoComposite" : id.c_str();
+}
+
+void SoundAlgoComposite::addNewBranch()
+{
+    if (editable)
+        branches.emplace_back();
+}
+
+void SoundAlgoComposite::pushAlgo(SoundAlgo* node)
+{
+    if (!editable || node == nullptr)
+        return;
+    if (branches.empty())
+        branches.emplace_back();
+    branches.back().push_back(node);
+}
+
+void SoundAlgoComposite::pushBranch(std::vector<SoundAlgo*>& branch)
+{
+    if (editable)
+        pushBranchUnlocked(branch);
+}
+
+void SoundAlgoComposite::pushBranchUnlocked(std::vector<SoundAlgo*>& branch)
+{
+    branches.push_back(branch);
+}
+
+void SoundAlgoComposite::setReadOnly()
+{
+    editable = false;
+}
+
+const SoundAlgo* SoundAlgoComposite::firstNode() const
+{
+    return !branches.empty() && !branches.front().empty() ? branches.front().front() : nullptr;
+}
+
+const SoundAlgo* SoundAlgoComposite::lastNode() const
+{
+    return !branches.empty() && !branches.front().empty() ? branches.front().back() : nullptr;
+}
+
+unsigned SoundAlgoComposite::getInputNumber() const
+{
+    if (sharedInputs) {
+        const SoundAlgo* first = firstNode();
+        return first != nullptr ? first->getInputNumber() : 0;
+    }
+    unsigned total = 0;
+    for (const auto& branch : branches)
+        if (!branch.empty())
+            total += branch.front()->getInputNumber();
+    return total;
+}
+
+unsigned SoundAlgoComposite::getOutputNumber() const
+{
+    unsigned total = 0;
+    for (const auto& branch : branches)
+        if (!branch.empty())
+            total += branch.back()->getOutputNumber();
+    return total;
+}
+
+unsigned SoundAlgoComposite::getInFrameSize() const
+{
+    const SoundAlgo* first = firstNode();
+    return first != nullptr ? first->getInFrameSize() : SoundAlgo::getInFrameSize();
+}
+
+unsigned SoundAlgoComposite::getOutFrameSize() const
+{
+    const SoundAlgo* last = lastNode();
+    return last != nullptr ? last->getOutFrameSize() : SoundAlgo::getOutFrameSize();
+}
+
+unsigned SoundAlgoComposite::getInElementSize() const
+{
+    const SoundAlgo* first = firstNode();
+    return first != nullptr ? first->getInElementSize() : SoundAlgo::getInElementSize();
+}
+
+unsigned SoundAlgoComposite::getOutElementSize() const
+{
+    const SoundAlgo* last = lastNode();
+    return last != nullptr ? last->getOutElementSize() : SoundAlgo::getOutElementSize();
+}
+
+unsigned SoundAlgoComposite::getBranchDelay(unsigned rate, unsigned b) const
+{
+    unsigned total = 0;
+    for (const SoundAlgo* node : branches[b])
+        total += node->getDelay(rate);
+    return total;
+}
+
+unsigned SoundAlgoComposite::getBranchOverlap(unsigned rate, unsigned b) const
+{
+    unsigned total = 0;
+    for (const SoundAlgo* node : branches[b])
+        if (!node->forwardsInput())
+            total += node->getOutBufferOverlap(rate);
+    return total;
+}
+
+unsigned SoundAlgoComposite::getBranchShift(unsigned rate, unsigned b) const
+{
+    unsigned total = 0;
+    for (const SoundAlgo* node : branches[b])
+        total += node->getSampleShift(rate);
+    return total;
+}
+
+unsigned SoundAlgoComposite::getDelay(unsigned rate) const
+{
+    unsigned largest = 0;
+    for (unsigned b = 0; b < branches.size(); ++b)
+        largest = std::max(largest, getBranchDelay(rate, b));
+    return largest;
+}
+
+unsigned SoundAlgoComposite::getSampleShift(unsigned rate) const
+{
+    unsigned largest = 0;
+    for (unsigned b = 0; b < branches.size(); ++b)
+        largest = std::max(largest, getBranchShift(rate, b));
+    return largest;
+}
+
+unsigned SoundAlgoComposite::getInOverlap(unsigned rate) const
+{
+    unsigned largest = 0;
+    for (const auto& branch : branches)
+        if (!branch.empty())
+            largest = std::max(largest, branch.front()->getInOverlap(rate));
+    return largest;
+}
+
+unsigned SoundAlgoComposite::getOutOverlap(unsigned rate) const
+{
+    unsigned largest = 0;
+    for (const auto& branch : branches)
+        if (!branch.empty())
+            largest = std::max(largest, branch.back()->getOutOverlap(rate));
+    return largest;
+}
+
+unsigned SoundAlgoComposite::getPreferredBufferSize(unsigned rate) const
+{
+    unsigned largest = SoundBuffer::getDefaultSize();
+    for (const auto& branch : branches)
+        for (const SoundAlgo* node : branch)
+            largest = std::max(largest, node->getPreferredBufferSize(rate));
+    return largest;
+}
+
+void SoundAlgoComposite::wireBranches()
+{
+    for (auto& branch : branches) {
+        for (std::size_t k = 0; k < branch.size(); ++k) {
+            SoundAlgo* before = k == 0 ? previous : branch[k - 1];
+            SoundAlgo* after = k + 1 < branch.size() ? branch[k + 1] : next;
+            branch[k]->setNeighbours(before, after);
+            if (auto* inner = dynamic_cast<SoundAlgoComposite*>(branch[k]))
+                inner->wireBranches();
+        }
+    }
+}
+
+SoundTools::Status SoundAlgoComposite::initProcess(unsigned rate, unsigned channels, int offset, SoundAlgo* prev,
+                                                   SoundAlgo* nxt)
+{
+    if (branches.empty()) {
+        setError("no branch to run", getName());
+        return SoundTools::StatusError;
+    }
+    for (std::size_t b = 0; b < branches.size(); ++b) {
+        if (branches[b].empty()) {
+            const std::string message = "branch " + std::to_string(b) + " has no node";
+            setError(message.c_str(), getName());
+            return SoundTools::StatusError;
+        }
+    }
+    // Geometry asked during the layout (a forwarding node answers with its
+    // neighbours' overlaps) must see the neighbours of this run.
+    previous = prev;
+    next = nxt;
+    sampleRate = rate;
+    wireBranches();
+    layoutPasses = 0;
+    return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
+}
+
+bool SoundAlgoComposite::prependAbsorbers()
+{
+    // Every branch reads the same input positions, and the input keeps the
+    // largest history any first node needs. A first node that needs less
+    // would produce more frames per block than its siblings and its output
+    // would drift ahead block after block; a bypass with the full history
+    // in front makes it consume exactly what the others consume.
+    const unsigned history = getInOverlap(sampleRate);
+    bool changed = false;
+    for (auto& branch : branches) {
+        SoundAlgo* first = branch.front();
+        if (first->getInOverlap(sampleRate) >= history)
+            continue;
+        auto* absorber = new SoundAlgoBypass(history, 0, 0, first->getInputNumber(), first->getInFrameSize(),
+                                             first->getInElementSize());
+        branch.insert(branch.begin(), absorber);
+        changed = true;
+    }
+    if (changed)
+        wireBranches();
+    return changed;
+}
+
+bool SoundAlgoComposite::appendAligners()
+{
+    const std::size_t count = branches.size();
+    std::vector<unsigned> delays(count), margins(count), tails(count);
+    unsigned maxDelay = 0, maxMargin = 0, maxTail = 0;
+    for (unsigned b = 0; b < count; ++b) {
+        delays[b] = getBranchDelay(sampleRate, b);
+        margins[b] = getBranchOverlap(sampleRate, b);
+        tails[b] = branches[b].back()->getOutOverlap(sampleRate);
+        maxDelay = std::max(maxDelay, delays[b]);
+        maxMargin = std::max(maxMargin, margins[b]);
+        maxTail = std::max(maxTail, tails[b]);
+    }
+    // The consumer of the composite subtracts one provisional tail (the
+    // largest) from every output, so every branch must end with that tail.
+    // An aligner declares it, and the margin it adds counts in the branch
+    // margin: raise the common margin until every lagging branch can reach it.
+    auto lags = [&](unsigned b, unsigned margin) {
+        return delays[b] < maxDelay || margins[b] < margin || tails[b] < maxTail;
+    };
+    unsigned margin = maxMargin;
+    for (bool raised = maxTail > 0; raised;) {
+        raised = false;
+        for (unsigned b = 0; b < count; ++b) {
+            if (lags(b, margin) && margins[b] + maxTail > margin) {
+                margin = margins[b] + maxTail;
+                raised = true;
+            }
+        }
+    }
+    bool appended = false;
+    for (unsigned b = 0; b < count; ++b) {
+        if (!lags(b, margin))
+            continue;
+        const SoundAlgo* last = branches[b].back();
+        branches[b].push_back(new SoundAlgoBypass(margin - margins[b] - maxTail, maxDelay - delays[b], maxTail,
+                                                  last->getOutputNumber(), last->getOutFrameSize(),
+                                                  last->getOutElementSize()));
+        appended = true;
+    }
+    if (appended)
+        wireBranches();
+    return appended;
+}
+
+SoundTools::Status SoundAlgoComposite::initInputBuffer()
+{
+    // Each pass re-initialises every node; alignment converges in one pass,
+    // a third one would mean nodes whose geometry changes as they are laid out.
+    if (++layoutPasses > 3) {
+        setError("the branches could not be aligned", getName());
+        return SoundTools::StatusError;
+    }
+    prependAbsorbers();
+
+    const unsigned inputs = getInputNumber();
+    unsigned baseOffset = 0;
+    if (previous != nullptr) {
+        // When this composite itself takes a share of previous's outputs, the
+        // branches divide that share.
+        baseOffset = previous->getOutputNumber() - previous->getOutPortNumber();
+        if (previous->getOutPortNumber() < inputs) {
+            const std::string message = "the node before has " + std::to_string(previous->getOutPortNumber())
+                + " outputs for " + std::to_string(inputs) + " inputs";
+            setError(message.c_str(), getName());
+            return SoundTools::StatusError;
+        }
+        for (unsigned i = 0; i < inputs; ++i)
+            inBuffers[i] = previous->getOutPort(i);
+    }
+
+    unsigned first = 0;
+    for (std::size_t b = 0; b < branches.size(); ++b) {
+        auto& branch = branches[b];
+        if (previous != nullptr && !sharedInputs)
+            previous->setOutPortOffset(baseOffset + first);
+        for (std::size_t k = 0; k < branch.size(); ++k) {
+            SoundAlgo* before = k == 0 ? previous : branch[k - 1];
+            SoundAlgo* after = k + 1 < branch.size() ? branch[k + 1] : next;
+            if (branch[k]->initProcess(sampleRate, 2, startOffset, before, after) != SoundTools::StatusOk) {
+                if (previous != nullptr)
+                    previous->setOutPortOffset(baseOffset);
+                const std::string message = std::string(branch[k]->getName()) + " in branch " + std::to_string(b)
+                    + " failed to initialise" + (*branch[k]->getError() ? std::string(": ") + branch[k]->getError() : "");
+                setError(message.c_str(), getName());
+                return SoundTools::StatusError;
+            }
+        }
+        SoundAlgo* head = branch.front();
+        if (previous == nullptr) {
+            if (sharedInputs) {
+                if (b == 0) {
+                    for (unsigned i = 0; i < inputs; ++i)
+                        inBuffers[i] = head->getInBuffer(i);
+                } else if (head->useInputs(this) != SoundTools::StatusOk) {
+                    const std::string message = std::string(head->getName()) + " in branch " + std::to_string(b)
+                        + " cannot read the shared inputs";
+                    setError(message.c_str(), getName());
+                    return SoundTools::StatusError;
+                }
+            } else {
+                for (unsigned k = 0; k < head->getInputNumber() && first + k < inBuffers.size(); ++k)
+                    inBuffers[first + k] = head->getInBuffer(k);
+            }
+        }
+        first += head->getInputNumber();
+    }
+    if (previous != nullptr)
+        previous->setOutPortOffset(baseOffset);
+
+    if (appendAligners()) {
+        // The new nodes change their neighbours' margins: lay out again.
+        outBuffers.resize(getOutputNumber());
+        return initInputBuffer();
+    }
+    return SoundTools::StatusOk;
+}
+
+SoundTools::Status SoundAlgoComposite::initOutputBuffer()
+{
+    outBuffers.resize(getOutputNumber());
+    std::size_t port = 0;
+    for (const auto& branch : branches) {
+        SoundAlgo* last = branch.back();
+        for (unsigned p = 0; p < last->getOutputNumber() && port < outBuffers.size(); ++p)
+            outBuffers[port++] = last->getOutBuffer(p);
+    }
+    failedNodes.assign(branches.size(), nullptr);
+    return SoundTools::StatusOk;
+}
+
+void SoundAlgoComposite::setOutOrigin()
+{
+    for (auto& branch : branches)
+        for (SoundAlgo* node : branch)
+            node->setOutOrigin();
+}
+
+void SoundAlgoComposite::updateOutput()
+{
+    for (auto& branch : branches)
+        for (SoundAlgo* node : branch)
+            node->updateOutput();
+}
+
+int SoundAlgoComposite::processOneLoop(int b)
+{
+    for (SoundAlgo* node : branches[b]) {
+        const int result = node->process();
+        if (result != SoundTools::StatusOk) {
+            if (static_cast<std::size_t>(b) < failedNodes.size())
+                failedNodes[b] = node;
+            return result;
+        }
+    }
+    return SoundTools::StatusOk;
+}
+
+SoundTools::Status SoundAlgoComposite::process()
+{
+    const int count = static_cast<int>(branches.size());
+    if (count == 0)
+        return SoundTools::StatusOk;
+    std::fill(failedNodes.begin(), failedNodes.end(), nullptr);
+    int result = 0;
+    if (count == 1) {
+        result = processOneLoop(0);
+    } else {
+        // Branches write only their own nodes' buffers and read shared inputs:
+        // no lock. Each thread takes a contiguous range of branches.
+#pragma omp parallel for schedule(static) reduction(| : result)
+        for (int b = 0; b < count; ++b)
+            result |= processOneLoop(b);
+    }
+    if (result == 0)
+        return SoundTools::StatusOk;
+    // Texts are copied here, on the calling thread, in branch order.
+    for (SoundAlgo* failed : failedNodes) {
+        if (failed != nullptr && *failed->getError() != '\0') {
+            setError(failed->getError(), nullptr);
+            break;
+        }
+    }
+    return result == 1 ? SoundTools::StatusError : SoundTools::StatusStopped;
+}
+
+void SoundAlgoComposite::endProcess(int status, unsigned frames)
+{
+    for (auto& branch : branches)
+        for (SoundAlgo* node : branch)
+            node->endProcess(status, frames);
+    SoundAlgo::endProcess(status, frames);
+}
+
+void SoundAlgoComposite::debugBuffers()
+{
+    for (auto& branch : branches)
+        for (SoundAlgo* node : branch)
+            node->debugBuffers();
+    SoundAlgo::debugBuffers();
+}

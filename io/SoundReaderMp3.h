@@ -1,0 +1,63 @@
+#pragma once
+
+#include "SoundReader.h"
+#include "TevoExport.h"
+
+#include <cstdint>
+#include <string>
+
+struct mpg123_handle_struct;
+
+/// Reader of MP3 files through libmpg123, decoded as 16-bit stereo at the
+/// file's own sample rate (a mono file gives two equal channels), with its ID3
+/// tags (version 2 preferred, version 1 as fallback).
+///
+/// The path goes to libmpg123 unchanged. The reader owns its decoder handle
+/// and is not copyable.
+class TEVO_EXPORT SoundReaderMp3 : public SoundReader {
+public:
+    /// Number of names in the ID3v1 genre table.
+    static constexpr int sGenreCount = 148;
+
+    SoundReaderMp3();
+    ~SoundReaderMp3() override;
+
+    /// libmpg123's global initialisation; calling it again is harmless.
+    static void init();
+    /// Name of ID3v1 genre `index`: the table's name for 0 .. 147, "Unknown"
+    /// for anything else.
+    static const char* getGenreName(int index);
+
+    /// Opens `path`. Failures leave the reader closed with the path, " : " and
+    /// the decoder's reason as error text ("Only 16 bits mp3 supported" when
+    /// the decoder would not give 16-bit samples).
+    SoundTools::Status open(const char* path) override;
+    /// Releases the decoder; the decode buffer stays for the next file.
+    void close() override;
+    /// Frames of the stream. When the stream carries no length the file is
+    /// scanned once at open, so the count is exact rather than unknown.
+    unsigned getFrameNB() override;
+    /// Hz; 0 before the first open.
+    unsigned getSampleRate() override;
+    /// Seeks to the start point; a start point beyond the end seeks to the end
+    /// (nothing more is read).
+    void rewind() override;
+    /// Always PCM16.
+    SoundTools::SoundFormat getInputFormat() const override;
+    /// Fills `tag` from the ID3v2 tag (title, artist, album, year, comment,
+    /// genre as stored, track from the first TRCK frame if any), or else from
+    /// the ID3v1 tag (Latin-1 fields; genre by the table; track untouched).
+    /// Texts are in the system's local 8-bit encoding. False without a tag.
+    bool getTags(SoundIDTag& tag) override;
+
+protected:
+    /// Decodes up to `frames` frames; samples are scaled by 1/32768.
+    unsigned read(unsigned frames, double* out) override;
+
+private:
+    mpg123_handle_struct* handle = nullptr;
+    long rate = 0;
+    int16_t* decodeBuffer = nullptr;
+    unsigned decodeFrames = 0;
+    std::string path;
+};

@@ -1,0 +1,178 @@
+#include "SoundReaderSndfile.h"
+
+#include <QString>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+uint32_t le32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+/// For a RIFF/WAVE file, how many bytes of the data chunk are missing from the
+/// file (0 when complete or not a plain WAV file). libsndfile silently shortens
+/// such files to what is there, which would make a cut copy look like a
+/// complete, shorter recording. Streaming writers leave the size at 0 or
+/// 0xFFFFFFFF until they finish: those placeholders are not taken as a promise.
+uint64_t missingWavBytes(const QByteArray& localPath)
+{
+    FILE* f = std::fopen(localPath.constData(), "rb");
+    if (f == nullptr)
+        return 0;
+    uint64_t missing = 0;
+    unsigned char head[12];
+    if (std::fread(head, 1, 12, f) == 12 && std::memcmp(head, "RIFF", 4) == 0
+        && std::memcmp(head + 8, "WAVE", 4) == 0 && std::fseek(f, 0, SEEK_END) == 0) {
+        const long fileSize = std::ftell(f);
+        long pos = 12;
+        unsigned char chunk[8];
+        while (fileSize > 0 && pos + 8 <= fileSize && std::fseek(f, pos, SEEK_SET) == 0
+               && std::fread(chunk, 1, 8, f) == 8) {
+            const uint32_t size = le32(chunk + 4);
+            if (std::memcmp(chunk, "data", 4) == 0) {
+                const uint64_t present = uint64_t(fileSize - pos - 8);
+                if (size != 0 && size != 0xFFFFFFFFu && size > present)
+                    missing = size - present;
+                break;
+            }
+            // Chunks are word aligned.
+            pos += 8 + long(size) + long(size & 1);
+        }
+    }
+    std::fclose(f);
+    return missing;
+}
+
+} // namespace
+
+SoundReaderSndfile::SoundReaderSndfile()
+{
+    info.reset(new SF_INFO());
+    info->samplerate = 44100;
+    info->channels = 2;
+}
+
+SoundReaderSndfile::~SoundReaderSndfile()
+{
+    close();
+}
+
+SoundTools::Status SoundReaderSndfile::open(const char* p)
+{
+    close();
+    path = p != nullptr ? p : "";
+    const QByteArray local = QString::fromUtf8(path.c_str()).toLocal8Bit();
+    SF_INFO opened;
+    std::memset(&opened, 0, sizeof opened);
+    handle = sf_open(local.constData(), SFM_READ, &opened);
+    if (handle == nullptr) {
+        const char* message = sf_strerror(nullptr);
+        setError(message != nullptr && *message ? message : "Unable to open file for reading", path.c_str());
+        return SoundTools::StatusError;
+    }
+    // Only a successful open replaces the record: a failed one keeps the
+    // reader's closed state as it was.
+    *info = opened;
+    if ((info->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+        const uint64_t missing = missingWavBytes(local);
+        if (missing > 0) {
+            const std::string message = "the file is truncated: its data chunk lacks " + std::to_string(missing)
+                                        + " bytes";
+            close();
+            setError(message.c_str(), path.c_str());
+            return SoundTools::StatusError;
+        }
+    }
+    if (info->channels < 1 || info->samplerate < 1) {
+        close();
+        setError("no audio channels or no sample rate", path.c_str());
+        return SoundTools::StatusError;
+    }
+    return SoundTools::StatusOk;
+}
+
+void SoundReaderSndfile::close()
+{
+    if (handle != nullptr) {
+        sf_close(handle);
+        handle = nullptr;
+    }
+}
+
+unsigned SoundReaderSndfile::getFrameNB()
+{
+    return static_cast<unsigned>(info->frames);
+}
+
+unsigned SoundReaderSndfile::getSampleRate()
+{
+    return static_cast<unsigned>(info->samplerate);
+}
+
+void SoundReaderSndfile::rewind()
+{
+    if (handle == nullptr)
+        return;
+    offset = static_cast<int32_t>(std::floor(double(getSampleRate()) * startPoint + 0.5));
+    if (offset < 0 || static_cast<unsigned>(offset) >= getFrameNB())
+        offset = 0;
+    sf_seek(handle, offset, SEEK_SET);
+}
+
+SoundTools::SoundFormat SoundReaderSndfile::getInputFormat() const
+{
+    switch (info->format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return SoundTools::PCM8;
+    case SF_FORMAT_PCM_24:
+        return SoundTools::PCM24;
+    case SF_FORMAT_PCM_32:
+        return SoundTools::PCM32;
+    case SF_FORMAT_FLOAT:
+        return SoundTools::Float32;
+    case SF_FORMAT_DOUBLE:
+        return SoundTools::Float64;
+    default:
+        return SoundTools::PCM16;
+    }
+}
+
+unsigned SoundReaderSndfile::read(unsigned frames, double* out)
+{
+    if (handle == nullptr || frames == 0)
+        return 0;
+    sf_count_t got = 0;
+    const unsigned channels = static_cast<unsigned>(info->channels);
+    if (channels == 2) {
+        got = sf_readf_double(handle, out, frames);
+    } else {
+        const size_t needed = size_t(channels) * frames;
+        if (convert.size() < needed)
+            convert.resize(needed);
+        got = sf_readf_double(handle, convert.data(), frames);
+        const double* in = convert.data();
+        if (channels == 1) {
+            for (sf_count_t i = 0; i < got; ++i) {
+                out[2 * i] = in[i];
+                out[2 * i + 1] = in[i];
+            }
+        } else {
+            for (sf_count_t i = 0; i < got; ++i) {
+                out[2 * i] = in[i * channels];
+                out[2 * i + 1] = in[i * channels + 1];
+            }
+        }
+    }
+    if (got < 0)
+        got = 0;
+    setError(sf_strerror(handle), sf_error(handle) != SF_ERR_NO_ERROR ? path.c_str() : nullptr);
+    return static_cast<unsigned>(got);
+}

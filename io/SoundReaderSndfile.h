@@ -1,0 +1,54 @@
+#pragma once
+
+#include "SoundReader.h"
+#include "TevoExport.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// libsndfile stays private to the library: its types are only named here.
+struct sf_private_tag;
+struct SF_INFO;
+
+/// Reader of WAV, FLAC and Ogg files (any format libsndfile opens) as stereo
+/// doubles in -1.0 .. 1.0.
+///
+/// A mono file gives the same sample on both channels; a file of three or more
+/// channels gives its first two. The reader owns its libsndfile handle and is
+/// not copyable.
+class TEVO_EXPORT SoundReaderSndfile : public SoundReader {
+public:
+    SoundReaderSndfile();
+    ~SoundReaderSndfile() override;
+
+    /// Opens `path` (UTF-8). On failure the reader stays closed and the error
+    /// text is the path, " : " and the reason; a WAV file whose data chunk
+    /// announces more bytes than the file holds (a cut copy) is refused too.
+    SoundTools::Status open(const char* path) override;
+    /// Closes the file; harmless when closed.
+    void close() override;
+    /// Frames in the file (low 32 bits).
+    unsigned getFrameNB() override;
+    /// Hz.
+    unsigned getSampleRate() override;
+    /// Seeks to the start point; a start point at or beyond the last frame
+    /// starts from frame 0.
+    void rewind() override;
+    /// Sample format of the file (PCM16 for compressed kinds).
+    SoundTools::SoundFormat getInputFormat() const override;
+
+protected:
+    /// Reads up to `frames` frames as stereo. The error text becomes
+    /// libsndfile's message for the handle after each read; a decoding failure
+    /// (a FLAC or Ogg stream cut short) puts the path in front of it.
+    unsigned read(unsigned frames, double* out) override;
+
+private:
+    sf_private_tag* handle = nullptr;
+    std::unique_ptr<SF_INFO> info;
+    std::string path;
+    /// Interleaved frames of a non-stereo file; grows to the largest read and
+    /// is reused, so a run of constant blocks allocates once.
+    std::vector<double> convert;
+};

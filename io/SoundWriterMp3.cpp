@@ -1,0 +1,319 @@
+#include "SoundWriterMp3.h"
+
+#include <QLibrary>
+#include <QString>
+
+#include <lame/lame.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+int SoundWriterMp3::sLameInit = 0;
+
+namespace {
+
+// The encoder's entry points, resolved by name when the library is found.
+// The types come from the installed header; nothing is linked at build time.
+#define TEVO_LAME_FUNCTIONS(X)                                                                                      \
+    X(lame_init)                                                                                                     \
+    X(lame_set_brate)                                                                                                \
+    X(lame_set_num_channels)                                                                                         \
+    X(lame_set_in_samplerate)                                                                                        \
+    X(lame_set_mode)                                                                                                 \
+    X(lame_set_quality)                                                                                              \
+    X(lame_init_params)                                                                                              \
+    X(lame_close)                                                                                                    \
+    X(lame_encode_flush)                                                                                             \
+    X(lame_mp3_tags_fid)                                                                                             \
+    X(lame_encode_buffer)                                                                                            \
+    X(lame_get_num_channels)                                                                                         \
+    X(id3tag_init)                                                                                                   \
+    X(id3tag_add_v2)                                                                                                 \
+    X(id3tag_set_title)                                                                                              \
+    X(id3tag_set_artist)                                                                                             \
+    X(id3tag_set_album)                                                                                              \
+    X(id3tag_set_year)                                                                                               \
+    X(id3tag_set_comment)                                                                                            \
+    X(id3tag_set_track)                                                                                              \
+    X(id3tag_set_genre)                                                                                              \
+    X(lame_set_write_id3tag_automatic)
+
+struct LameApi {
+#define TEVO_LAME_POINTER(name) decltype(&::name) name = nullptr;
+    TEVO_LAME_FUNCTIONS(TEVO_LAME_POINTER)
+#undef TEVO_LAME_POINTER
+};
+LameApi sLame;
+
+// Worst case of lame_encode_buffer's output for n frames (LAME's own rule of
+// thumb, 1.25 n + 7200 bytes), and the least lame_encode_flush may need.
+const unsigned sFlushBytes = 7200;
+unsigned mp3BytesFor(unsigned frames)
+{
+    return frames + frames / 4 + 1 + sFlushBytes;
+}
+
+/// The encoder writes ISO-8859-1 tags; ours are in the local 8-bit encoding.
+QByteArray toTagText(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.c_str()).toLatin1();
+}
+
+} // namespace
+
+void SoundWriterMp3::_init_lame()
+{
+    QLibrary* library = new QLibrary("libmp3lame-0");
+    if (!library->load()) {
+        delete library;
+        library = new QLibrary("lame_enc");
+        if (!library->load()) {
+            // This platform's name for the encoder (libmp3lame.so.0).
+            delete library;
+            library = new QLibrary("mp3lame", 0);
+            if (!library->load()) {
+                delete library;
+                library = nullptr;
+            }
+        }
+    }
+    bool complete = library != nullptr;
+    if (library != nullptr) {
+#define TEVO_LAME_RESOLVE(name)                                                                                      \
+    sLame.name = reinterpret_cast<decltype(sLame.name)>(library->resolve(#name));                                   \
+    complete = complete && sLame.name != nullptr;
+        TEVO_LAME_FUNCTIONS(TEVO_LAME_RESOLVE)
+#undef TEVO_LAME_RESOLVE
+        // Deleting the QLibrary object does not unload the library.
+        delete library;
+    }
+    sLameInit = complete ? 1 : -1;
+}
+
+bool SoundWriterMp3::Init()
+{
+    if (sLameInit == 0)
+        _init_lame();
+    return sLameInit == 1;
+}
+
+bool SoundWriterMp3::IsInit()
+{
+    return sLameInit == 1;
+}
+
+SoundWriterMp3::SoundWriterMp3(unsigned rate, unsigned channels, unsigned kbps)
+    : SoundWriter(rate)
+    , channelCount(channels)
+    , bitrate(kbps)
+{
+    if (sLameInit == 0)
+        _init_lame();
+    if (sLameInit != 1)
+        return;
+    lame = sLame.lame_init();
+    if (lame == nullptr)
+        return;
+    sLame.id3tag_init(lame);
+    configure(lame);
+}
+
+void SoundWriterMp3::configure(lame_global_struct* handle) const
+{
+    sLame.lame_set_brate(handle, static_cast<int>(bitrate));
+    sLame.lame_set_num_channels(handle, static_cast<int>(channelCount));
+    sLame.lame_set_in_samplerate(handle, static_cast<int>(sampleRate));
+    sLame.lame_set_mode(handle, JOINT_STEREO);
+    sLame.lame_set_quality(handle, 2);
+}
+
+bool SoundWriterMp3::startEncoder()
+{
+    if (started)
+        return true;
+    const int result = sLame.lame_init_params(lame);
+    if (result < 0) {
+        fail("the mp3 encoder refused its parameters, code " + std::to_string(result));
+        return false;
+    }
+    started = true;
+    return true;
+}
+
+SoundWriterMp3::~SoundWriterMp3()
+{
+    close();
+    if (lame != nullptr)
+        sLame.lame_close(lame);
+    delete[] mp3Buffer;
+    delete[] leftBuffer;
+    delete[] rightBuffer;
+}
+
+void SoundWriterMp3::fail(const std::string& message)
+{
+    setError(message.c_str(), path.c_str());
+}
+
+SoundTools::Status SoundWriterMp3::open(const char* p)
+{
+    if (lame == nullptr) {
+        setError("This version doesn't support mp3 encoding", nullptr);
+        return SoundTools::StatusError;
+    }
+    close();
+    lastCloseFailed = false;
+    path = p != nullptr ? p : "";
+    const QByteArray local = QString::fromUtf8(path.c_str()).toLocal8Bit();
+    // Read access too: completing the stream header at close reads the start
+    // of the file back.
+    file = std::fopen(local.constData(), "w+b");
+    if (file == nullptr) {
+        fail(std::strerror(errno));
+        return SoundTools::StatusError;
+    }
+    // The real encoder fixes its parameters at the first write (see
+    // `started`); a scratch encoder with the same settings tells now whether
+    // it will accept them.
+    int result = -1;
+    if (lame_global_struct* probe = sLame.lame_init()) {
+        configure(probe);
+        result = sLame.lame_init_params(probe);
+        sLame.lame_close(probe);
+    }
+    if (result < 0) {
+        std::fclose(file);
+        file = nullptr;
+        fail("the mp3 encoder refused its parameters (sample rate, channels or bit rate), code "
+             + std::to_string(result));
+        return SoundTools::StatusError;
+    }
+    return SoundTools::StatusOk;
+}
+
+bool SoundWriterMp3::putBytes(const unsigned char* bytes, size_t count)
+{
+    // Flushing at once turns a full disk into a failed write rather than a
+    // file silently cut at close.
+    if (std::fwrite(bytes, 1, count, file) != count || std::fflush(file) != 0) {
+        fail(std::strerror(errno != 0 ? errno : EIO));
+        return false;
+    }
+    return true;
+}
+
+void SoundWriterMp3::close()
+{
+    if (file == nullptr || lame == nullptr)
+        return;
+    bool ok = true;
+    if (mp3Buffer != nullptr) {
+        if (mp3Capacity < sFlushBytes)
+            growBuffers(0);
+        errno = 0;
+        const int n = sLame.lame_encode_flush(lame, mp3Buffer, static_cast<int>(mp3Capacity));
+        if (n < 0) {
+            fail("the mp3 encoder could not flush its last frames, code " + std::to_string(n));
+            ok = false;
+        } else if (n > 0) {
+            ok = putBytes(mp3Buffer, static_cast<size_t>(n));
+        }
+        // Fills the Info frame reserved at the head of the stream, so that
+        // decoders know the exact length and drop the encoder's padding.
+        if (ok)
+            sLame.lame_mp3_tags_fid(lame, file);
+    }
+    errno = 0;
+    if (std::fclose(file) != 0 && ok) {
+        fail(std::strerror(errno != 0 ? errno : EIO));
+        ok = false;
+    }
+    file = nullptr;
+    lastCloseFailed = !ok;
+}
+
+unsigned SoundWriterMp3::getChannelNum() const
+{
+    return lame != nullptr ? static_cast<unsigned>(sLame.lame_get_num_channels(lame)) : 0;
+}
+
+void SoundWriterMp3::setTags(const SoundIDTag& tag)
+{
+    if (lame == nullptr)
+        return;
+    sLame.id3tag_set_title(lame, toTagText(tag.title).constData());
+    sLame.id3tag_set_artist(lame, toTagText(tag.artist).constData());
+    sLame.id3tag_set_album(lame, toTagText(tag.album).constData());
+    sLame.id3tag_set_year(lame, toTagText(tag.year).constData());
+    sLame.id3tag_set_comment(lame, toTagText(tag.comment).constData());
+    sLame.id3tag_set_track(lame, toTagText(tag.track).constData());
+    sLame.id3tag_set_genre(lame, toTagText(tag.genre).constData());
+    sLame.id3tag_add_v2(lame);
+}
+
+bool SoundWriterMp3::growBuffers(unsigned frames)
+{
+    if (pcmCapacity < frames) {
+        delete[] leftBuffer;
+        delete[] rightBuffer;
+        leftBuffer = new int16_t[frames];
+        rightBuffer = new int16_t[frames];
+        pcmCapacity = frames;
+    }
+    const unsigned bytes = mp3BytesFor(frames);
+    if (mp3Capacity < bytes) {
+        delete[] mp3Buffer;
+        mp3Buffer = new unsigned char[bytes];
+        mp3Capacity = bytes;
+    }
+    return true;
+}
+
+unsigned SoundWriterMp3::write(unsigned frames, double* data)
+{
+    if (file == nullptr || lame == nullptr || frames == 0)
+        return 0;
+    const unsigned channels = getChannelNum();
+    if (channels < 1 || channels > 2) {
+        fail("the mp3 encoder takes 1 or 2 channels");
+        return 0;
+    }
+    // The encoder's int counts bound one call.
+    if (frames > 0x7fffffffu / 2) {
+        fail("block too large for the mp3 encoder");
+        return 0;
+    }
+    if (!startEncoder())
+        return 0;
+    growBuffers(frames);
+    auto toPcm = [](double x) -> int16_t {
+        double v = x * 31129.6; // 0.95 of full scale
+        if (!(v == v))
+            return 0;
+        if (v > 32767.0)
+            return 32767;
+        if (v < -32768.0)
+            return -32768;
+        return static_cast<int16_t>(v);
+    };
+    if (channels == 2) {
+        for (unsigned i = 0; i < frames; ++i) {
+            leftBuffer[i] = toPcm(data[2 * size_t(i)]);
+            rightBuffer[i] = toPcm(data[2 * size_t(i) + 1]);
+        }
+    } else {
+        for (unsigned i = 0; i < frames; ++i)
+            leftBuffer[i] = rightBuffer[i] = toPcm(data[i]);
+    }
+    const int n = sLame.lame_encode_buffer(lame, leftBuffer, rightBuffer, static_cast<int>(frames), mp3Buffer,
+                                           static_cast<int>(mp3Capacity));
+    if (n < 0) {
+        fail("the mp3 encoder failed, code " + std::to_string(n));
+        return 0;
+    }
+    errno = 0;
+    if (n > 0 && !putBytes(mp3Buffer, static_cast<size_t>(n)))
+        return 0;
+    return frames;
+}

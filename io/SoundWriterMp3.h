@@ -1,0 +1,85 @@
+#pragma once
+
+#include "SoundWriter.h"
+#include "TevoExport.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+struct lame_global_struct;
+
+/// Writer of MP3 files through the LAME encoder, loaded at run time.
+///
+/// The encoder library is looked for once per process, under the names
+/// "libmp3lame-0" and "lame_enc", then under this platform's own name
+/// (libmp3lame.so.0). Without it writers can still be created, but open fails
+/// with "This version doesn't support mp3 encoding"; nothing else in the
+/// library needs it.
+///
+/// Samples are written at 0.95 of their level (full scale enters the encoder
+/// as 31129), clipped, NaN as 0. A writer built for one channel reports 1 from
+/// getChannelNum(), so writeBuffer refuses the graph's stereo blocks with its
+/// channel error; it encodes mono buffers only. The factory always builds
+/// stereo writers. Not copyable.
+class TEVO_EXPORT SoundWriterMp3 : public SoundWriter {
+public:
+    /// `bitrate` in kbit/s.
+    SoundWriterMp3(unsigned sampleRate = 44100, unsigned channels = 2, unsigned bitrate = 192);
+    ~SoundWriterMp3() override;
+
+    /// Looks for the encoder if nobody did yet; true when it is available.
+    static bool Init();
+    /// True when the encoder was found (does not look for it).
+    static bool IsInit();
+
+    /// Creates `path` (UTF-8) and fixes the encoder's parameters. Error texts:
+    /// "This version doesn't support mp3 encoding" without the encoder; the
+    /// path, " : " and the reason when the file cannot be created or the
+    /// encoder refuses its parameters.
+    SoundTools::Status open(const char* path) override;
+    /// Flushes the encoder, completes the stream header and closes the file.
+    /// When any of that fails (a full disk), the error text names the file and
+    /// closeFailed() turns true. Harmless when closed.
+    void close() override;
+    /// The encoder's channel count; 0 without the encoder.
+    unsigned getChannelNum() const override;
+    /// Hands the seven fields to the encoder (ID3v1 and ID3v2 tags); texts are
+    /// taken in the local 8-bit encoding and written as ISO-8859-1. Call before
+    /// the first write, before or after open.
+    void setTags(const SoundIDTag& tag) override;
+    /// True when the last close could not complete the file.
+    bool closeFailed() const { return lastCloseFailed; }
+
+protected:
+    /// Encodes `frames` frames of getChannelNum() interleaved samples; 0 on an
+    /// encoder or file error (error text set).
+    unsigned write(unsigned frames, double* data) override;
+
+private:
+    static void _init_lame();
+    /// Configures `handle` with this writer's rate, channels and bit rate.
+    void configure(lame_global_struct* handle) const;
+    /// Fixes the encoder's parameters before the first frames.
+    bool startEncoder();
+    bool growBuffers(unsigned frames);
+    bool putBytes(const unsigned char* bytes, size_t count);
+    void fail(const std::string& message);
+
+    FILE* file = nullptr;
+    lame_global_struct* lame = nullptr;
+    unsigned char* mp3Buffer = nullptr;
+    int16_t* leftBuffer = nullptr;
+    int16_t* rightBuffer = nullptr;
+    unsigned pcmCapacity = 0;
+    unsigned mp3Capacity = 0;
+    std::string path;
+    unsigned channelCount;
+    unsigned bitrate;
+    /// The encoder emits its ID3v2 tag when its parameters are fixed, so that
+    /// happens at the first write: tags given after open still reach it.
+    bool started = false;
+    bool lastCloseFailed = false;
+
+    static int sLameInit;
+};

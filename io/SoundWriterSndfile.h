@@ -1,0 +1,67 @@
+#pragma once
+
+#include "SoundWriter.h"
+#include "TevoExport.h"
+
+#include <memory>
+#include <string>
+
+// libsndfile stays private to the library: its types are only named here.
+struct sf_private_tag;
+struct SF_INFO;
+
+/// Writer of WAV, FLAC, Ogg Vorbis and headerless raw 32-bit float files.
+///
+/// The container is the FileType, the sample format the SoundFormat (see
+/// formatCode for the pairing). Samples beyond full scale are clipped, not
+/// wrapped, in integer formats. The writer owns its libsndfile handle and is
+/// not copyable.
+class TEVO_EXPORT SoundWriterSndfile : public SoundWriter {
+public:
+    /// Container of the file written.
+    enum FileType {
+        WAV = 0,
+        RAW = 1, ///< headerless 32-bit float, host byte order
+        FLAC = 2,
+        OGG = 3  ///< Ogg Vorbis, whatever the format
+    };
+
+    SoundWriterSndfile(unsigned sampleRate = 44100, unsigned channels = 2,
+                       SoundTools::SoundFormat format = SoundTools::PCM16, FileType type = WAV);
+    ~SoundWriterSndfile() override;
+
+    /// libsndfile format code for a container and a sample format. FLAC holds
+    /// at most 24 bits, so 32-bit and float formats become 24-bit FLAC; WAV
+    /// PCM8 is unsigned 8-bit; unknown formats give 16-bit and unknown
+    /// containers raw float.
+    static int formatCode(FileType type, SoundTools::SoundFormat format);
+
+    /// Creates `path` (UTF-8). On failure the error text is the path, " : "
+    /// and libsndfile's reason.
+    SoundTools::Status open(const char* path) override;
+    /// Completes and closes the file; harmless when closed. When the final
+    /// write-out fails (a full disk), the error text names the file and
+    /// closeFailed() turns true.
+    void close() override;
+    unsigned getChannelNum() const override;
+    /// Title, album, date (year), artist and software (comment) strings; track
+    /// and genre have no place in these files. Call after open, before the
+    /// first frames; does nothing while closed.
+    void setTags(const SoundIDTag& tag) override;
+    /// Reads those five strings back from the open file into `tag`; fields
+    /// without a string keep their value. True when one was found.
+    bool getTags(SoundIDTag& tag);
+    /// True when the last close could not complete the file.
+    bool closeFailed() const { return lastCloseFailed; }
+
+protected:
+    /// Writes `frames` interleaved frames of getChannelNum() channels. A short
+    /// count means failure; the error text then names the file.
+    unsigned write(unsigned frames, double* data) override;
+
+private:
+    sf_private_tag* handle = nullptr;
+    std::unique_ptr<SF_INFO> info;
+    std::string path;
+    bool lastCloseFailed = false;
+};

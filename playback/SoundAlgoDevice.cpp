@@ -1,0 +1,450 @@
+#include "SoundAlgoDevice.h"
+
+#include "SoundReader.h"
+#if __has_include("SoundAlgoBypass.h")
+#include "SoundAlgoBypass.h"
+#define TEVO_HAVE_BYPASS 1
+#endif
+
+#include <QDebug>
+#include <QLoggingCategory>
+#include <QReadLocker>
+#include <QWriteLocker>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+// Enabled by default like qDebug(); hosts silence it with the filter rule
+// "tevo.playback.debug=false".
+Q_LOGGING_CATEGORY(lcDevice, "tevo.playback")
+
+int SoundAlgoDevice::currentSize = 4;
+
+namespace {
+
+// How long readData sleeps between two looks at the ring while it waits for
+// the worker; the worker also wakes it after every block.
+constexpr std::chrono::milliseconds kPollInterval(250);
+
+/// One sample as 16-bit little-endian PCM: scaled by 32768, clipped in double
+/// (converting NaN or an out-of-range double to an integer is undefined),
+/// truncated toward zero.
+inline void storePcm16(double sample, char* out)
+{
+    double v = sample * 32768.0;
+    if (std::isnan(v))
+        v = 0.0;
+    else if (v > 32767.0)
+        v = 32767.0;
+    else if (v < -32768.0)
+        v = -32768.0;
+    const auto pcm = static_cast<uint16_t>(static_cast<int16_t>(v));
+    out[0] = static_cast<char>(pcm & 0xff);
+    out[1] = static_cast<char>(pcm >> 8);
+}
+
+#ifndef TEVO_HAVE_BYPASS
+// Stand-in until the graph's pass-through node is available.
+class SoundAlgoBypass : public SoundAlgo {
+public:
+    const char* getName() const override { return "SoundAlgoBypass"; }
+    SoundTools::Status process() override
+    {
+        const unsigned n = getOutFrameNb();
+        const int in = getInOrigin();
+        const int out = getOutOrigin();
+        for (unsigned i = 0; i < n; ++i)
+            *outBuffers[0]->getStereoFrame(out + int(i)) = *inBuffers[0]->getStereoFrame(in + int(i));
+        return SoundTools::StatusOk;
+    }
+};
+#endif
+
+} // namespace
+
+SoundAlgoDevice::SoundAlgoDevice(SoundReader* r, SoundAlgo* a)
+    : QIODevice(nullptr)
+    , buffers(static_cast<std::size_t>(currentSize))
+    , algo(a)
+    , reader(r)
+    , freeSlots(currentSize)
+    , filledSlots(currentSize)
+    , statusLock(QReadWriteLock::NonRecursive)
+    // Recursive so that a parameter change made from a slot connected directly
+    // to a node signal, which the worker emits inside its locked step, does not
+    // deadlock the worker on itself.
+    , algoLock(QReadWriteLock::Recursive)
+{
+    if (algo == nullptr)
+        algo = new SoundAlgoBypass();
+    else
+        algo->addReference();
+}
+
+SoundAlgoDevice::~SoundAlgoDevice()
+{
+    stop();
+    algo->releaseReference();
+}
+
+int SoundAlgoDevice::getCurrentSize()
+{
+    return currentSize;
+}
+
+bool SoundAlgoDevice::onWorkerThread() const
+{
+    return workerId.load() == std::this_thread::get_id();
+}
+
+void SoundAlgoDevice::setTokens(QSemaphore& semaphore, int n)
+{
+    const int available = semaphore.available();
+    if (available > n)
+        semaphore.tryAcquire(available - n);
+    else if (available < n)
+        semaphore.release(n - available);
+}
+
+void SoundAlgoDevice::start()
+{
+    if (onWorkerThread())
+        return;
+    std::lock_guard<std::recursive_mutex> control(controlMutex);
+    if (getThread() > 0)
+        return;
+
+    // A run that ended by itself is still open on the nodes: end it so that
+    // they report and reset before the next one.
+    endOpenLoop();
+    if (isOpen())
+        close();
+
+    reader->rewind();
+    playPosition = reader->getOffset();
+    lockAlgo();
+    const SoundTools::Status initStatus = algo->initProcessLoop(*reader, loop);
+    unlockAlgo();
+    loopOpen = initStatus == SoundTools::StatusOk;
+    int size;
+    {
+        QWriteLocker locker(&statusLock);
+        status = initStatus;
+        ringSize = currentSize;
+        size = ringSize;
+        writeIndex = 0;
+        blocksLoaded = 0;
+        blocksTaken = 0;
+        framesProcessed = 0;
+    }
+    if (initStatus != SoundTools::StatusOk) {
+        setError(*algo->getError() != '\0' ? algo->getError() : "cannot prepare the processing graph",
+                 "SoundAlgoDevice::start");
+        qCDebug(lcDevice) << "device start failure :" << algo->getError();
+        return;
+    }
+
+    buffers.assign(static_cast<std::size_t>(size), nullptr);
+    for (auto& buffer : buffers)
+        buffer = SoundBuffer::createNew(reader->getSampleRate());
+    readIndex = -1;
+    holdingSlot = false;
+    endReached = false;
+    loadedEnd = std::numeric_limits<int64_t>::min();
+    setTokens(filledSlots, 0);
+    setTokens(freeSlots, size);
+
+    open(QIODevice::ReadOnly);
+    qCDebug(lcDevice) << "device launched.";
+    setThread(1);
+    std::thread worker(&SoundAlgoDevice::MTStart, this);
+    workerId.store(worker.get_id());
+    worker.detach();
+}
+
+void SoundAlgoDevice::stop()
+{
+    if (onWorkerThread()) {
+        // Waiting here would wait for ourselves: ask, and let the worker leave
+        // after its step; a later stop or start finishes the job.
+        setStatus(SoundTools::StatusStopped);
+        freeSlots.release();
+        return;
+    }
+    if (getThread() > 0) {
+        qCDebug(lcDevice) << "stopping running device";
+        setStatus(SoundTools::StatusStopped);
+        freeSlots.release();
+        wakeWaiters();
+        std::unique_lock<std::mutex> lock(waitMutex);
+        waitCondition.wait(lock, [this] { return getThread() == 0; });
+    }
+
+    std::lock_guard<std::recursive_mutex> control(controlMutex);
+    endOpenLoop();
+    if (isOpen()) {
+        close();
+        qCDebug(lcDevice) << "Device closed";
+        for (auto& buffer : buffers)
+            buffer.reset();
+    }
+    const int size = ringSize > 0 ? ringSize : currentSize;
+    if (freeSlots.available() < size)
+        freeSlots.release(size - freeSlots.available());
+    if (filledSlots.available() < size)
+        filledSlots.release(size - filledSlots.available());
+}
+
+void SoundAlgoDevice::endOpenLoop()
+{
+    if (!loopOpen)
+        return;
+    // Nodes must see a stop, not a normal end, when the run was cut short.
+    if (getStatus() == SoundTools::StatusStopped)
+        loop.status = SoundTools::StatusStopped;
+    lockAlgo();
+    algo->endProcessLoop(loop);
+    unlockAlgo();
+    loopOpen = false;
+}
+
+bool SoundAlgoDevice::isRunning() const
+{
+    return getThread() > 0;
+}
+
+SoundTools::Status SoundAlgoDevice::getStatus() const
+{
+    QReadLocker locker(&statusLock);
+    return status;
+}
+
+unsigned SoundAlgoDevice::getSampleRate() const
+{
+    return reader->getSampleRate();
+}
+
+void SoundAlgoDevice::lockAlgo()
+{
+    algoLock.lockForWrite();
+}
+
+void SoundAlgoDevice::unlockAlgo()
+{
+    algoLock.unlock();
+}
+
+bool SoundAlgoDevice::atEnd()
+{
+    return getStatus() != SoundTools::StatusOk;
+}
+
+qint64 SoundAlgoDevice::bytesAvailable() const
+{
+    QReadLocker locker(&statusLock);
+    if (status != SoundTools::StatusOk)
+        return 0;
+    // The silent tail the loop appends counts as read, so framesRead can pass
+    // the total: saturate instead of wrapping.
+    const uint32_t total = loop.totalFrames;
+    return total > framesProcessed ? qint64(total - framesProcessed) * 4 : 0;
+}
+
+qint64 SoundAlgoDevice::writeData(const char*, qint64)
+{
+    return 0;
+}
+
+void SoundAlgoDevice::setStatus(SoundTools::Status s)
+{
+    {
+        QWriteLocker locker(&statusLock);
+        if (status == SoundTools::StatusOk)
+            status = s;
+    }
+    wakeWaiters();
+}
+
+void SoundAlgoDevice::setThread(int t)
+{
+    QWriteLocker locker(&statusLock);
+    thread = t;
+}
+
+int SoundAlgoDevice::getThread() const
+{
+    QReadLocker locker(&statusLock);
+    return thread;
+}
+
+void SoundAlgoDevice::wakeWaiters()
+{
+    // Taking the mutex orders this wake-up after the waiter's last look at
+    // its condition, so it cannot be lost.
+    { std::lock_guard<std::mutex> lock(waitMutex); }
+    waitCondition.notify_all();
+}
+
+void SoundAlgoDevice::addResource()
+{
+    QWriteLocker locker(&statusLock);
+    ++currentSize;
+    qCDebug(lcDevice) << "buffer number set to" << currentSize;
+}
+
+void SoundAlgoDevice::MTStart()
+{
+    workerId.store(std::this_thread::get_id());
+    run();
+    qCDebug(lcDevice) << "device finished.";
+    // Last touch of the device: once the flag is 0 under the mutex, stop() may
+    // return and the device may be deleted, so notify before unlocking.
+    std::lock_guard<std::mutex> lock(waitMutex);
+    workerId.store(std::thread::id());
+    setThread(0);
+    waitCondition.notify_all();
+}
+
+void SoundAlgoDevice::run()
+{
+    freeSlots.acquire();
+    while (getStatus() == SoundTools::StatusOk) {
+        const bool loaded = loadBuffer();
+        if (loaded) {
+            filledSlots.release();
+            wakeWaiters();
+        }
+        if (getStatus() != SoundTools::StatusOk)
+            break;
+        // A step without frames used no slot: give its token back, or the
+        // worker and readData could end up waiting for each other.
+        if (!loaded)
+            freeSlots.release();
+        freeSlots.acquire();
+    }
+    // The end token: readData tells it from a block by the block counts.
+    filledSlots.release();
+    wakeWaiters();
+}
+
+bool SoundAlgoDevice::loadBuffer()
+{
+    lockAlgo();
+    const SoundTools::Status st = algo->singleProcessLoop(*reader, loop, nullptr);
+    unlockAlgo();
+
+    if (st != SoundTools::StatusOk)
+        qCDebug(lcDevice) << "loadBuffer status " << st;
+    const std::shared_ptr<SoundBuffer> out = loop.outBuffer;
+    bool usable = (st == SoundTools::StatusOk || st == SoundTools::StatusEnd) && out && out->getFrameNB() > 0;
+    SoundTools::Status failure = SoundTools::StatusOk;
+    if (usable && !out->isStereo()) {
+        setError("the last node of the graph does not give stereo frames", "SoundAlgoDevice");
+        failure = SoundTools::StatusError;
+        usable = false;
+    }
+    const int64_t end = usable ? int64_t(out->getOrigin()) + out->getFrameNB() - loop.outOverlap : 0;
+    // At the end of the input the loop may return without processing, leaving
+    // the previous block in outBuffer: it must not be queued twice.
+    usable = usable && end > loadedEnd;
+
+    QWriteLocker locker(&statusLock);
+    if (usable) {
+        *buffers[static_cast<std::size_t>(writeIndex)] = *out;
+        qCDebug(lcDevice) << writeIndex << " written";
+        writeIndex = (writeIndex + 1) % ringSize;
+        ++blocksLoaded;
+        loadedEnd = end;
+    }
+    framesProcessed = loop.framesRead;
+    // Published with the last block, under the same lock, so the end never
+    // overtakes it.
+    if (status == SoundTools::StatusOk)
+        status = failure != SoundTools::StatusOk ? failure : st;
+    return usable;
+}
+
+qint64 SoundAlgoDevice::readData(char* data, qint64 maxSize)
+{
+    if (maxSize <= 0)
+        return 0;
+    std::lock_guard<std::recursive_mutex> control(controlMutex);
+    qint64 copied = 0;
+    for (;;) {
+        const SoundTools::Status st = getStatus();
+        if (st != SoundTools::StatusOk && st != SoundTools::StatusEnd) {
+            freeSlots.release();
+            qCDebug(lcDevice) << "readData:status" << st;
+            emit readChannelFinished();
+            return copied;
+        }
+        if (endReached) {
+            emit readChannelFinished();
+            return copied;
+        }
+
+        int64_t blockEnd = 0;
+        if (holdingSlot) {
+            const SoundBuffer& block = *buffers[static_cast<std::size_t>(readIndex)];
+            blockEnd = int64_t(block.getOrigin()) + block.getFrameNB() - loop.outOverlap;
+        }
+        if (!holdingSlot || blockEnd <= playPosition) {
+            if (holdingSlot) {
+                holdingSlot = false;
+                freeSlots.release();
+            }
+            qCDebug(lcDevice) << readIndex << " read";
+            qCDebug(lcDevice) << "loading ; current :" << readIndex << " read avail :" << filledSlots.available()
+                              << " write avail :" << freeSlots.available();
+            if (filledSlots.available() == 0) {
+                // Nothing ready: the start of playback or an underrun. Wait for
+                // the whole ring, so that playback resumes with a full reserve.
+                std::unique_lock<std::mutex> lock(waitMutex);
+                while (filledSlots.available() < ringSize && getStatus() == SoundTools::StatusOk)
+                    waitCondition.wait_for(lock, kPollInterval);
+            }
+            if (!filledSlots.tryAcquire(1, static_cast<int>(kPollInterval.count())))
+                continue;
+            bool isBlock;
+            SoundTools::Status now;
+            {
+                QWriteLocker locker(&statusLock);
+                isBlock = blocksTaken < blocksLoaded;
+                if (isBlock)
+                    ++blocksTaken;
+                now = status;
+            }
+            if (!isBlock) {
+                endReached = true;
+                qCDebug(lcDevice) << "readData:status" << now;
+                emit readChannelFinished();
+                return copied;
+            }
+            readIndex = (readIndex + 1) % ringSize;
+            holdingSlot = true;
+            if (now != SoundTools::StatusOk && now != SoundTools::StatusEnd) {
+                qCDebug(lcDevice) << "readData:status" << now;
+                return copied;
+            }
+            const SoundBuffer& block = *buffers[static_cast<std::size_t>(readIndex)];
+            blockEnd = int64_t(block.getOrigin()) + block.getFrameNB() - loop.outOverlap;
+            // A node that skipped frames leaves a gap: play on from the block.
+            if (playPosition < block.getOrigin())
+                playPosition = block.getOrigin();
+        }
+
+        SoundBuffer& block = *buffers[static_cast<std::size_t>(readIndex)];
+        const int64_t n = std::min<int64_t>(blockEnd - playPosition, (maxSize - copied) / 4);
+        if (n > 0) {
+            const double* in = block.getFrame(playPosition);
+            char* out = data + copied;
+            for (int64_t i = 0; i < 2 * n; ++i)
+                storePcm16(in[i], out + 2 * i);
+            playPosition += static_cast<int32_t>(n);
+            copied += 4 * n;
+        }
+        if (maxSize - copied < 4)
+            return copied;
+    }
+}

@@ -1,0 +1,130 @@
+#include "SoundPlayerQt.h"
+
+#include "SoundDebuggableClass.h"
+
+#include <QAudioFormat>
+#include <QAudioOutput>
+#include <QDebug>
+#include <QLoggingCategory>
+#include <QMetaType>
+#include <QThread>
+
+#include <ostream>
+
+Q_LOGGING_CATEGORY(lcPlayer, "tevo.playback")
+
+namespace {
+
+constexpr int kNotifyIntervalMs = 500;
+
+QAudioFormat pcmFormat(int sampleRate)
+{
+    QAudioFormat format;
+    format.setSampleRate(sampleRate);
+    format.setChannelCount(2);
+    format.setSampleSize(16);
+    format.setCodec("audio/pcm");
+    format.setByteOrder(QAudioFormat::LittleEndian);
+    format.setSampleType(QAudioFormat::SignedInt);
+    return format;
+}
+
+} // namespace
+
+SoundPlayerQt::SoundPlayerQt(SoundReader* r, SoundAlgo* algo)
+    : SoundPlayer(r, algo)
+{
+    qRegisterMetaType<QAudio::State>("QAudio::State");
+    output = new QAudioOutput(pcmFormat(static_cast<int>(device->getSampleRate())), nullptr);
+    output->setNotifyInterval(kNotifyIntervalMs);
+    connect(device, SIGNAL(readChannelFinished()), this, SLOT(endOfData()), Qt::DirectConnection);
+    connect(output, SIGNAL(stateChanged(QAudio::State)), this, SLOT(audioStatusChanged(QAudio::State)),
+            Qt::DirectConnection);
+    connect(output, SIGNAL(notify()), this, SLOT(notified()), Qt::DirectConnection);
+}
+
+SoundPlayerQt::~SoundPlayerQt()
+{
+    qCDebug(lcPlayer) << "deleting player";
+    // No signal of a half-destroyed player reaches the host.
+    output->disconnect(this);
+    delete output;
+}
+
+void SoundPlayerQt::start()
+{
+    if (!stopped.load())
+        return;
+    stopped = false;
+    notifyCount = 0;
+    endReported = false;
+    device->start();
+    output->start(device);
+    if (output->error() != QAudio::NoError) {
+        SoundDebuggableClass::getOStream() << tr("Error opening audio device").toUtf8().constData() << std::endl;
+        qCDebug(lcPlayer) << "start failure :" << output->error();
+        device->stop();
+        audioStatusChanged(QAudio::StoppedState);
+    }
+    qCDebug(lcPlayer) << "end start";
+}
+
+void SoundPlayerQt::stop()
+{
+    if (stopped.load())
+        return;
+    if (inEndOfData.load() == QThread::currentThread()) {
+        // Called from a slot of playingHasFinished emitted by endOfData, that
+        // is from inside the output's read of the device: stopping the output
+        // there pulls its stream from under the read in progress. Stop once
+        // the read has returned.
+        QMetaObject::invokeMethod(this, [this] { stop(); }, Qt::QueuedConnection);
+        return;
+    }
+    output->stop();
+    qCDebug(lcPlayer) << "audio stopped";
+    device->stop();
+    qCDebug(lcPlayer) << "device stopped";
+    stopped = true;
+}
+
+void SoundPlayerQt::audioStatusChanged(QAudio::State state)
+{
+    qCDebug(lcPlayer) << "player state" << state;
+    switch (state) {
+    case QAudio::ActiveState:
+        emit playingStarted();
+        break;
+    case QAudio::SuspendedState:
+    case QAudio::StoppedState:
+        stopped = true;
+        qCDebug(lcPlayer) << "player finished";
+        emit playingHasFinished(false);
+        break;
+    case QAudio::IdleState:
+        stopped = true;
+        qCDebug(lcPlayer) << "player finished";
+        emit playingHasFinished(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void SoundPlayerQt::notified()
+{
+    const int count = ++notifyCount;
+    emit playingProgress(reader->getStartPoint() + output->notifyInterval() * count / 1000.0);
+}
+
+void SoundPlayerQt::endOfData()
+{
+    if (endReported.exchange(true))
+        return;
+    qCDebug(lcPlayer) << "end of data";
+    inEndOfData = QThread::currentThread();
+    // The device also ends its stream on a stop or a processing error: only
+    // the end of the input is a completed playback.
+    emit playingHasFinished(device->getStatus() == SoundTools::StatusEnd);
+    inEndOfData = nullptr;
+}

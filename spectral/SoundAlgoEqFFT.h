@@ -1,0 +1,20 @@
+#pragma once
+
+#include "FilterType.h"
+#include "SoundAlgoComposite.h"
+#include "TevoExport.h"
+
+/// The FFT equaliser: a linear convolution with the FIR of SoundAlgoFFTFilter,
+/// done by overlap-add of zero-padded half blocks.
+///
+/// A composite of SoundAlgoFFTDirectCompute(fftSize, zero padded),
+/// SoundAlgoFFTFilter(type, freq1, freq2) and SoundAlgoFFTInverseCompute
+/// (OverlapAdd), fixed after construction. The output lags the input by
+/// (taps - 1) / 2 frames (223 with 447 taps), not reported as a delay, and
+/// ends less than fftSize / 2 frames after the input.
+class TEVO_EXPORT SoundAlgoEqFFT : public SoundAlgoComposite {
+public:
+    /// Frequencies in Hz (see SoundAlgoFFTFilter); `fftSize` in frames, even,
+    /// at least 2; the FIR holds at most fftSize / 2 taps.
+    SoundAlgoEqFFT(SoundTools::FilterType type, double freq1, double freq2, unsigned fftSize);
+};

@@ -1,0 +1,191 @@
+#include "SoundAlgoFFTDirectCompute.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+SoundAlgoFFTDirectCompute::SoundAlgoFFTDirectCompute(unsigned s, bool padded)
+    : size(s & ~1u)
+    , zeroPadded(padded)
+{
+}
+
+SoundAlgoFFTDirectCompute::~SoundAlgoFFTDirectCompute()
+{
+    releaseTransform();
+}
+
+const char* SoundAlgoFFTDirectCompute::getName() const
+{
+    return "SoundAlgoFFTDirectCompute";
+}
+
+unsigned SoundAlgoFFTDirectCompute::getOutFrameSize() const
+{
+    return size / 2 + 1;
+}
+
+unsigned SoundAlgoFFTDirectCompute::getOutElementSize() const
+{
+    return 2;
+}
+
+unsigned SoundAlgoFFTDirectCompute::getSampleShift(unsigned) const
+{
+    return getHop() > 0 ? getHop() - 1 : 0;
+}
+
+void SoundAlgoFFTDirectCompute::releaseTransform()
+{
+    SoundFFTPlanner::destroy(plan);
+    planSize = 0;
+    SoundFFTPlanner::freeArray(timeScratch);
+    SoundFFTPlanner::freeArray(spectrumScratch);
+}
+
+SoundTools::Status SoundAlgoFFTDirectCompute::initOutputBuffer()
+{
+    if (size < 2) {
+        // A hop of 0 would never advance through the stream.
+        setError(("transform size " + std::to_string(size) + " is below 2").c_str(), getName());
+        return SoundTools::StatusError;
+    }
+    const unsigned hop = getHop();
+    const unsigned bins = size / 2 + 1;
+    const unsigned inAllocated = inBuffers.empty() || !inBuffers[0] ? 0 : inBuffers[0]->getFrameNBAllocated();
+    // Room for a full input buffer plus the carried frames and the silence
+    // of the last block, so that the array never has to grow during a run.
+    const unsigned spectra = (inAllocated + 2 * hop) / hop + 1;
+    const unsigned ov = getOutBufferOverlap(sampleRate);
+    for (auto& buffer : outBuffers) {
+        buffer = SoundBuffer::createNew(sampleRate);
+        buffer->alloc(spectra + ov, 2, bins, 2);
+    }
+
+    if (plan == nullptr || planSize != size) {
+        releaseTransform();
+        timeScratch = SoundFFTPlanner::allocArray(std::size_t(size) * 2);
+        spectrumScratch = SoundFFTPlanner::allocArray(std::size_t(bins) * 4);
+        plan = SoundFFTPlanner::planInterleavedR2C(static_cast<int>(size), 2, timeScratch, spectrumScratch);
+        if (plan == nullptr) {
+            releaseTransform();
+            setError("FFTW could not plan the transform", getName());
+            return SoundTools::StatusError;
+        }
+        planSize = size;
+    }
+    std::fill(timeScratch, timeScratch + std::size_t(size) * 2, 0.0);
+    carry.assign(std::size_t(hop) * 2, 0.0);
+    carryNext.assign(std::size_t(hop) * 2, 0.0);
+    carryFrames = 0;
+    positioned = false;
+    outOrigin = 0;
+    return SoundTools::StatusOk;
+}
+
+void SoundAlgoFFTDirectCompute::updateOutput()
+{
+    const unsigned hop = getHop();
+    const int inOrigin = getInOrigin();
+    if (!positioned) {
+        // The first block starts the stream: nothing is carried yet.
+        nextInPos = inOrigin;
+        carryStart = inOrigin;
+        carryFrames = 0;
+        positioned = true;
+    }
+    const int64_t availableEnd = int64_t(inOrigin) + getInFrameNb();
+    const int64_t available = std::max<int64_t>(0, availableEnd - nextInPos);
+    const unsigned spectra = hop > 0 ? static_cast<unsigned>(available / hop) : 0;
+    outOrigin = static_cast<int32_t>(nextInPos);
+    placeOutput(outOrigin, spectra);
+}
+
+void SoundAlgoFFTDirectCompute::gather(int64_t pos, unsigned count, double* dest)
+{
+    SoundBuffer& in = *inBuffers[0];
+    const int64_t inOrigin = in.getOrigin();
+    const int64_t inEnd = inOrigin + in.getFrameNB();
+    unsigned done = 0;
+    while (done < count) {
+        const int64_t p = pos + done;
+        unsigned run = count - done;
+        const double* src = nullptr;
+        if (p < inOrigin) {
+            const int64_t carryEnd = carryStart + carryFrames;
+            if (p >= carryStart && p < carryEnd) {
+                run = static_cast<unsigned>(std::min<int64_t>(run, carryEnd - p));
+                src = carry.data() + (p - carryStart) * 2;
+            } else {
+                const int64_t limit = p < carryStart ? std::min(carryStart, inOrigin) : inOrigin;
+                run = static_cast<unsigned>(std::min<int64_t>(run, limit - p));
+            }
+        } else if (p < inEnd) {
+            run = std::min<unsigned>(run, static_cast<unsigned>(inEnd - p));
+            src = in.getRelFrame(static_cast<int>(p - inOrigin));
+        }
+        if (src != nullptr)
+            std::memcpy(dest + std::size_t(done) * 2, src, sizeof(double) * 2 * run);
+        else
+            std::fill(dest + std::size_t(done) * 2, dest + std::size_t(done + run) * 2, 0.0);
+        done += run;
+    }
+}
+
+SoundTools::Status SoundAlgoFFTDirectCompute::process()
+{
+    if (inBuffers.empty() || outBuffers.empty() || plan == nullptr)
+        return SoundTools::StatusError;
+    const unsigned hop = getHop();
+    const unsigned bins = size / 2 + 1;
+    const unsigned frames = zeroPadded ? hop : size; // frames read per spectrum
+    SoundBuffer& in = *inBuffers[0];
+    SoundBuffer& out = *outBuffers[0];
+    const int64_t inOrigin = getInOrigin();
+    const int64_t availableEnd = inOrigin + getInFrameNb();
+    const int64_t available = std::max<int64_t>(0, availableEnd - nextInPos);
+    const unsigned n = std::min<unsigned>(getOutFrameNb(), static_cast<unsigned>(available / hop));
+
+    for (unsigned s = 0; s < n; ++s) {
+        const int64_t pos = nextInPos + int64_t(s) * hop;
+        double* source = timeScratch;
+        // Without padding a whole transform can often be read where it lies,
+        // provided FFTW sees the alignment it planned for.
+        if (!zeroPadded && pos >= inOrigin && pos + frames <= int64_t(in.getOrigin()) + in.getFrameNB()) {
+            double* direct = in.getRelFrame(static_cast<int>(pos - in.getOrigin()));
+            if (SoundFFTPlanner::sameAlignment(direct, timeScratch))
+                source = direct;
+        }
+        if (source == timeScratch)
+            gather(pos, frames, timeScratch); // the padded tail stays zero
+        double* spectrum = out.getFrame(outOrigin + static_cast<int>(s));
+        if (SoundFFTPlanner::sameAlignment(spectrum, spectrumScratch)) {
+            SoundFFTPlanner::executeR2C(plan, source, spectrum);
+        } else {
+            SoundFFTPlanner::executeR2C(plan, source, spectrumScratch);
+            std::memcpy(spectrum, spectrumScratch, sizeof(double) * 4 * bins);
+        }
+    }
+    nextInPos += int64_t(n) * hop;
+    outOrigin += static_cast<int32_t>(n);
+
+    // Keep the frames of the unfinished hop for the next block: the input
+    // buffer need not hold them any more by then.
+    const int64_t left = std::max<int64_t>(0, availableEnd - nextInPos);
+    const unsigned keep = static_cast<unsigned>(std::min<int64_t>(left, hop));
+    gather(nextInPos, keep, carryNext.data());
+    carry.swap(carryNext);
+    carryStart = nextInPos;
+    carryFrames = keep;
+    return SoundTools::StatusOk;
+}
+
+void SoundAlgoFFTDirectCompute::endProcess(int status, unsigned frames)
+{
+    releaseTransform();
+    carry.clear();
+    carryNext.clear();
+    carryFrames = 0;
+    positioned = false;
+    SoundAlgoFFT::endProcess(status, frames);
+}

@@ -1,0 +1,211 @@
+#include "SoundAlgoFFTFilter.h"
+
+#include "RemezDesign.h"
+#include "SoundFFTPlanner.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+
+// Ripple targets: 0.5 dB in the pass band, -60 dB in the stop band, with a
+// fixed transition of 0.005 (Kaiser's estimate then gives 447 taps).
+const double sDeltaPass = (1.0 - std::pow(10.0, -0.025)) * 0.5;
+const double sDeltaStop = 0.001;
+const double sTransition = 0.005;
+
+} // namespace
+
+SoundAlgoFFTFilter::SoundAlgoFFTFilter(SoundTools::FilterType t, double f1Hz, double f2Hz)
+    : freq1(f1Hz)
+    , freq2(f2Hz)
+    , type(t)
+{
+}
+
+SoundAlgoFFTFilter::~SoundAlgoFFTFilter() = default;
+
+const char* SoundAlgoFFTFilter::getName() const
+{
+    return "SoundAlgoFFTFilter";
+}
+
+unsigned SoundAlgoFFTFilter::getInFrameSize() const
+{
+    return bins;
+}
+
+unsigned SoundAlgoFFTFilter::getOutFrameSize() const
+{
+    return bins;
+}
+
+unsigned SoundAlgoFFTFilter::getInElementSize() const
+{
+    return 2;
+}
+
+unsigned SoundAlgoFFTFilter::getOutElementSize() const
+{
+    return 2;
+}
+
+SoundTools::Status SoundAlgoFFTFilter::initInputBuffer()
+{
+    if (previous == nullptr) {
+        setError("no node feeds the FFT filter", getName());
+        return SoundTools::StatusError;
+    }
+    const std::shared_ptr<SoundBuffer> feed =
+        previous->getOutPortNumber() > 0 ? previous->getOutPort(0) : std::shared_ptr<SoundBuffer>();
+    const unsigned feedBins = feed ? feed->getFrameSize() : previous->getOutFrameSize();
+    if (feedBins != bins || designRate != sampleRate || response.empty()) {
+        bins = feedBins;
+        if (FillFilter() != SoundTools::StatusOk)
+            return SoundTools::StatusError;
+    }
+    return SoundAlgoFFT::initInputBuffer();
+}
+
+SoundTools::Status SoundAlgoFFTFilter::FillFilter()
+{
+    response.clear();
+    firTaps.clear();
+    tapCount = 0;
+    if (bins < 2) {
+        setError(("spectra of " + std::to_string(bins) + " bins are too short to filter").c_str(), getName());
+        return SoundTools::StatusError;
+    }
+    const double fs = sampleRate;
+    const unsigned size = 2 * bins - 2;
+    const double w = sDeltaPass / sDeltaStop;
+
+    double f1 = freq1 / fs;
+    if (isDebug())
+        getOStream() << "FillFilter Low Freq" << freq1 << ";" << f1 << " " << sampleRate << std::endl;
+    f1 = std::clamp(f1, 0.005, 0.5);
+    double f2 = freq2 / fs;
+    if (isDebug())
+        getOStream() << "FillFilter Hi Freq" << freq2 << ";" << f2 << " " << sampleRate << std::endl;
+    f2 = std::clamp(f2, 0.005, 0.5);
+
+    // Kaiser's length estimate for a transition of 0.005, made odd; the taps
+    // must also fit in a zero-padded half block (bins - 1 of them).
+    unsigned n = static_cast<unsigned>(
+        std::floor((-10.0 * std::log10(sDeltaPass * sDeltaStop) - 13.0) / (14.6 * sTransition) + 0.5) + 1.0);
+    if (n % 2 == 0)
+        ++n;
+    n = std::min(n, bins - 1);
+    // An even length is 0 at half the sample rate; the extra tap still fits,
+    // since an overlap-add block holds up to bins taps.
+    if ((type == SoundTools::HighPass || type == SoundTools::BandStop) && n % 2 == 0)
+        ++n;
+
+    const double t = sTransition;
+    std::vector<double> bands;
+    std::vector<double> des;
+    std::vector<double> weights;
+    switch (type) {
+    case SoundTools::LowPass:
+        bands = {0.0, f1, f1 + t, 0.5};
+        des = {1.0, 0.0};
+        weights = {1.0, w};
+        break;
+    case SoundTools::BandPass:
+        bands = {0.0, f1 - t, f1, f2, f2 + t, 0.5};
+        des = {0.0, 1.0, 0.0};
+        weights = {w, 1.0, w};
+        break;
+    case SoundTools::BandStop:
+        bands = {0.0, f1, f1 + t, f2 - t, f2, 0.5};
+        des = {1.0, 0.0, 1.0};
+        weights = {1.0, w, 1.0};
+        break;
+    case SoundTools::HighPass:
+        bands = {0.0, f1 - t, f1, 0.5};
+        des = {0.0, 1.0};
+        weights = {w, 1.0};
+        break;
+    default:
+        qCritical() << "Unsupported FFT Eq mode :" << int(type);
+        setError(("Unsupported FFT Eq mode : " + std::to_string(int(type))).c_str(), getName());
+        return SoundTools::StatusError;
+    }
+
+    // The taps in a zero-padded block of the transform size, so that their
+    // transform is the response at the spectra's bins.
+    std::vector<double> block(size, 0.0);
+    if (!SoundTools::remezDesign(block.data(), static_cast<int>(n), static_cast<int>(des.size()), bands.data(),
+                                 des.data(), weights.data())) {
+        setError("the band edges leave nothing to design", getName());
+        return SoundTools::StatusError;
+    }
+    firTaps.assign(block.begin(), block.begin() + n);
+
+    double* in = SoundFFTPlanner::allocArray(size);
+    double* out = SoundFFTPlanner::allocArray(std::size_t(bins) * 2);
+    std::copy(block.begin(), block.end(), in);
+    SoundFFTPlanner::Plan plan = SoundFFTPlanner::planR2C(static_cast<int>(size), in, out);
+    if (plan != nullptr) {
+        SoundFFTPlanner::executeR2C(plan, in, out);
+        SoundFFTPlanner::destroy(plan);
+        response.assign(out, out + std::size_t(bins) * 2);
+    }
+    SoundFFTPlanner::freeArray(in);
+    SoundFFTPlanner::freeArray(out);
+    if (response.empty()) {
+        setError("FFTW could not plan the transform", getName());
+        firTaps.clear();
+        return SoundTools::StatusError;
+    }
+    tapCount = n;
+    designRate = sampleRate;
+    return SoundTools::StatusOk;
+}
+
+void SoundAlgoFFTFilter::updateOutput()
+{
+    // One filtered spectrum per spectrum read, numbered the same.
+    outOrigin = getInOrigin();
+    placeOutput(outOrigin, getInFrameNb());
+}
+
+SoundTools::Status SoundAlgoFFTFilter::process()
+{
+    if (inBuffers.empty() || outBuffers.empty() || response.size() < std::size_t(bins) * 2)
+        return SoundTools::StatusError;
+    SoundBuffer& in = *inBuffers[0];
+    SoundBuffer& out = *outBuffers[0];
+    const unsigned n = getOutFrameNb();
+    const unsigned channels = in.getChannelNum();
+    const int inOrigin = getInOrigin();
+    const double* h = response.data();
+    for (unsigned s = 0; s < n; ++s) {
+        const double* src = in.getFrame(inOrigin + static_cast<int>(s));
+        double* dst = out.getFrame(outOrigin + static_cast<int>(s));
+        for (unsigned k = 0; k < bins; ++k) {
+            const double re = h[2 * k];
+            const double im = h[2 * k + 1];
+            for (unsigned c = 0; c < channels; ++c) {
+                const std::size_t at = (std::size_t(k) * channels + c) * 2;
+                const double x = src[at];
+                const double y = src[at + 1];
+                dst[at] = x * re - y * im;
+                dst[at + 1] = re * y + im * x;
+            }
+        }
+    }
+    return SoundTools::StatusOk;
+}
+
+void SoundAlgoFFTFilter::endProcess(int status, unsigned frames)
+{
+    response.clear();
+    response.shrink_to_fit();
+    bins = 0;
+    designRate = 0;
+    SoundAlgoFFT::endProcess(status, frames);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "SoundAlgoFFT.h"
+#include "SoundFFTPlanner.h"
+#include "TevoExport.h"
+
+#include <cstdint>
+
+/// Turns spectra back into a stereo stream.
+///
+/// The transform size comes from the node that feeds it (2 * bins - 2). The
+/// time frames made from the spectra of a block start at the position the
+/// spectra are numbered from, hopOut frames per spectrum, so that behind a
+/// SoundAlgoFFTDirectCompute of the same hop output and input frames line up
+/// (no delay). The spectra read are left untouched.
+class TEVO_EXPORT SoundAlgoFFTInverseCompute : public SoundAlgoFFT {
+public:
+    /// What the node makes of each spectrum. Negative values behave as Plain,
+    /// values above 2 as Autocorrelation.
+    enum Mode {
+        Plain = 0,          ///< size frames: the inverse transform / size
+        OverlapAdd = 1,     ///< size/2 frames: overlap-add of consecutive inverse transforms / size
+        Autocorrelation = 2 ///< size/2 frames: lag j of the inverse transform / (size * max(size/2 - j, 50))
+    };
+
+    explicit SoundAlgoFFTInverseCompute(Mode mode);
+
+    const char* getName() const override;
+    SoundTools::Status process() override;
+
+    /// Bins of the spectra read: size / 2 + 1 (1 before the first run).
+    unsigned getInFrameSize() const override;
+    unsigned getInElementSize() const override;
+
+    void updateOutput() override;
+    void endProcess(int status, unsigned frames) override;
+
+    Mode getMode() const { return mode; }
+    /// Transform size learnt from the feeding node; 0 before the first run.
+    unsigned getSize() const { return size; }
+    /// Time frames written per spectrum.
+    unsigned getHopOut() const;
+
+protected:
+    ~SoundAlgoFFTInverseCompute() override;
+    /// Fails without a feeding node, or when the feeding node's spectra
+    /// would give a transform size below 2.
+    SoundTools::Status initInputBuffer() override;
+    /// Starts every run from a zeroed overlap-add state.
+    SoundTools::Status initOutputBuffer() override;
+
+private:
+    void releaseTransform();
+
+    uint32_t size = 0;
+    Mode mode;
+    /// Last inverse transform, size stereo frames (its second half is the
+    /// overlap-add tail of the next spectrum).
+    double* work = nullptr;
+    double* spectrumScratch = nullptr; ///< copy of the spectrum: c2r destroys its input
+    SoundFFTPlanner::Plan plan = nullptr;
+    unsigned planSize = 0;
+};

@@ -1,0 +1,195 @@
+// Equaliser sections against the audio-EQ cookbook computed here in long
+// double, their analytic responses at the points the cookbook fixes, and
+// finite, stable designs for every parameter a live setter can pass.
+
+#include "BiquadEqBuilder.h"
+#include "FilterTestSupport.h"
+
+#include <QtGlobal>
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using namespace SoundTools;
+using namespace FilterTest;
+
+namespace {
+
+constexpr long double kPi = 3.14159265358979323846264338327950288L;
+
+struct Coefficients {
+    long double b0, b1, b2, a0, a1, a2;
+};
+
+/// The cookbook's formulas as published: bandwidth form for the pass and
+/// peaking filters, shelf slope form for the shelves.
+Coefficients cookbook(FilterType type, long double f, long double fs, long double width, long double dB)
+{
+    const long double w0 = 2 * kPi * f / fs, c = std::cos(w0), s = std::sin(w0);
+    const long double A = std::pow(10.0L, dB / 40);
+    const long double alphaBw = s * std::sinh(std::log(2.0L) / 2 * width * w0 / s);
+    const long double alphaS = s / 2 * std::sqrt((A + 1 / A) * (1 / width - 1) + 2);
+    const long double sq = 2 * std::sqrt(A) * alphaS;
+    switch (type) {
+    case LowPass: return {(1 - c) / 2, 1 - c, (1 - c) / 2, 1 + alphaBw, -2 * c, 1 - alphaBw};
+    case HighPass: return {(1 + c) / 2, -(1 + c), (1 + c) / 2, 1 + alphaBw, -2 * c, 1 - alphaBw};
+    case BandPass: return {alphaBw, 0, -alphaBw, 1 + alphaBw, -2 * c, 1 - alphaBw};
+    case BandEq: return {1 + alphaBw * A, -2 * c, 1 - alphaBw * A, 1 + alphaBw / A, -2 * c, 1 - alphaBw / A};
+    case LowShelf:
+        return {A * ((A + 1) - (A - 1) * c + sq), 2 * A * ((A - 1) - (A + 1) * c), A * ((A + 1) - (A - 1) * c - sq),
+                (A + 1) + (A - 1) * c + sq,       -2 * ((A - 1) + (A + 1) * c),   (A + 1) + (A - 1) * c - sq};
+    case HighShelf:
+        return {A * ((A + 1) + (A - 1) * c + sq), -2 * A * ((A - 1) + (A + 1) * c), A * ((A + 1) + (A - 1) * c - sq),
+                (A + 1) - (A - 1) * c + sq,       2 * ((A - 1) - (A + 1) * c),      (A + 1) - (A - 1) * c - sq};
+    default: return {1, 0, 0, 1, 0, 0};
+    }
+}
+
+std::shared_ptr<Filter> build(FilterType type, double f, double width, double dB, unsigned fs)
+{
+    BiquadEqBuilder builder(type, f, width, dB);
+    return builder.buildFilter(fs);
+}
+
+void expectCookbook(FilterType type, double f, double width, double dB, unsigned fs, double tolerance)
+{
+    SCOPED_TRACE(testing::Message() << "type " << type << " f " << f << " width " << width << " gain " << dB
+                                    << " Fs " << fs);
+    const auto kernel = build(type, f, width, dB, fs);
+    const Coefficients r = cookbook(type, f, fs, width, dB);
+    const long double want[5] = {r.b0 / r.a0, r.b1 / r.a0, r.b2 / r.a0, r.a1 / r.a0, r.a2 / r.a0};
+    const auto& b = kernel->getFeedForward();
+    const auto& a = kernel->getFeedback();
+    ASSERT_EQ(kernel->getOrder(), 3u);
+    EXPECT_EQ(a[0], 1.0);
+    const double got[5] = {b[0], b[1], b[2], a[1], a[2]};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_LE(std::fabs(got[i] - want[i]), tolerance * std::fabs(want[i]) + 1e-300) << "coefficient " << i;
+}
+
+QString gLastCritical;
+void captureCritical(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg)
+        gLastCritical = text;
+}
+
+} // namespace
+
+TEST(BiquadEqBuilder, MatchesTheCookbook)
+{
+    // Relative tolerances: LowPass and the peaking filter are computed in
+    // double throughout (1e-9 covers the cancellation in 1 - cos w0 at low
+    // frequencies); HighPass and BandPass round 1/(1 + alpha) to single
+    // precision (2^-24 ~ 6e-8); the shelves hold A in single precision, which
+    // moves their coefficients by a few 1e-8.
+    for (unsigned fs : {44100u, 48000u, 96000u}) {
+        for (double f : {50.0, 1000.0, 9000.0}) {
+            for (double w : {0.3, 1.0, 2.5}) {
+                expectCookbook(LowPass, f, w, 0, fs, 1e-9);
+                expectCookbook(BandEq, f, w, 6.0, fs, 1e-9);
+                expectCookbook(BandEq, f, w, -15.0, fs, 1e-9);
+                expectCookbook(HighPass, f, w, 0, fs, 2e-7);
+                expectCookbook(BandPass, f, w, 0, fs, 2e-7);
+            }
+            for (double slope : {0.5, 1.0}) {
+                expectCookbook(LowShelf, f, slope, 9.0, fs, 1e-6);
+                expectCookbook(HighShelf, f, slope, -12.0, fs, 1e-6);
+            }
+        }
+    }
+}
+
+TEST(BiquadEqBuilder, ResponseAtTheDesignPoints)
+{
+    const unsigned fs = 48000;
+    // Peaking: exactly the gain at the centre; 0 dB gain is a unity section.
+    EXPECT_NEAR(toDb(magnitude(*build(BandEq, 2000, 1, 7.5, fs), 2000, fs)), 7.5, 1e-9);
+    EXPECT_NEAR(toDb(magnitude(*build(BandEq, 300, 0.5, -20, fs), 300, fs)), -20, 1e-9);
+    for (double f : {100.0, 5000.0, 20000.0})
+        EXPECT_NEAR(magnitude(*build(BandEq, 2000, 1, 0, fs), f, fs), 1.0, 1e-12);
+    // Shelves: half the gain (in dB) at the corner, the full gain far away.
+    const auto low = build(LowShelf, 500, 1, 10, fs);
+    EXPECT_NEAR(toDb(magnitude(*low, 500, fs)), 5.0, 1e-5);
+    EXPECT_NEAR(toDb(magnitude(*low, 0, fs)), 10.0, 1e-5);
+    EXPECT_NEAR(toDb(magnitude(*low, 24000, fs)), 0.0, 1e-3);
+    const auto high = build(HighShelf, 4000, 1, -8, fs);
+    EXPECT_NEAR(toDb(magnitude(*high, 4000, fs)), -4.0, 1e-5);
+    EXPECT_NEAR(toDb(magnitude(*high, 24000, fs)), -8.0, 1e-5);
+    // Pass filters: unity in the pass band, zero at the other end, and the
+    // band-pass peaks at 0 dB on its centre.
+    EXPECT_NEAR(magnitude(*build(LowPass, 1000, 1, 0, fs), 0, fs), 1.0, 1e-12);
+    EXPECT_NEAR(magnitude(*build(LowPass, 1000, 1, 0, fs), 24000, fs), 0.0, 1e-12);
+    EXPECT_NEAR(magnitude(*build(HighPass, 1000, 1, 0, fs), 24000, fs), 1.0, 1e-6);
+    EXPECT_NEAR(magnitude(*build(HighPass, 1000, 1, 0, fs), 0, fs), 0.0, 1e-12);
+    EXPECT_NEAR(magnitude(*build(BandPass, 3000, 1, 0, fs), 3000, fs), 1.0, 1e-6);
+}
+
+TEST(BiquadEqBuilder, ClampsOfThePeakingAndShelfDesigns)
+{
+    const unsigned fs = 44100;
+    // Below 1 Hz the peaking filter is designed at 1 Hz; widths beyond 4
+    // octaves are 4, slopes beyond 1 are 1.
+    const auto at0 = build(BandEq, 0, 1, 6, fs), at1 = build(BandEq, 1, 1, 6, fs);
+    EXPECT_EQ(at0->getFeedForward()[0], at1->getFeedForward()[0]);
+    EXPECT_EQ(at0->getFeedback()[2], at1->getFeedback()[2]);
+    EXPECT_EQ(build(BandEq, 1000, 10, 6, fs)->getFeedback()[2], build(BandEq, 1000, 4, 6, fs)->getFeedback()[2]);
+    EXPECT_EQ(build(LowShelf, 1000, 5, 6, fs)->getFeedForward()[1], build(LowShelf, 1000, 1, 6, fs)->getFeedForward()[1]);
+}
+
+TEST(BiquadEqBuilder, EveryDesignIsFiniteAndStableWhateverTheParameters)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const FilterType types[] = {LowPass, BandPass, HighPass, LowShelf, BandEq, HighShelf};
+    for (unsigned fs : {8000u, 22050u, 44100u, 48000u, 96000u, 192000u}) {
+        const double freqs[] = {0.0, 1.0, fs * 0.5, fs * 0.6, -100.0, fs * 0.4999, 1e-9, nan, inf};
+        for (FilterType type : types)
+            for (double f : freqs)
+                for (double w : {1e-4, 0.5, 1.0, 4.0, 12.0, 0.0, -1.0, nan})
+                    for (double g : {-24.0, 0.0, 12.0, 400.0, -2000.0}) {
+                        const auto k = build(type, f, w, g, fs);
+                        ASSERT_TRUE(allFinite(*k))
+                            << "type " << type << " f " << f << " width " << w << " gain " << g << " Fs " << fs;
+                        ASSERT_LT(largestPoleRadius(k->getFeedback()), 1.0L)
+                            << "type " << type << " f " << f << " width " << w << " gain " << g << " Fs " << fs;
+                    }
+    }
+}
+
+TEST(BiquadEqBuilder, GuardedDesignsStayMeaningful)
+{
+    const unsigned fs = 48000;
+    // 0 Hz and Fs/2 and above are designed inside [1 Hz, 0.49 Fs]: a low-pass
+    // still passes DC, a high-pass still blocks it, and nothing folds back.
+    for (double f : {0.0, fs * 0.5, fs * 0.6}) {
+        SCOPED_TRACE(testing::Message() << "f " << f);
+        // At 1 Hz numerator and denominator at DC are both near 1e-8, so their
+        // roundings show at 1e-8 in the ratio.
+        EXPECT_NEAR(magnitude(*build(LowPass, f, 1, 0, fs), 0, fs), 1.0, 1e-7);
+        EXPECT_NEAR(magnitude(*build(HighPass, f, 1, 0, fs), 0, fs), 0.0, 1e-9);
+        EXPECT_NEAR(magnitude(*build(HighPass, f, 1, 0, fs), fs * 0.5, fs), 1.0, 1e-6);
+    }
+    // A high-pass asked for 0.6 Fs behaves like one near Fs/2, not like the
+    // aliased 0.4 Fs filter the raw formula gives.
+    EXPECT_LT(magnitude(*build(HighPass, fs * 0.6, 1, 0, fs), fs * 0.4, fs), 0.5);
+    // The peaking filter at Fs/2 keeps its gain near the top of the band.
+    EXPECT_NEAR(toDb(magnitude(*build(BandEq, fs * 0.5, 0.5, 6, fs), fs * 0.49, fs)), 6.0, 0.5);
+}
+
+TEST(BiquadEqBuilder, UnsupportedKindGivesAUnitySection)
+{
+    gLastCritical.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureCritical);
+    const auto k = build(BandStop, 1000, 1, 6, 44100);
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(gLastCritical.startsWith("Unsupported Biquad Eq mode :")) << gLastCritical.toStdString();
+    EXPECT_TRUE(gLastCritical.trimmed().endsWith("2"));
+    std::vector<double> impulse(20, 0.0);
+    impulse[0] = 1.0;
+    impulse[1] = -0.5;
+    std::vector<double> out(impulse.size());
+    k->filter(frames(impulse), frames(out), 10);
+    EXPECT_EQ(out, impulse);
+}

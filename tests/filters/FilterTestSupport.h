@@ -1,0 +1,149 @@
+#pragma once
+
+// Helpers of the filter tests: analytic responses, pole checks and a block
+// driver for nodes. Everything here is computed independently of the library's
+// design code (long double, textbook formulas).
+
+#include "Filter.h"
+#include "SoundAlgo.h"
+#include "SoundBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <random>
+#include <valarray>
+#include <vector>
+
+namespace FilterTest {
+
+using cld = std::complex<long double>;
+
+/// |H(e^jw)| of b(z^-1) / a(z^-1) at `freq` Hz.
+inline double magnitude(const std::valarray<double>& b, const std::valarray<double>& a, double freq, double fs)
+{
+    const long double w = 2.0L * 3.14159265358979323846264338327950288L * freq / fs;
+    cld num = 0, den = 0;
+    for (std::size_t i = 0; i < b.size(); ++i)
+        num += (long double)b[i] * std::polar(1.0L, -w * (long double)i);
+    for (std::size_t i = 0; i < a.size(); ++i)
+        den += (long double)a[i] * std::polar(1.0L, -w * (long double)i);
+    return static_cast<double>(std::abs(num / den));
+}
+
+inline double magnitude(const SoundTools::Filter& f, double freq, double fs)
+{
+    return magnitude(f.getFeedForward(), f.getFeedback(), freq, fs);
+}
+
+inline double toDb(double x)
+{
+    return 20.0 * std::log10(x);
+}
+
+/// Largest pole radius of a first- or second-order recursion {a0, a1[, a2]},
+/// from the quadratic formula in long double.
+inline long double largestPoleRadius(const std::valarray<double>& a)
+{
+    const long double a0 = a[0];
+    const long double a1 = a.size() > 1 ? a[1] / a0 : 0.0L;
+    const long double a2 = a.size() > 2 ? a[2] / a0 : 0.0L;
+    if (a2 == 0.0L)
+        return std::fabs(a1);
+    const cld root = std::sqrt(cld(a1 * a1 - 4.0L * a2, 0.0L));
+    return std::max(std::abs((-a1 + root) / 2.0L), std::abs((-a1 - root) / 2.0L));
+}
+
+inline bool allFinite(const SoundTools::Filter& f)
+{
+    for (double v : f.getFeedForward())
+        if (!std::isfinite(v))
+            return false;
+    for (double v : f.getFeedback())
+        if (!std::isfinite(v))
+            return false;
+    return true;
+}
+
+/// Interleaved stereo noise from a fixed seed.
+inline std::vector<double> noise(unsigned frames, unsigned seed, double amplitude = 0.5)
+{
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> dist(-amplitude, amplitude);
+    std::vector<double> v(2 * std::size_t(frames));
+    for (double& x : v)
+        x = dist(gen);
+    return v;
+}
+
+inline SoundTools::StereoFrame<double>* frames(std::vector<double>& v)
+{
+    return reinterpret_cast<SoundTools::StereoFrame<double>*>(v.data());
+}
+
+/// Releases a node through its reference count.
+struct Release {
+    void operator()(SoundAlgo* node) const { node->releaseReference(); }
+};
+template <typename T>
+using NodeHolder = std::unique_ptr<T, Release>;
+
+/// Drives a node started alone (no neighbours) block by block, as the
+/// processing loop would, and collects every output port. A block size of 0
+/// is a block without new frames.
+inline std::vector<std::vector<double>> runBlocks(SoundAlgo& node, const std::vector<double>& signal,
+                                                  const std::vector<unsigned>& blocks, unsigned rate)
+{
+    const unsigned savedSize = SoundBuffer::getDefaultSize();
+    unsigned largest = 1;
+    for (unsigned m : blocks)
+        largest = std::max(largest, m);
+    SoundBuffer::setDefaultSize(largest);
+    std::vector<std::vector<double>> out;
+    if (node.initProcess(rate, 2, 0, nullptr, nullptr) != SoundTools::StatusOk) {
+        ADD_FAILURE() << "initProcess failed: " << node.getError();
+        SoundBuffer::setDefaultSize(savedSize);
+        return out;
+    }
+    out.resize(node.getOutputNumber());
+    auto in = node.getInBuffer(0);
+    in->setOrigin(0);
+    node.setOutOrigin();
+    std::size_t pos = 0;
+    for (unsigned m : blocks) {
+        in->keepMargin(0);
+        std::copy(signal.begin() + 2 * pos, signal.begin() + 2 * (pos + m), in->getRelFrame(0));
+        in->setFrameNB(m);
+        pos += m;
+        node.updateOutput();
+        EXPECT_EQ(node.process(), SoundTools::StatusOk);
+        const unsigned n = node.getOutFrameNb();
+        for (unsigned p = 0; p < out.size(); ++p) {
+            if (n == 0)
+                continue;
+            const double* f = node.getOutBuffer(p)->getFrame(node.getOutOrigin());
+            out[p].insert(out[p].end(), f, f + 2 * n);
+        }
+    }
+    node.endProcess(0, static_cast<unsigned>(pos));
+    SoundBuffer::setDefaultSize(savedSize);
+    return out;
+}
+
+/// Amplitude of the component at `freq` in the left channel of `signal`,
+/// from frame `from` on (least squares on a sine and a cosine).
+inline double toneAmplitude(const std::vector<double>& signal, double freq, double fs, std::size_t from)
+{
+    long double ss = 0, sc = 0;
+    std::size_t n = 0;
+    const long double w = 2.0L * 3.14159265358979323846264338327950288L * freq / fs;
+    for (std::size_t t = from; 2 * t < signal.size(); ++t, ++n) {
+        ss += signal[2 * t] * std::sin(w * t);
+        sc += signal[2 * t] * std::cos(w * t);
+    }
+    return static_cast<double>(2.0L * std::sqrt(ss * ss + sc * sc) / n);
+}
+
+} // namespace FilterTest

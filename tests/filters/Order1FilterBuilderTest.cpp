@@ -1,0 +1,82 @@
+// First-order designs against the prewarped bilinear response
+// |H_lp(f)|^2 = 1 / (1 + (tan(pi f/Fs) / tan(pi fc/Fs))^2), the high-pass being
+// its power complement, and finite, stable kernels for any frequency.
+
+#include "FilterTestSupport.h"
+#include "Order1FilterBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using namespace SoundTools;
+using namespace FilterTest;
+
+namespace {
+
+double expectedLowPass(double f, double fc, double fs)
+{
+    const long double pi = 3.14159265358979323846264338327950288L;
+    const long double r = std::tan(pi * f / fs) / std::tan(pi * fc / fs);
+    return static_cast<double>(std::sqrt(1.0L / (1.0L + r * r)));
+}
+
+std::shared_ptr<Filter> build(FilterType type, double f, unsigned fs)
+{
+    Order1FilterBuilder builder(type, f);
+    return builder.buildFilter(fs);
+}
+
+} // namespace
+
+TEST(Order1FilterBuilder, PrewarpedResponse)
+{
+    for (unsigned fs : {44100u, 96000u}) {
+        for (double fc : {20.0, 1000.0, 15000.0}) {
+            SCOPED_TRACE(testing::Message() << "fc " << fc << " Fs " << fs);
+            const auto lp = build(LowPass, fc, fs);
+            const auto hp = build(HighPass, fc, fs);
+            // Exactly -3.01 dB (half power) on the corner, for both.
+            EXPECT_NEAR(magnitude(*lp, fc, fs), std::sqrt(0.5), 1e-12);
+            EXPECT_NEAR(magnitude(*hp, fc, fs), std::sqrt(0.5), 1e-12);
+            for (double f : {0.0, 5.0, 300.0, 5000.0, fs * 0.45, fs * 0.5}) {
+                const double lpWant = expectedLowPass(f, fc, fs);
+                EXPECT_NEAR(magnitude(*lp, f, fs), lpWant, 1e-12) << "f " << f;
+                EXPECT_NEAR(magnitude(*hp, f, fs), std::sqrt(1.0 - lpWant * lpWant), 1e-9) << "f " << f;
+            }
+            // The high-pass keeps its feedback unnormalised ({K+1, 1-K}); the
+            // kernel's division makes it exactly unity at Fs/2.
+            EXPECT_NE(hp->getFeedback()[0], 1.0);
+            std::vector<double> nyquist(2 * 64);
+            for (std::size_t t = 0; t < 64; ++t)
+                nyquist[2 * t] = nyquist[2 * t + 1] = (t % 2 ? -1.0 : 1.0);
+            std::vector<double> out(nyquist.size());
+            hp->filter(frames(nyquist), frames(out), 64);
+            EXPECT_NEAR(out[2 * 63], -1.0, fc < 10000 ? 1e-9 : 0.02) << "a settled Fs/2 tone passes unchanged";
+        }
+    }
+}
+
+TEST(Order1FilterBuilder, FiniteAndStableForAnyFrequency)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (unsigned fs : {8000u, 44100u, 48000u, 192000u})
+        for (FilterType type : {LowPass, HighPass})
+            for (double f : {0.0, 1.0, fs * 0.5, fs * 0.6, fs * 1.5, -3.0, 1e-12, nan}) {
+                const auto k = build(type, f, fs);
+                ASSERT_TRUE(allFinite(*k)) << "type " << type << " f " << f << " Fs " << fs;
+                ASSERT_LT(largestPoleRadius(k->getFeedback()), 1.0L) << "type " << type << " f " << f << " Fs " << fs;
+            }
+    // Above Fs/2 the low-pass is designed near Fs/2: it still passes DC and
+    // does not turn into the unstable or folded filter of the raw formula.
+    EXPECT_NEAR(magnitude(*build(LowPass, 30000, 44100), 0, 44100), 1.0, 1e-12);
+    EXPECT_LT(magnitude(*build(LowPass, 30000, 44100), 22050, 44100), 0.1);
+}
+
+TEST(Order1FilterBuilder, UnsupportedKindGivesAUnityKernel)
+{
+    const auto k = build(BandEq, 1000, 44100);
+    std::vector<double> x = noise(100, 7), out(x.size());
+    k->filter(frames(x), frames(out), 100);
+    EXPECT_EQ(out, x);
+}

@@ -1,0 +1,85 @@
+// A-weighting: the digital filter is the bilinear image (no prewarping) of the
+// analogue A-weighting curve, so its response at f must equal the analogue
+// curve at (Fs/pi) tan(pi f/Fs) — an exact reference computed from the
+// published pole frequencies.
+
+#include "FilterTestSupport.h"
+#include "WeightingFilterBuilder.h"
+
+#include <QtGlobal>
+
+#include <gtest/gtest.h>
+
+using namespace SoundTools;
+using namespace FilterTest;
+
+namespace {
+
+constexpr long double kPi = 3.14159265358979323846264338327950288L;
+
+/// Analogue A-weighting in dB (0 dB at 1 kHz within 0.01 dB).
+double analogueA(long double f)
+{
+    const long double f2 = f * f;
+    const long double ra = 12194.0L * 12194.0L * f2 * f2
+        / ((f2 + 20.6L * 20.6L) * std::sqrt((f2 + 107.7L * 107.7L) * (f2 + 737.9L * 737.9L)) * (f2 + 12194.0L * 12194.0L));
+    return static_cast<double>(20.0L * std::log10(ra) + 2.0L);
+}
+
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+std::shared_ptr<Filter> build(unsigned fs)
+{
+    // The coefficient listing goes to Qt's debug output on every build.
+    const QtMessageHandler previous = qInstallMessageHandler(quiet);
+    WeightingFilterBuilder builder;
+    auto k = builder.buildFilter(fs);
+    qInstallMessageHandler(previous);
+    return k;
+}
+
+} // namespace
+
+TEST(WeightingFilterBuilder, KnownLevelsAt48k)
+{
+    const auto k = build(48000);
+    ASSERT_EQ(k->getFeedForward().size(), 7u);
+    ASSERT_EQ(k->getFeedback().size(), 7u);
+    const double largest = std::max(std::abs(k->getFeedForward()).max(), std::abs(k->getFeedback()).max());
+    EXPECT_DOUBLE_EQ(largest, 1.0);
+    EXPECT_NEAR(toDb(magnitude(*k, 100, 48000)), -19.1, 0.05);
+    EXPECT_NEAR(toDb(magnitude(*k, 1000, 48000)), 0.005, 0.005);
+    EXPECT_NEAR(toDb(magnitude(*k, 10000, 48000)), -3.7, 0.05);
+}
+
+TEST(WeightingFilterBuilder, BilinearImageOfTheAnalogueCurve)
+{
+    for (unsigned fs : {8000u, 44100u, 48000u, 96000u}) {
+        const auto k = build(fs);
+        for (double f : {10.0, 31.5, 100.0, 440.0, 1000.0, 2500.0, 0.3 * fs, 0.45 * fs}) {
+            const long double warped = fs / kPi * std::tan(kPi * f / fs);
+            EXPECT_NEAR(toDb(magnitude(*k, f, fs)), analogueA(warped), 1e-6) << "f " << f << " Fs " << fs;
+        }
+    }
+}
+
+TEST(WeightingFilterBuilder, PolesAreTheMappedAnaloguePoles)
+{
+    // s = -w maps to z = (K - w)/(K + w), K = 2 Fs: real, inside the circle.
+    // Each must be a root of the denominator a(z^-1).
+    for (unsigned fs : {8000u, 44100u, 192000u}) {
+        const auto k = build(fs);
+        const auto& a = k->getFeedback();
+        for (long double fp : {20.6L, 107.7L, 737.9L, 12194.0L}) {
+            const long double K = 2.0L * fs, w = 2 * kPi * fp;
+            const long double z = (K - w) / (K + w);
+            ASSERT_LT(std::fabs(z), 1.0L);
+            long double value = 0, scale = 0;
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                value += a[i] * std::pow(z, -(long double)i);
+                scale += std::fabs(a[i] * std::pow(z, -(long double)i));
+            }
+            EXPECT_LT(std::fabs(value), 1e-7L * scale) << "pole " << (double)fp << " Fs " << fs;
+        }
+    }
+}

@@ -1,0 +1,257 @@
+// Live parameter changes through the player's setters, checked on the PCM the
+// device serves (no audio output needed).
+
+#include "PlaybackTestUtil.h"
+
+#include "RMSStepDetector.h"
+#include "SoundAlgoFilterBiquad.h"
+#include "SoundAlgoNoiseGate.h"
+#include "SoundAlgoRMSAmplifier.h"
+#include "SoundPlayer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <future>
+#include <thread>
+
+using namespace PlaybackTest;
+using TestUtil::MemoryReader;
+
+namespace {
+
+/// A player whose "output" is the test: it pulls the PCM itself.
+class CapturePlayer : public SoundPlayer {
+public:
+    using SoundPlayer::SoundPlayer;
+    void start() override { device->start(); }
+    void stop() override { device->stop(); }
+
+    /// The next `frames` frames as 16-bit codes, interleaved.
+    std::vector<int16_t> read(unsigned frames)
+    {
+        std::vector<char> bytes(4 * std::size_t(frames));
+        const qint64 got = device->read(bytes.data(), qint64(bytes.size()));
+        std::vector<int16_t> codes;
+        for (qint64 b = 0; b + 1 < got; b += 2)
+            codes.push_back(int16_t(uint16_t(uint8_t(bytes[b])) | uint16_t(uint8_t(bytes[b + 1])) << 8));
+        return codes;
+    }
+    SoundAlgoDevice& getDevice() { return *device; }
+};
+
+/// Constant-amplitude stereo sine with a whole number of samples per period.
+std::vector<double> steadySine(unsigned frames, double amplitude, double periodFrames)
+{
+    std::vector<double> s(2 * std::size_t(frames));
+    for (unsigned i = 0; i < frames; ++i)
+        s[2 * i] = s[2 * i + 1] = amplitude * std::sin(2 * M_PI * i / periodFrames);
+    return s;
+}
+
+/// RMS of a run of 16-bit codes in dB full scale.
+double rmsDb(const std::vector<int16_t>& codes, std::size_t from, std::size_t count)
+{
+    double sum = 0;
+    for (std::size_t k = from; k < from + count; ++k)
+        sum += (codes[k] / 32768.0) * (codes[k] / 32768.0);
+    return 10 * std::log10(std::max(sum / count, 1e-30));
+}
+
+/// An amplifier over a detector that analysed `reader` beforehand, so that
+/// the level applies from the first block and moves only when told to.
+SoundAlgoRMSAmplifier* analysedAmplifier(MemoryReader& reader, double levelDb)
+{
+    auto* detector = new RMSStepDetector(5.0, 1.0, -80.0, 0.2, RMSStepDetector::PassThrough);
+    reader.rewind();
+    detector->processAll(reader, nullptr);
+    // No ramp: the gain changes only through setLevel.
+    auto* amplifier = new SoundAlgoRMSAmplifier(levelDb, detector, 0.0, 0, 40.0);
+    detector->releaseReference();
+    return amplifier;
+}
+
+class SoundPlayerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { quietPlaybackLog(); }
+    void SetUp() override { SoundBuffer::setDefaultSize(kBlock); }
+};
+
+/// Which of the two gains each block of `codes` carries: 0 or 1, or -1 when the
+/// block matches neither throughout (a change inside the block). `in` is the
+/// signal, `gains` the two linear gains; a code may differ by one step from
+/// the exact product (the amplifier's factor is rounded).
+std::vector<int> blockGains(const std::vector<int16_t>& codes, const std::vector<double>& in, const double gains[2],
+                            unsigned block)
+{
+    std::vector<int> result;
+    for (std::size_t start = 0; start < codes.size(); start += 2 * std::size_t(block)) {
+        const std::size_t end = std::min(codes.size(), start + 2 * std::size_t(block));
+        int which = -1;
+        for (int g = 0; g < 2 && which < 0; ++g) {
+            bool all = true;
+            for (std::size_t k = start; k < end && all; ++k)
+                all = std::abs(codes[k] - std::trunc(in[k] * gains[g] * 32768.0)) <= 1.0;
+            if (all)
+                which = g;
+        }
+        result.push_back(which);
+    }
+    return result;
+}
+
+TEST_F(SoundPlayerTest, LevelChangeTakesEffectFromTheNextProcessedBlock)
+{
+    const unsigned frames = 16 * kBlock;
+    const std::vector<double> signal = steadySine(frames, 0.25, 64);
+    MemoryReader reader(signal, kRate);
+    Owned<SoundAlgoRMSAmplifier> amplifier(analysedAmplifier(reader, -20.0));
+    CapturePlayer player(&reader, amplifier.get());
+    player.setAmplifier(amplifier.get());
+
+    // Independent reference: the sine's RMS is amplitude / sqrt(2).
+    const double rms = 0.25 / std::sqrt(2.0);
+    const double gains[2] = {std::pow(10.0, -20.0 / 20) / rms, std::pow(10.0, -14.0 / 20) / rms};
+
+    player.start();
+    const unsigned before = 3 * kBlock;
+    std::vector<int16_t> codes = player.read(before);
+    player.setAmpLevel(-14.0);
+    const std::vector<int16_t> rest = player.read(frames - before);
+    codes.insert(codes.end(), rest.begin(), rest.end());
+    ASSERT_EQ(codes.size(), 2 * std::size_t(frames));
+
+    const std::vector<int> which = blockGains(codes, signal, gains, kBlock);
+    std::size_t firstChanged = which.size();
+    for (std::size_t b = 0; b < which.size(); ++b) {
+        ASSERT_GE(which[b], 0) << "block " << b << " mixes two gains";
+        if (which[b] == 1 && firstChanged == which.size())
+            firstChanged = b;
+        if (firstChanged < which.size())
+            EXPECT_EQ(which[b], 1) << "block " << b << " went back to the old level";
+    }
+    // The blocks already queued when the change came keep the old level; the
+    // next one processed carries the new one.
+    const unsigned ring = unsigned(SoundAlgoDevice::getCurrentSize());
+    EXPECT_GE(firstChanged, before / kBlock);
+    EXPECT_LE(firstChanged, before / kBlock + ring);
+    const double latency = double(firstChanged * kBlock - before) / kRate;
+    std::printf("[ measure  ] live level change heard %.0f ms of sound later (blocks of %u frames, ring of %u)\n",
+                1000 * latency, kBlock, ring);
+    player.stop();
+}
+
+TEST_F(SoundPlayerTest, ChangesRacingTheWorkerNeverSplitABlock)
+{
+    // Long blocks, so that many changes arrive while a block is being processed.
+    const unsigned block = 65536;
+    SoundBuffer::setDefaultSize(block);
+    const unsigned frames = 24 * block;
+    const std::vector<double> signal = steadySine(frames, 0.25, 64);
+    MemoryReader reader(signal, kRate);
+    Owned<SoundAlgoRMSAmplifier> amplifier(analysedAmplifier(reader, -20.0));
+    CapturePlayer player(&reader, amplifier.get());
+    player.setAmplifier(amplifier.get());
+    const double rms = 0.25 / std::sqrt(2.0);
+    const double gains[2] = {std::pow(10.0, -20.0 / 20) / rms, std::pow(10.0, -14.0 / 20) / rms};
+
+    player.start();
+    std::atomic<bool> done{false};
+    std::atomic<int> changes{0};
+    std::thread hammer([&] {
+        for (int k = 0; !done; ++k) {
+            player.setAmpLevel(k % 2 == 0 ? -14.0 : -20.0);
+            ++changes;
+            std::this_thread::yield();
+        }
+    });
+    std::vector<int16_t> codes;
+    for (unsigned b = 0; b < frames / block; ++b) {
+        const std::vector<int16_t> part = player.read(block);
+        codes.insert(codes.end(), part.begin(), part.end());
+    }
+    done = true;
+    hammer.join();
+    ASSERT_EQ(codes.size(), 2 * std::size_t(frames));
+    ASSERT_GT(changes, 1);
+
+    const std::vector<int> which = blockGains(codes, signal, gains, block);
+    for (std::size_t b = 0; b < which.size(); ++b)
+        EXPECT_GE(which[b], 0) << "block " << b << " mixes two gains";
+    player.stop();
+}
+
+TEST_F(SoundPlayerTest, GateAndEqualiserSettersReachTheirNodes)
+{
+    const unsigned frames = 40 * kBlock;
+    // 1 kHz at 44.1 kHz does not repeat on whole samples; 44100 / 1000 is
+    // close enough for RMS over whole blocks.
+    const std::vector<double> signal = steadySine(frames, 0.25, 44.1);
+    const double inputDb = 20 * std::log10(0.25 / std::sqrt(2.0));
+
+    {
+        SCOPED_TRACE("noise gate");
+        MemoryReader reader(signal, kRate);
+        Owned<SoundAlgoNoiseGate> gate(new SoundAlgoNoiseGate(-40.0));
+        CapturePlayer player(&reader, gate.get());
+        player.setNoiseGate(gate.get());
+        player.start();
+        const std::vector<int16_t> open = player.read(8 * kBlock);
+        // Past the gate's start-up (its window reaches into the leading silence).
+        EXPECT_NEAR(rmsDb(open, 2 * 2 * kBlock, 2 * 6 * kBlock), inputDb, 0.05);
+        player.setGateLevel(0.0); // far above the signal
+        const std::vector<int16_t> after = player.read(32 * kBlock);
+        // Once the queued blocks have played, the gate is shut.
+        const std::size_t tail = 2 * 16 * std::size_t(kBlock);
+        for (std::size_t k = after.size() - tail; k < after.size(); ++k)
+            ASSERT_EQ(after[k], 0) << "at code " << k;
+        player.stop();
+    }
+    {
+        SCOPED_TRACE("equaliser");
+        MemoryReader reader(signal, kRate);
+        Owned<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad(SoundTools::BandEq, 1000.0, 1.0, 0.0));
+        CapturePlayer player(&reader, eq.get());
+        player.setEqualizer(eq.get());
+        player.start();
+        const std::vector<int16_t> flat = player.read(8 * kBlock);
+        EXPECT_NEAR(rmsDb(flat, 2 * 2 * kBlock, 2 * 6 * kBlock), inputDb, 0.1);
+
+        // A peaking band cut by 20 dB at the signal's frequency.
+        player.setEqLevel(0, -20.0);
+        const std::vector<int16_t> cut = player.read(16 * kBlock);
+        EXPECT_NEAR(rmsDb(cut, 2 * 8 * kBlock, 2 * 8 * kBlock), inputDb - 20.0, 0.5);
+
+        // Moved four octaves away and narrowed, the cut leaves 1 kHz alone.
+        player.setEqFreq(0, 16000.0);
+        player.setEqWidth(0, 0.3);
+        const std::vector<int16_t> moved = player.read(16 * kBlock);
+        EXPECT_NEAR(rmsDb(moved, 2 * 8 * kBlock, 2 * 8 * kBlock), inputDb, 0.5);
+        player.stop();
+    }
+}
+
+TEST_F(SoundPlayerTest, SettersWithoutTheirNodeDoNotWaitForTheGraph)
+{
+    MemoryReader reader(rampSignal(4 * kBlock), kRate);
+    CapturePlayer player(&reader, nullptr);
+    EXPECT_TRUE(player.isStopped());
+    // Hold the graph: a setter that took the lock would wait for ever.
+    player.getDevice().lockAlgo();
+    auto calls = std::async(std::launch::async, [&] {
+        player.setAmpLevel(3.0);
+        player.setEqFreq(0, 500.0);
+        player.setEqLevel(0, 3.0);
+        player.setEqWidth(0, 2.0);
+        player.setGateLevel(-10.0);
+    });
+    const bool returned = calls.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    player.getDevice().unlockAlgo();
+    calls.get();
+    EXPECT_TRUE(returned);
+}
+
+} // namespace

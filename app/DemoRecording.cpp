@@ -66,7 +66,7 @@ std::vector<double> synthesiseRecording(unsigned rate, double seconds)
                 syllableEnd = t + 0.12 + 0.18 * uniform(rng);
                 f1 = 300 + 600 * uniform(rng);
                 f2 = 900 + 1800 * uniform(rng);
-                syllableAmp = level * (0.6 + 0.8 * uniform(rng)) * 1.8;
+                syllableAmp = level * (0.6 + 0.8 * uniform(rng)) * 1.2;
                 f1L.set(f1, 120, rate);
                 f2L.set(f2, 200, rate);
                 f1R.set(f1 * 1.02, 120, rate);

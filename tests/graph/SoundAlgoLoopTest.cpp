@@ -205,7 +205,6 @@ TEST(SoundAlgoLoop, FailuresAreReportedAsFailuresNotStops)
     {
         // A stop asked while processing fails: the failure wins.
         NodeRef node(new FailingNode(2, SoundTools::StatusError, true));
-        QSignalSpy progress(node.node, &SoundAlgo::notifyInProgress);
         TestUtil::MemoryReader reader(x, kRate);
         EXPECT_EQ(node->processAll(reader, nullptr), SoundTools::StatusStopped);
         reader.rewind();
@@ -233,7 +232,6 @@ TEST(SoundAlgoLoop, ANodeRunsAgainAfterTheEndOfARun)
     const std::vector<double> x = noise(700, 3);
     NodeRef fir(new TestFir(50, 10));
     const RunResult first = runWhole(*fir, x);
-    EXPECT_EQ(fir->getInBuffer(0), nullptr == nullptr ? fir->getInBuffer(0) : nullptr);
     const RunResult second = runWhole(*fir, x, 48000);
     EXPECT_EQ(first.out, second.out);
 }

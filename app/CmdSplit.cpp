@@ -8,6 +8,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 
 #include <climits>
 #include <cstdio>
@@ -187,6 +188,19 @@ int runSplit(const QStringList& args)
             *field.second = parser.value(field.first).toStdString();
 
     const QStringList positional = parser.positionalArguments();
+    // Catch an output name without a container, or a missing folder, before
+    // the analysis rather than at the first passage.
+    const QByteArray pattern = positional.at(1).toUtf8();
+    std::unique_ptr<SoundWriter> probe(SoundWriter::getFromFilename(pattern.constData(), 44100, 192, SoundTools::PCM16));
+    if (!probe) {
+        printError(QString("%1 : the name needs an extension (.wav, .flac, .ogg, .mp3, other: raw)").arg(positional.at(1)));
+        return ExitFailure;
+    }
+    const QFileInfo outInfo(positional.at(1));
+    if (!outInfo.fileName().isEmpty() && !outInfo.dir().exists()) {
+        printError(QString("%1 : the folder does not exist").arg(positional.at(1)));
+        return ExitFailure;
+    }
     return splitFile(positional.at(0), positional.at(1), options).exitCode;
 }
 

@@ -235,11 +235,16 @@ void RMSStepDetector::flush(bool force)
 
 void RMSStepDetector::endProcess(int status, unsigned frames)
 {
-    if (count > 1)
+    const int64_t endFrame = int64_t(startOffset) + frames;
+    // A step in the last half window places the region under construction at
+    // or after the end frame: it holds only look-ahead into the silence
+    // padded behind the input. Pushing it would leave a region that starts
+    // after the end of the material and swallow the closing region.
+    if (count > 1 && regionStart < endFrame)
         pushRegion(true);
     {
         QWriteLocker lock(&regionLock);
-        regionStart = static_cast<int32_t>(int64_t(startOffset) + frames);
+        regionStart = static_cast<int32_t>(endFrame);
         sumLeft = 0.0;
         sumRight = 0.0;
         count = 1;

@@ -14,9 +14,10 @@ class SoundAlgoStats;
 /// With crossovers f0 < f1 < ... < f(n-1): band 0 is a LowPass at f0, band b
 /// a BandPass from f(b-1) to f(b), band n a HighPass at f(n-1) (see
 /// SoundAlgoFFTFilter for the slopes). The transform size is 8192. Without
-/// `sum` the output is band 0's sliding RMS; with it, the sum of all bands'
-/// sliding RMS outputs. An empty list of crossovers gives an empty composite
-/// that cannot run.
+/// `sum` the composite has one output per band (that band's sliding RMS), so
+/// it runs inside a graph that takes them all; with `sum` it has one output,
+/// the sum of those, and can run on its own. An empty list of crossovers
+/// gives an empty composite that cannot run.
 class TEVO_EXPORT SoundAlgoFFTMultiStats : public SoundAlgoComposite {
 public:
     /// `freqs`: crossover frequencies in Hz, ascending. The unsigned argument

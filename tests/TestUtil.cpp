@@ -81,11 +81,11 @@ std::vector<double> soxReadStereo(const std::string& path, unsigned* sampleRate)
 {
     std::string rate;
     if (sampleRate != nullptr) {
-        run("soxi -r '" + path + "'", &rate);
+        run("soxi -V1 -r '" + path + "'", &rate);
         *sampleRate = static_cast<unsigned>(std::atoi(rate.c_str()));
     }
     std::string channels;
-    run("soxi -c '" + path + "'", &channels);
+    run("soxi -V1 -c '" + path + "'", &channels);
     const int nch = std::atoi(channels.c_str());
     std::string raw;
     // remix keeps the first two channels (or doubles a mono one) without mixing.

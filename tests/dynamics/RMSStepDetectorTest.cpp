@@ -142,8 +142,10 @@ TEST(RMSStepDetector, LoudAudioThenDigitalSilenceGivesNoNaN)
     std::mt19937 random(7);
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     std::vector<double> signal;
-    for (int i = 0; i < 2 * int(kRate); ++i)
+    for (int i = 0; i < 2 * int(kRate); ++i) {
         signal.push_back(i < int(kRate) ? uniform(random) : 0.0);
+        signal.push_back(i < int(kRate) ? uniform(random) : 0.0);
+    }
 
     // Precondition: the add-then-subtract order of a running window sum does
     // end below 0 on this material (otherwise the test would prove nothing).

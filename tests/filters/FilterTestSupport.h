@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <complex>
+#include <functional>
 #include <memory>
 #include <random>
 #include <valarray>
@@ -92,9 +93,10 @@ using NodeHolder = std::unique_ptr<T, Release>;
 
 /// Drives a node started alone (no neighbours) block by block, as the
 /// processing loop would, and collects every output port. A block size of 0
-/// is a block without new frames.
+/// is a block without new frames. `between(i)` runs before block i.
 inline std::vector<std::vector<double>> runBlocks(SoundAlgo& node, const std::vector<double>& signal,
-                                                  const std::vector<unsigned>& blocks, unsigned rate)
+                                                  const std::vector<unsigned>& blocks, unsigned rate,
+                                                  const std::function<void(std::size_t)>& between = nullptr)
 {
     const unsigned savedSize = SoundBuffer::getDefaultSize();
     unsigned largest = 1;
@@ -112,7 +114,10 @@ inline std::vector<std::vector<double>> runBlocks(SoundAlgo& node, const std::ve
     in->setOrigin(0);
     node.setOutOrigin();
     std::size_t pos = 0;
-    for (unsigned m : blocks) {
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const unsigned m = blocks[i];
+        if (between)
+            between(i);
         in->keepMargin(0);
         std::copy(signal.begin() + 2 * pos, signal.begin() + 2 * (pos + m), in->getRelFrame(0));
         in->setFrameNB(m);

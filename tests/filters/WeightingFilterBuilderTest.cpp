@@ -58,7 +58,10 @@ TEST(WeightingFilterBuilder, BilinearImageOfTheAnalogueCurve)
         const auto k = build(fs);
         for (double f : {10.0, 31.5, 100.0, 440.0, 1000.0, 2500.0, 0.3 * fs, 0.45 * fs}) {
             const long double warped = fs / kPi * std::tan(kPi * f / fs);
-            EXPECT_NEAR(toDb(magnitude(*k, f, fs)), analogueA(warped), 1e-6) << "f " << f << " Fs " << fs;
+            // 1e-4 dB: the sixth-order polynomial in double precision, with
+            // four poles crowding z = 1 at high rates, loses a few digits at
+            // the lowest frequencies.
+            EXPECT_NEAR(toDb(magnitude(*k, f, fs)), analogueA(warped), 1e-4) << "f " << f << " Fs " << fs;
         }
     }
 }

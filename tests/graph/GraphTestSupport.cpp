@@ -57,6 +57,14 @@ SoundTools::Status FailingNode::process()
     return SoundTools::StatusOk;
 }
 
+SoundTools::Status CountedNode::process()
+{
+    const unsigned n = getOutFrameNb();
+    for (unsigned j = 0; j < n; ++j)
+        *outBuffers[0]->getStereoFrame(getOutOrigin() + int(j)) = *inBuffers[0]->getStereoFrame(getInOrigin() + int(j));
+    return SoundTools::StatusOk;
+}
+
 RunResult runWhole(SoundAlgo& node, const std::vector<double>& input, unsigned rate)
 {
     DiagnosticsCapture capture;

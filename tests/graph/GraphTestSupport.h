@@ -82,7 +82,8 @@ public:
     explicit CountedNode(int* deletions) : deletions(deletions) {}
     ~CountedNode() override { ++*deletions; }
     const char* getName() const override { return "CountedNode"; }
-    SoundTools::Status process() override { return SoundTools::StatusOk; }
+    /// Copies its input, like a bypass.
+    SoundTools::Status process() override;
 
 private:
     int* deletions;

@@ -125,6 +125,7 @@ TEST_F(SoundPlayerTest, LevelChangeTakesEffectFromTheNextProcessedBlock)
     ASSERT_EQ(codes.size(), 2 * std::size_t(frames));
 
     const std::vector<int> which = blockGains(codes, signal, gains, kBlock);
+    if (getenv("DBG")) for (std::size_t k = 0; k < 2 * 2 * kBlock; k += 97) if (std::abs(signal[k]) > 0.1) std::printf("%zu %f %f %f\n", k, codes[k] / 32768.0 / signal[k], gains[0], gains[1]);
     std::size_t firstChanged = which.size();
     for (std::size_t b = 0; b < which.size(); ++b) {
         ASSERT_GE(which[b], 0) << "block " << b << " mixes two gains";

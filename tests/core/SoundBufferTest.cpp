@@ -1,0 +1,152 @@
+// SoundBuffer: geometry, origins, margins and growth, including the rule that
+// a larger array kept by alloc() keeps its contents when setFrameNB grows.
+
+#include "SoundBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+/// A stereo buffer of `frames` frames at `origin`, frame i holding (i, -i).
+std::shared_ptr<SoundBuffer> ramp(unsigned frames, int origin)
+{
+    auto b = SoundBuffer::createNew(44100);
+    b->alloc(frames, 2, 1, 1);
+    b->setOrigin(origin);
+    b->setFrameNB(frames);
+    for (unsigned i = 0; i < frames; ++i)
+        *b->getRelStereoFrame(int(i)) = {double(i), -double(i)};
+    return b;
+}
+
+struct CaptureDiagnostics {
+    CaptureDiagnostics() { SoundDebuggableClass::setOStream(&text); }
+    ~CaptureDiagnostics() { SoundDebuggableClass::setOStream(&std::cout); }
+    std::ostringstream text;
+};
+
+} // namespace
+
+TEST(SoundBuffer, DefaultSizeIgnoresZero)
+{
+    const unsigned saved = SoundBuffer::getDefaultSize();
+    SoundBuffer::setDefaultSize(0);
+    EXPECT_EQ(SoundBuffer::getDefaultSize(), saved);
+    SoundBuffer::setDefaultSize(4096);
+    EXPECT_EQ(SoundBuffer::getDefaultSize(), 4096u);
+    SoundBuffer::setDefaultSize(saved);
+}
+
+TEST(SoundBuffer, StrideAndStereo)
+{
+    auto b = SoundBuffer::createNew(48000);
+    b->alloc(10, 2, 1, 1);
+    EXPECT_EQ(b->getFrameStride(), 2u);
+    EXPECT_TRUE(b->isStereo());
+    b->alloc(10, 2, 512, 2);
+    EXPECT_EQ(b->getFrameStride(), 2048u);
+    EXPECT_FALSE(b->isStereo());
+    EXPECT_EQ(b->getSampleRate(), 48000u);
+}
+
+TEST(SoundBuffer, PositionsAndTheLowerBound)
+{
+    auto b = ramp(300, 1000);
+    EXPECT_EQ(b->getEnd(), 1299);
+    EXPECT_EQ(b->getFrameNB(1200), 100);
+    EXPECT_EQ(b->getStereoFrame(1000)->left, 0.0);
+    EXPECT_EQ(b->getStereoFrame(1299)->right, -299.0);
+    CaptureDiagnostics capture;
+    EXPECT_EQ(b->getFrame(999), nullptr);
+    EXPECT_EQ(b->getRelFrame(-1), nullptr);
+    EXPECT_EQ(capture.text.str(), "Frame 999 inferior to 1000\nFrame negative\n");
+}
+
+TEST(SoundBuffer, KeepMarginMovesTheTailToTheFront)
+{
+    auto b = ramp(300, 1000);
+    EXPECT_EQ(b->keepMargin(100), 100u);
+    EXPECT_EQ(b->getOrigin(), 1200);
+    EXPECT_EQ(b->getRelStereoFrame(0)->left, 200.0);
+    EXPECT_EQ(b->getRelStereoFrame(99)->right, -299.0);
+
+    auto full = ramp(300, 1000);
+    EXPECT_EQ(full->keepMargin(300), 299u); // at least one frame is dropped
+    EXPECT_EQ(full->getOrigin(), 1001);
+    EXPECT_EQ(full->getRelStereoFrame(0)->left, 1.0);
+
+    auto empty = SoundBuffer::createNew(44100);
+    empty->alloc(50, 2, 1, 1);
+    empty->setOrigin(7);
+    EXPECT_EQ(empty->keepMargin(5), 0u);
+    EXPECT_EQ(empty->getOrigin(), 7);
+}
+
+TEST(SoundBuffer, InitialDelayBecomesLeadingSilence)
+{
+    auto b = ramp(100, 1000);
+    b->setInitialDelay(50);
+    EXPECT_EQ(b->getOrigin(), 950);
+    EXPECT_EQ(b->getFrameNB(), 0u);
+    EXPECT_EQ(b->keepMargin(20), 50u);
+    for (int i = 0; i < 70; ++i)
+        ASSERT_EQ(b->getRelStereoFrame(i)->left, 0.0) << i;
+    EXPECT_EQ(b->getRelStereoFrame(70)->left, 70.0); // beyond delay + margin: untouched
+
+    auto small = ramp(30, 0);
+    small->setInitialDelay(50);
+    EXPECT_EQ(small->keepMargin(20), 50u); // zeroes all 30 allocated frames, no further
+    EXPECT_EQ(small->getRelStereoFrame(29)->left, 0.0);
+}
+
+TEST(SoundBuffer, AllocKeepsALargerArrayAndItsContents)
+{
+    auto b = ramp(1000, 0);
+    const double* array = b->getRelFrame(0);
+    b->alloc(100, 2, 1, 1);
+    EXPECT_EQ(b->getFrameNBAllocated(), 100u);
+    EXPECT_EQ(b->getFrameNB(), 0u);
+    EXPECT_EQ(b->getRelFrame(0), array);
+    // Growing within the real array goes through alloc and keeps the frames.
+    b->setFrameNB(500);
+    EXPECT_EQ(b->getFrameNBAllocated(), 500u);
+    EXPECT_EQ(b->getRelStereoFrame(499)->left, 499.0);
+    // Beyond it: a zeroed array of the new size.
+    b->setFrameNB(2000);
+    EXPECT_EQ(b->getFrameNBAllocated(), 2000u);
+    EXPECT_EQ(b->getRelStereoFrame(499)->left, 0.0);
+    EXPECT_EQ(b->getRelStereoFrame(1999)->right, 0.0);
+}
+
+TEST(SoundBuffer, AppendMarginGrowsByExactlyTheSilence)
+{
+    auto b = ramp(64, 10);
+    b->appendMargin(10);
+    EXPECT_EQ(b->getFrameNB(), 74u);
+    EXPECT_EQ(b->getFrameNBAllocated(), 74u);
+    EXPECT_EQ(b->getRelStereoFrame(63)->left, 63.0);
+    for (int i = 64; i < 74; ++i)
+        EXPECT_EQ(b->getRelStereoFrame(i)->right, 0.0);
+    EXPECT_EQ(b->getEnd(), 83);
+}
+
+TEST(SoundBuffer, ArithmeticAndCopy)
+{
+    auto b = ramp(4, 3);
+    b->normBuffer(1.0, 2.0); // (i + 1) * 2, (1 - i) * 2
+    b->addBuffer(-2.0);      // 2i, -2i
+    b->mulBuffer(0.5);       // i, -i
+    EXPECT_EQ(b->getRelStereoFrame(3)->left, 3.0);
+    EXPECT_EQ(b->getRelStereoFrame(3)->right, -3.0);
+    b->setInitialDelay(0);
+    b->setFrameNB(4);
+    auto copy = SoundBuffer::createNew(8000);
+    *copy = *b;
+    EXPECT_EQ(copy->getOrigin(), 3);
+    EXPECT_EQ(copy->getFrameNB(), 4u);
+    EXPECT_EQ(copy->getSampleRate(), 44100u);
+    EXPECT_EQ(copy->getRelStereoFrame(2)->right, -2.0);
+}

@@ -1,0 +1,242 @@
+// Filter nodes in a run: the cascade equals its kernels over the whole signal
+// whatever the blocks, the split outputs add up to the gained input, live band
+// changes restart only the changed stage and keep the output gain, and tone
+// levels measured at the output match the analytic response.
+
+#include "BiquadEqBuilder.h"
+#include "FilterTestSupport.h"
+#include "Order1FilterBuilder.h"
+#include "SoundAlgoFilter.h"
+#include "SoundAlgoFilterBiquad.h"
+#include "SoundAlgoFilterSplit.h"
+#include "TestUtil.h"
+#include "WeightingFilterBuilder.h"
+
+#include <QtGlobal>
+
+#include <gtest/gtest.h>
+
+using namespace SoundTools;
+using namespace FilterTest;
+
+namespace {
+
+constexpr unsigned kRate = 48000;
+
+struct Band {
+    FilterType type;
+    double freq, width, gain;
+};
+
+std::shared_ptr<Filter> kernel(const Band& b)
+{
+    return BiquadEqBuilder(b.type, b.freq, b.width, b.gain).buildFilter(kRate);
+}
+
+/// Runs `kernels` one after the other over frames [from, to) of `x`, in place.
+void cascade(const std::vector<std::shared_ptr<Filter>>& kernels, std::vector<double>& x, std::size_t from,
+             std::size_t to)
+{
+    for (const auto& k : kernels)
+        k->filter(frames(x) + from, frames(x) + from, static_cast<unsigned>(to - from));
+}
+
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+/// Runs `node` over `signal` through the processing loop with blocks of
+/// `blockFrames`; returns what the writer received.
+std::vector<double> runLoop(SoundAlgo& node, const std::vector<double>& signal, unsigned blockFrames)
+{
+    const unsigned saved = SoundBuffer::getDefaultSize();
+    SoundBuffer::setDefaultSize(blockFrames);
+    TestUtil::MemoryReader reader(signal, kRate);
+    TestUtil::MemoryWriter writer(kRate);
+    EXPECT_EQ(node.processAll(reader, &writer), StatusOk) << node.getError();
+    SoundBuffer::setDefaultSize(saved);
+    return writer.samples;
+}
+
+const Band kEq[] = {{BandEq, 1000, 1.0, 6.0}, {LowShelf, 200, 0.8, -4.0}, {HighPass, 40, 1.9, 0.0}};
+
+} // namespace
+
+TEST(SoundAlgoFilter, LoopOutputEqualsTheKernelsOverTheWholeSignal)
+{
+    const std::vector<double> x = noise(20000, 11);
+    NodeHolder<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
+    NodeHolder<SoundAlgoFilterBiquad> eqGained(new SoundAlgoFilterBiquad());
+    for (const Band& b : kEq) {
+        eq->pushFilter(b.type, b.freq, b.width, b.gain);
+        eqGained->pushFilter(b.type, b.freq, b.width, b.gain);
+    }
+    eqGained->setOutputGain(6.0);
+    EXPECT_STREQ(eq->getName(), "SoundAlgoFilterBiquad");
+
+    std::vector<double> want = x;
+    cascade({kernel(kEq[0]), kernel(kEq[1]), kernel(kEq[2])}, want, 0, 20000);
+    // Blocks of 4096 frames: the state crosses four block boundaries.
+    EXPECT_EQ(runLoop(*eq, x, 4096), want);
+    // The output gain scales what is written, not the recursion.
+    const std::vector<double> gained = runLoop(*eqGained, x, 3000);
+    ASSERT_EQ(gained.size(), want.size());
+    const double g = std::pow(10.0, 6.0 / 20.0);
+    for (std::size_t i = 0; i < want.size(); ++i)
+        ASSERT_EQ(gained[i], want[i] * g) << "sample " << i;
+    // A second run starts again from zero state.
+    EXPECT_EQ(runLoop(*eq, x, 1 << 20), want);
+}
+
+TEST(SoundAlgoFilter, MixedCascadeAcrossUnevenBlocks)
+{
+    const QtMessageHandler previous = qInstallMessageHandler(quiet); // A-weighting listing
+    const std::vector<double> x = noise(9000, 12);
+    auto order1 = std::make_shared<Order1FilterBuilder>(HighPass, 30.0);
+    auto weighting = std::make_shared<WeightingFilterBuilder>();
+    NodeHolder<SoundAlgoFilter> node(new SoundAlgoFilter(order1));
+    node->pushFilter(weighting);
+    node->pushFilter(std::make_shared<BiquadEqBuilder>(BandEq, 3000, 1, -5));
+    node->setOutputGain(-2.0);
+    const auto out = runBlocks(*node, x, {1, 4000, 0, 17, 2500, 0, 2482}, kRate);
+
+    std::vector<double> want = x;
+    auto last = BiquadEqBuilder(BandEq, 3000, 1, -5).buildFilter(kRate);
+    last->setGain(std::pow(10.0, -2.0 / 20.0));
+    cascade({order1->buildFilter(kRate), weighting->buildFilter(kRate), last}, want, 0, 9000);
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0], want);
+}
+
+TEST(SoundAlgoFilter, WithoutStageTheRunFails)
+{
+    NodeHolder<SoundAlgoFilter> node(new SoundAlgoFilter());
+    EXPECT_EQ(node->initProcess(kRate, 2, 0, nullptr, nullptr), StatusError);
+    EXPECT_NE(std::string(node->getError()).find("SoundAlgoFilter"), std::string::npos);
+}
+
+TEST(SoundAlgoFilterSplit, OutputsAddUpToTheGainedInput)
+{
+    const std::vector<double> x = noise(12000, 13);
+    NodeHolder<SoundAlgoFilterSplit> split(
+        new SoundAlgoFilterSplit(std::make_shared<BiquadEqBuilder>(LowPass, 1000, 1.0, 0.0)));
+    split->setOutputGain(-3.0);
+    EXPECT_EQ(split->getOutputNumber(), 2u);
+    const auto out = runBlocks(*split, x, {5000, 0, 4000, 3000}, kRate);
+    ASSERT_EQ(out.size(), 2u);
+    ASSERT_EQ(out[0].size(), x.size());
+    ASSERT_EQ(out[1].size(), x.size());
+
+    const double g = std::pow(10.0, -3.0 / 20.0);
+    std::vector<double> low = x;
+    auto lp = BiquadEqBuilder(LowPass, 1000, 1.0, 0.0).buildFilter(kRate);
+    lp->setGain(g);
+    cascade({lp}, low, 0, 12000);
+    EXPECT_EQ(out[0], low);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        ASSERT_NEAR(out[0][i] + out[1][i], g * x[i], 1e-15) << "sample " << i;
+}
+
+TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
+{
+    const std::vector<double> x = noise(9000, 14);
+    const Band first{BandEq, 1000, 1.0, 6.0}, second{HighShelf, 5000, 1.0, -3.0};
+    NodeHolder<SoundAlgoFilterBiquad> node(new SoundAlgoFilterBiquad(first.type, first.freq, first.width, first.gain));
+    node->pushFilter(second.type, second.freq, second.width, second.gain);
+    // A stage that is no equaliser section: the band setters leave it alone.
+    node->pushFilter(std::make_shared<Order1FilterBuilder>(LowPass, 15000));
+    node->setOutputGain(4.0);
+    const double g = std::pow(10.0, 4.0 / 20.0);
+
+    const auto out = runBlocks(*node, x, {3000, 3000, 3000}, kRate, [&](std::size_t block) {
+        if (block == 1) {
+            node->SetLevel(0, -6.0);
+            node->SetLevel(7, 3.0); // no such band
+            node->SetFreq(2, 100.0); // not an equaliser section
+        }
+        if (block == 2) {
+            node->SetFreq(2, 1000.0);
+            node->SetWidth(2, 3.0);
+            node->SetFreq(1, 8000.0);
+        }
+    });
+
+    // Reference: stage 0 restarts at frame 3000 with its new gain, stage 1 at
+    // frame 6000 with its new frequency; stage 2 (the last) runs throughout
+    // and keeps the output gain.
+    std::vector<double> want = x;
+    auto s0 = kernel(first), s1 = kernel(second);
+    auto s2 = Order1FilterBuilder(LowPass, 15000).buildFilter(kRate);
+    s2->setGain(g);
+    s0->filter(frames(want), frames(want), 3000);
+    s0 = kernel({BandEq, 1000, 1.0, -6.0});
+    s0->filter(frames(want) + 3000, frames(want) + 3000, 6000);
+    s1->filter(frames(want), frames(want), 6000);
+    s1 = kernel({HighShelf, 8000, 1.0, -3.0});
+    s1->filter(frames(want) + 6000, frames(want) + 6000, 3000);
+    s2->filter(frames(want), frames(want), 9000);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0], want);
+}
+
+TEST(SoundAlgoFilterBiquad, RebuiltLastBandKeepsTheOutputGain)
+{
+    const std::vector<double> x = noise(4000, 15);
+    NodeHolder<SoundAlgoFilterBiquad> node(new SoundAlgoFilterBiquad(BandEq, 2000, 1.0, 3.0));
+    node->setOutputGain(-6.0);
+    const auto out = runBlocks(*node, x, {2000, 2000}, kRate, [&](std::size_t block) {
+        if (block == 1)
+            node->SetFreq(0, 2000.0); // same design, fresh kernel
+    });
+    std::vector<double> want = x;
+    const double g = std::pow(10.0, -6.0 / 20.0);
+    for (std::size_t from : {0u, 2000u}) {
+        auto k = kernel({BandEq, 2000, 1.0, 3.0});
+        k->setGain(g);
+        k->filter(frames(want) + from, frames(want) + from, 2000);
+    }
+    EXPECT_EQ(out[0], want);
+}
+
+TEST(SoundAlgoFilterBiquad, SetterBeforeTheFirstRunChangesTheDesign)
+{
+    const std::vector<double> x = noise(3000, 16);
+    NodeHolder<SoundAlgoFilterBiquad> node(new SoundAlgoFilterBiquad(LowPass, 500, 1.0, 0.0));
+    node->SetFreq(0, 4000);
+    node->SetWidth(0, 2.0);
+    std::vector<double> want = x;
+    cascade({kernel({LowPass, 4000, 2.0, 0.0})}, want, 0, 3000);
+    EXPECT_EQ(runBlocks(*node, x, {3000}, kRate)[0], want);
+}
+
+TEST(SoundAlgoFilter, MeasuredToneLevelsMatchTheAnalyticResponse)
+{
+    const QtMessageHandler previous = qInstallMessageHandler(quiet);
+    NodeHolder<SoundAlgoFilter> weighting(new SoundAlgoFilter(std::make_shared<WeightingFilterBuilder>()));
+    NodeHolder<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
+    for (const Band& b : kEq)
+        eq->pushFilter(b.type, b.freq, b.width, b.gain);
+    const auto aKernel = WeightingFilterBuilder().buildFilter(kRate);
+    qInstallMessageHandler(previous);
+
+    // Two seconds of a 0.25 sine; the level is read over the second one (a
+    // whole number of periods of every integer frequency).
+    for (double f : {20.0, 100.0, 200.0, 1000.0, 3000.0, 10000.0}) {
+        SCOPED_TRACE(testing::Message() << f << " Hz");
+        std::vector<double> tone(2 * 2 * kRate);
+        for (std::size_t t = 0; t < 2 * kRate; ++t)
+            tone[2 * t] = tone[2 * t + 1] = 0.25 * std::sin(2 * M_PI * f * t / kRate);
+        const double aLevel = toneAmplitude(runLoop(*weighting, tone, 1 << 16), f, kRate, kRate) / 0.25;
+        EXPECT_NEAR(aLevel, magnitude(*aKernel, f, kRate), 1e-6);
+        const double eqLevel = toneAmplitude(runLoop(*eq, tone, 1 << 16), f, kRate, kRate) / 0.25;
+        double analytic = 1.0;
+        for (const Band& b : kEq)
+            analytic *= magnitude(*kernel(b), f, kRate);
+        EXPECT_NEAR(eqLevel, analytic, 1e-6);
+        if (f == 100.0)
+            EXPECT_NEAR(toDb(aLevel), -19.1, 0.05);
+        if (f == 1000.0)
+            EXPECT_NEAR(toDb(aLevel), 0.005, 0.005);
+        if (f == 10000.0)
+            EXPECT_NEAR(toDb(aLevel), -3.7, 0.05);
+    }
+}

@@ -1,0 +1,135 @@
+#include "SpectralTestUtil.h"
+
+#include "SoundAlgoComposite.h"
+#include "SoundAlgoFFTDirectCompute.h"
+#include "SoundAlgoFFTInverseCompute.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using SpectralTest::NodeHolder;
+
+namespace {
+
+/// A forward and an inverse transform in series: a chain that should give
+/// back its input.
+SoundAlgoComposite* makeRoundTrip(unsigned size, bool zeroPadded, SoundAlgoFFTInverseCompute::Mode mode)
+{
+    auto* chain = new SoundAlgoComposite("round trip", true);
+    chain->pushAlgo(new SoundAlgoFFTDirectCompute(size, zeroPadded));
+    chain->pushAlgo(new SoundAlgoFFTInverseCompute(mode));
+    return chain;
+}
+
+// Double-precision transforms and back: anything above -240 dB of the
+// signal is a lost, repeated or misplaced frame, not rounding.
+constexpr double sRoundTripTolerance = 1e-12;
+
+void expectReproduces(const std::vector<double>& in, const std::vector<double>& out, unsigned hop)
+{
+    const std::size_t frames = in.size() / 2;
+    ASSERT_GE(out.size(), in.size()) << "frames lost at the end";
+    // The last partial hop is completed with silence, nothing more.
+    EXPECT_LT(out.size() / 2, frames + hop);
+    std::size_t firstBad = frames;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        if (std::fabs(out[i] - in[i]) > sRoundTripTolerance) {
+            firstBad = i / 2;
+            break;
+        }
+    }
+    EXPECT_EQ(firstBad, frames) << "first wrong frame";
+    for (std::size_t i = in.size(); i < out.size(); ++i)
+        ASSERT_NEAR(out[i], 0.0, sRoundTripTolerance) << "padding frame " << i / 2;
+}
+
+} // namespace
+
+// Blocks that are and are not multiples of the hop, inputs shorter than one
+// hop, and lengths that leave a partial hop at the end: every frame must come
+// back once, at its own position.
+TEST(SoundAlgoFFTInverseCompute, RoundTripsReproduceTheInputForAnyBlockAndLength)
+{
+    struct Case {
+        unsigned size;
+        bool zeroPadded;
+        SoundAlgoFFTInverseCompute::Mode mode;
+    };
+    const Case cases[] = {{1024, true, SoundAlgoFFTInverseCompute::OverlapAdd},
+                          {1000, false, SoundAlgoFFTInverseCompute::Plain}};
+    const unsigned blocks[] = {4096, 44100, 1048576};
+    const unsigned lengths[] = {300, 4096 * 3 + 17, 44100 * 2 + 333, 1048576 + 1001};
+    for (const Case& c : cases) {
+        for (unsigned block : blocks) {
+            for (unsigned length : lengths) {
+                if (block == 1048576 && length < 44100)
+                    continue; // one block either way: already covered
+                SCOPED_TRACE(testing::Message() << "size " << c.size << (c.zeroPadded ? " padded" : " plain")
+                                                << ", block " << block << ", length " << length);
+                const std::vector<double> in = SpectralTest::noise(length, length + block);
+                NodeHolder chain(makeRoundTrip(c.size, c.zeroPadded, c.mode));
+                int status = -1;
+                const std::vector<double> out = SpectralTest::runNode(*chain, in, block, 44100, &status);
+                EXPECT_EQ(status, 0);
+                expectReproduces(in, out, c.zeroPadded ? c.size / 2 : c.size);
+            }
+        }
+    }
+}
+
+// The overlap-add tail of one run must not reach the start of the next: a
+// node used twice gives the same output twice.
+TEST(SoundAlgoFFTInverseCompute, OverlapAddStartsEveryRunFromSilence)
+{
+    const std::vector<double> in = SpectralTest::noise(10000, 7);
+    NodeHolder chain(makeRoundTrip(512, true, SoundAlgoFFTInverseCompute::OverlapAdd));
+    const std::vector<double> first = SpectralTest::runNode(*chain, in, 4096);
+    const std::vector<double> second = SpectralTest::runNode(*chain, in, 4096);
+    ASSERT_EQ(first.size(), second.size());
+    for (std::size_t i = 0; i < first.size(); ++i)
+        ASSERT_EQ(first[i], second[i]) << "sample " << i;
+    expectReproduces(in, second, 256);
+}
+
+// A later run with another transform size reallocates what the first run
+// sized, and still reproduces its input.
+TEST(SoundAlgoFFTInverseCompute, FollowsATransformSizeChangeBetweenRuns)
+{
+    auto* inverse = new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd);
+    inverse->addReference(); // kept across the two composites
+    const std::vector<double> in = SpectralTest::noise(20000, 11);
+    for (unsigned size : {256u, 2048u}) {
+        SCOPED_TRACE(size);
+        auto* chain = new SoundAlgoComposite("resize", true);
+        chain->pushAlgo(new SoundAlgoFFTDirectCompute(size, true));
+        inverse->addReference();
+        chain->pushAlgo(inverse);
+        NodeHolder holder(chain);
+        expectReproduces(in, SpectralTest::runNode(*chain, in, 4096), size / 2);
+        EXPECT_EQ(inverse->getSize(), size);
+    }
+    inverse->releaseReference();
+}
+
+TEST(SoundAlgoFFTInverseCompute, FailsWithoutFeedOrWithATooSmallTransform)
+{
+    NodeHolder inverse(new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::Plain));
+    EXPECT_EQ(inverse->initProcess(44100, 2, 0, nullptr, nullptr), SoundTools::StatusError);
+    EXPECT_STRNE(inverse->getError(), "");
+
+    // A size of 1 rounds down to 0: no hop to advance by.
+    NodeHolder chain(makeRoundTrip(1, false, SoundAlgoFFTInverseCompute::Plain));
+    int status = -1;
+    SpectralTest::runNode(*chain, SpectralTest::noise(100, 1), 4096, 44100, &status);
+    EXPECT_EQ(status, SoundTools::StatusError);
+    EXPECT_NE(std::string(chain->getError()).find("below 2"), std::string::npos) << chain->getError();
+}
+
+TEST(SoundAlgoFFTInverseCompute, ModesOutOfRangeBehaveAsTheNearestOne)
+{
+    EXPECT_EQ(SoundAlgoFFTInverseCompute(static_cast<SoundAlgoFFTInverseCompute::Mode>(-3)).getMode(),
+              SoundAlgoFFTInverseCompute::Plain);
+    EXPECT_EQ(SoundAlgoFFTInverseCompute(static_cast<SoundAlgoFFTInverseCompute::Mode>(7)).getMode(),
+              SoundAlgoFFTInverseCompute::Autocorrelation);
+}

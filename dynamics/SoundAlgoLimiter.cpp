@@ -86,6 +86,7 @@ SoundTools::Status SoundAlgoLimiter::initProcess(unsigned rate, unsigned channel
         QWriteLocker locker(&limiterLock);
         // A run stopped in the middle of an attack must not hand its lowered
         // gain to the next run.
+        gain = level;
         attackStep = 0.0;
         attackRemaining = 0;
         attackFloor = 0.0;
@@ -132,7 +133,7 @@ void SoundAlgoLimiter::startRelease()
         // of the make-up gain, and nothing would lift it afterwards. The last
         // step is clipped at `level` instead.
         releaseRemaining = static_cast<int32_t>(
-            std::min(std::trunc(distance / releaseStep), double(std::numeric_limits<int32_t>::max())));
+            std::min(std::ceil(distance / releaseStep), double(std::numeric_limits<int32_t>::max())));
     else
         releaseRemaining = 1;
 }
@@ -240,7 +241,8 @@ SoundTools::Status SoundAlgoLimiter::process()
             } else {
                 // Nothing of this block lies before the frame (first frame of
                 // a block): the frame itself takes the whole correction.
-
+                out[i].left *= r;
+                out[i].right *= r;
                 if (trace != nullptr)
                     trace[i] *= r;
             }
@@ -255,7 +257,8 @@ SoundTools::Status SoundAlgoLimiter::process()
         if (attackRemaining > 0) {
             --attackRemaining;
             gain += attackStep;
-            
+            if (attackStep < 0.0 && gain < attackFloor)
+                gain = attackFloor;
             if (gain > level) {
                 gain = level;
                 attackRemaining = 0;

@@ -128,8 +128,12 @@ TEST(SoundAlgoFFTInverseCompute, FailsWithoutFeedOrWithATooSmallTransform)
 
 TEST(SoundAlgoFFTInverseCompute, ModesOutOfRangeBehaveAsTheNearestOne)
 {
-    EXPECT_EQ(SoundAlgoFFTInverseCompute(static_cast<SoundAlgoFFTInverseCompute::Mode>(-3)).getMode(),
-              SoundAlgoFFTInverseCompute::Plain);
-    EXPECT_EQ(SoundAlgoFFTInverseCompute(static_cast<SoundAlgoFFTInverseCompute::Mode>(7)).getMode(),
-              SoundAlgoFFTInverseCompute::Autocorrelation);
+    auto modeOf = [](int value) {
+        auto* node = new SoundAlgoFFTInverseCompute(static_cast<SoundAlgoFFTInverseCompute::Mode>(value));
+        const SoundAlgoFFTInverseCompute::Mode mode = node->getMode();
+        node->releaseReference();
+        return mode;
+    };
+    EXPECT_EQ(modeOf(-3), SoundAlgoFFTInverseCompute::Plain);
+    EXPECT_EQ(modeOf(7), SoundAlgoFFTInverseCompute::Autocorrelation);
 }

@@ -52,3 +52,7 @@
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundAlgoNoiseGate.h"
 #include "SoundAlgoStats.h"
+#include "SoundAlgoLimiter.h"
+#include "SoundAlgoMultibandAmplifier.h"
+#include "SoundAlgoFilterMultibandAmplifier.h"
+#include "SoundAlgoFFTMultibandAmplifier.h"

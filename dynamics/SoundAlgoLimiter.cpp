@@ -52,6 +52,11 @@ unsigned SoundAlgoLimiter::getInOverlap(unsigned rate) const
     return static_cast<unsigned>(framesFor(attackDuration, rate) + framesFor(releaseDuration, rate));
 }
 
+unsigned SoundAlgoLimiter::getSampleShift(unsigned rate) const
+{
+    return getInOverlap(rate);
+}
+
 void SoundAlgoLimiter::SetSlopeMax(double slopeDb)
 {
     slopeMax = SoundTools::dbToLinear(slopeDb);

@@ -56,6 +56,11 @@ public:
     SoundTools::Status process() override;
     /// attackFrames + releaseFrames: the look-ahead kept beyond each block.
     unsigned getInOverlap(unsigned sampleRate) const override;
+    /// The look-ahead again: the frames held back at the end of the input are
+    /// released only by as many frames of silence behind it. At the top of a
+    /// run the reader pads the end itself; inside a graph only this shift
+    /// makes the loop flush them.
+    unsigned getSampleShift(unsigned sampleRate) const override;
     /// Starts the run at gain = level with no attack or release in progress,
     /// converts the durations for the rate and opens the diagnostic file.
     SoundTools::Status initProcess(unsigned sampleRate, unsigned channels, int startOffset, SoundAlgo* previous,

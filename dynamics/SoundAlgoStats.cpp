@@ -126,6 +126,11 @@ void SoundAlgoStats::getGlobalStats(StereoFrame<double>& rms, double& total, Ste
 
 void SoundAlgoStats::endProcess(int status, unsigned frames)
 {
+    // The reader pads the end of the input with silence so that the window
+    // sees its look-ahead; the frames counted past the end are those zeros.
+    // They add nothing to the sums and peaks, only to the count.
+    if (frameCount > frames)
+        frameCount = frames;
     if (sVerbose && status == SoundTools::StatusOk && outputType != RMSOnly) {
         // With no frame counted, every figure reads as silence.
         StereoFrame<double> rms{-100.0, -100.0};

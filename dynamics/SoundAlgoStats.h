@@ -12,7 +12,8 @@
 /// The sliding RMS uses an odd window of W frames centred on the output
 /// frame, so the node reports a delay of W / 2 frames. Statistics count the
 /// frames of the stream itself: the silence that the loop or a composite
-/// places in front of the run's start is left out. Every figure is in dB
+/// places in front of the run's start, and the padding behind its end, are
+/// left out (the latter when the run ends). Every figure is in dB
 /// (20 log10, −100 for anything not above 1e-20).
 class TEVO_EXPORT SoundAlgoStats : public SoundAlgo {
 public:

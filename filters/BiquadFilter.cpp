@@ -1,5 +1,6 @@
 #include "BiquadFilter.h"
 
+#include <cstring>
 #include <valarray>
 
 namespace SoundTools {
@@ -11,49 +12,20 @@ std::valarray<double> three(const double v[3])
     return std::valarray<double>(v, 3);
 }
 
-/// The biquad's coefficients and delay lines held in locals for the length of
-/// one call, so that the compiler keeps them in registers.
-struct BiquadState {
-    double b0, b1, b2, a1, a2, r, gain;
-    double x1L, x2L, y1L, y2L;
-    double x1R, x2R, y1R, y2R;
-    bool normalise;
-
-    void load(const std::valarray<double>& b, const std::valarray<double>& a, double g,
-              const std::valarray<StereoFrame<double>>& in, const std::valarray<StereoFrame<double>>& out)
-    {
-        b0 = b[0];
-        b1 = b[1];
-        b2 = b[2];
-        a1 = a[1];
-        a2 = a[2];
-        r = 1.0 / a[0];
-        // Multiplying by 1.0 is exact, so skipping it changes no bit of the
-        // result and takes one multiplication off the recursion's critical path.
-        normalise = r != 1.0;
-        gain = g;
-        x1L = in[0].left;
-        x2L = in[1].left;
-        x1R = in[0].right;
-        x2R = in[1].right;
-        y1L = out[0].left;
-        y2L = out[1].left;
-        y1R = out[0].right;
-        y2R = out[1].right;
-    }
-
-    void store(std::valarray<StereoFrame<double>>& in, std::valarray<StereoFrame<double>>& out) const
-    {
-        in[0] = {x1L, x1R};
-        in[1] = {x2L, x2R};
-        out[0] = {y1L, y1R};
-        out[1] = {y2L, y2R};
-    }
-
-    /// One frame; returns the output before the gain.
-    template <bool Normalise>
-    inline void step(double& l, double& rt)
-    {
+/// One channel pair of a biquad held in locals for the length of a call, so
+/// that the compiler keeps coefficients and delay lines in registers (it
+/// processes both channels with one vector instruction).
+template <bool Normalise>
+void runOne(const double* b, const double* a, double r, double g, std::valarray<StereoFrame<double>>& xh,
+            std::valarray<StereoFrame<double>>& yh, const StereoFrame<double>* in, StereoFrame<double>* out,
+            unsigned n)
+{
+    const double b0 = b[0], b1 = b[1], b2 = b[2], a1 = a[1], a2 = a[2];
+    double x1L = xh[0].left, x2L = xh[1].left, y1L = yh[0].left, y2L = yh[1].left;
+    double x1R = xh[0].right, x2R = xh[1].right, y1R = yh[0].right, y2R = yh[1].right;
+    for (unsigned t = 0; t < n; ++t) {
+        const double l = in[t].left;
+        const double rt = in[t].right;
         double yl = (b2 * x2L + (b1 * x1L + b0 * l)) - a1 * y1L - a2 * y2L;
         double yr = (b2 * x2R + (b1 * x1R + b0 * rt)) - a1 * y1R - a2 * y2R;
         if (Normalise) {
@@ -68,57 +40,79 @@ struct BiquadState {
         y1L = yl;
         y2R = y1R;
         y1R = yr;
-        l = yl;
-        rt = yr;
+        out[t].left = yl * g;
+        out[t].right = yr * g;
     }
-};
-
-template <bool Normalise>
-void runOne(BiquadState& s, const StereoFrame<double>* in, StereoFrame<double>* out, unsigned n)
-{
-    const double g = s.gain;
-    for (unsigned t = 0; t < n; ++t) {
-        double l = in[t].left;
-        double r = in[t].right;
-        s.step<Normalise>(l, r);
-        out[t].left = l * g;
-        out[t].right = r * g;
-    }
+    xh[0] = {x1L, x1R};
+    xh[1] = {x2L, x2R};
+    yh[0] = {y1L, y1R};
+    yh[1] = {y2L, y2R};
 }
 
-/// Up to four stages fused; the count is a template argument so that the
-/// per-stage loop unrolls and every state stays in registers.
-template <unsigned Count, bool Normalise>
-void runFusedLoop(BiquadState* s, const StereoFrame<double>* in, StereoFrame<double>* out, unsigned n)
+#if defined(__GNUC__)
+// Both channels of a frame in one vector: the element-wise operations round
+// exactly like the scalar ones, so the results are bit for bit the same.
+typedef double Pair __attribute__((vector_size(16)));
+
+struct PairCoefficients {
+    Pair b0, b1, b2, a1, a2, r, gain;
+};
+
+/// Delay lines of one stage: x[t-1], x[t-2], y[t-1], y[t-2].
+struct PairState {
+    Pair x1, x2, y1, y2;
+};
+
+inline Pair splat(double v)
 {
-    for (unsigned t = 0; t < n; ++t) {
-        double l = in[t].left;
-        double r = in[t].right;
-        for (unsigned k = 0; k < Count; ++k) {
-            s[k].step<Normalise>(l, r);
-            // Every stage writes its gained output, and the next stage reads
-            // that, exactly as successive in-place calls would.
-            l *= s[k].gain;
-            r *= s[k].gain;
-        }
-        out[t].left = l;
-        out[t].right = r;
+    return Pair{v, v};
+}
+
+/// Count stages frame by frame. The delay lines live in local arrays indexed
+/// by compile-time constants, so they stay in registers; the coefficients are
+/// read from memory (cached loads folded into the multiplications). Kept out
+/// of line so that the register allocator sees only this loop.
+template <unsigned Count, bool Normalise>
+__attribute__((noinline)) void runFused(const PairCoefficients* c, PairState* state, const StereoFrame<double>* in,
+                                        StereoFrame<double>* out, unsigned n)
+{
+    Pair x1[Count], x2[Count], y1[Count], y2[Count];
+    for (unsigned k = 0; k < Count; ++k) {
+        x1[k] = state[k].x1;
+        x2[k] = state[k].x2;
+        y1[k] = state[k].y1;
+        y2[k] = state[k].y2;
     }
+    for (unsigned t = 0; t < n; ++t) {
+        Pair v;
+        std::memcpy(&v, &in[t], sizeof v);
+        for (unsigned k = 0; k < Count; ++k) {
+            Pair y = (c[k].b2 * x2[k] + (c[k].b1 * x1[k] + c[k].b0 * v)) - c[k].a1 * y1[k] - c[k].a2 * y2[k];
+            if (Normalise)
+                y *= c[k].r;
+            x2[k] = x1[k];
+            x1[k] = v;
+            y2[k] = y1[k];
+            y1[k] = y;
+            // Each stage hands on its gained output, as an in-place call would.
+            v = y * c[k].gain;
+        }
+        std::memcpy(&out[t], &v, sizeof v);
+    }
+    for (unsigned k = 0; k < Count; ++k)
+        state[k] = {x1[k], x2[k], y1[k], y2[k]};
 }
 
 template <unsigned Count>
-void runFused(BiquadState* s, const StereoFrame<double>* in, StereoFrame<double>* out, unsigned n)
+void runFused(const PairCoefficients* c, PairState* state, bool normalise, const StereoFrame<double>* in,
+              StereoFrame<double>* out, unsigned n)
 {
-    // A stage whose a0 is 1 is left unchanged by the normalising product, so
-    // one stage that needs it decides for the group without changing a bit.
-    bool normalise = false;
-    for (unsigned k = 0; k < Count; ++k)
-        normalise = normalise || s[k].normalise;
     if (normalise)
-        runFusedLoop<Count, true>(s, in, out, n);
+        runFused<Count, true>(c, state, in, out, n);
     else
-        runFusedLoop<Count, false>(s, in, out, n);
+        runFused<Count, false>(c, state, in, out, n);
 }
+#endif
 
 } // namespace
 
@@ -129,39 +123,70 @@ BiquadFilter::BiquadFilter(const double b[3], const double a[3])
 
 void BiquadFilter::filter(StereoFrame<double>* in, StereoFrame<double>* out, unsigned n)
 {
-    BiquadState s;
-    s.load(b, a, gain, inputHistory, outputHistory);
-    if (s.normalise)
-        runOne<true>(s, in, out, n);
+    const double r = 1.0 / a[0];
+    // Multiplying by 1.0 is exact: leaving it out changes no bit and takes one
+    // multiplication off the recursion's critical path.
+    if (r != 1.0)
+        runOne<true>(&b[0], &a[0], r, gain, inputHistory, outputHistory, in, out, n);
     else
-        runOne<false>(s, in, out, n);
-    s.store(inputHistory, outputHistory);
+        runOne<false>(&b[0], &a[0], r, gain, inputHistory, outputHistory, in, out, n);
 }
 
 void BiquadFilter::filterCascade(BiquadFilter* const* stages, unsigned count, StereoFrame<double>* in,
                                  StereoFrame<double>* out, unsigned n)
 {
-    constexpr unsigned group = 4;
+    if (count == 0)
+        return;
+#if defined(__GNUC__)
+    // Up to three recursions fit the vector registers side by side; beyond
+    // that the delay lines would spill, so longer cascades run as a few
+    // balanced groups (four stages as two pairs, five as three and two).
+    const unsigned groups = (count + 2) / 3;
     StereoFrame<double>* src = in;
-    for (unsigned first = 0; first < count; first += group) {
-        const unsigned m = count - first < group ? count - first : group;
-        BiquadState s[group];
+    unsigned first = 0;
+    for (unsigned g = 0; g < groups; ++g) {
+        const unsigned m = (count - first + (groups - g) - 1) / (groups - g);
+        PairCoefficients c[3] = {};
+        PairState state[3] = {};
+        bool normalise = false;
         for (unsigned k = 0; k < m; ++k) {
-            BiquadFilter* f = stages[first + k];
-            s[k].load(f->b, f->a, f->gain, f->inputHistory, f->outputHistory);
+            const BiquadFilter& f = *stages[first + k];
+            c[k] = {splat(f.b[0]), splat(f.b[1]), splat(f.b[2]), splat(f.a[1]), splat(f.a[2]), splat(1.0 / f.a[0]),
+                    splat(f.gain)};
+            state[k] = {Pair{f.inputHistory[0].left, f.inputHistory[0].right},
+                        Pair{f.inputHistory[1].left, f.inputHistory[1].right},
+                        Pair{f.outputHistory[0].left, f.outputHistory[0].right},
+                        Pair{f.outputHistory[1].left, f.outputHistory[1].right}};
+            // A stage with a0 = 1 is unchanged by the (exact) product by 1, so
+            // one stage that needs normalising decides for the group.
+            normalise = normalise || f.a[0] != 1.0;
         }
         switch (m) {
-        case 1: runFused<1>(s, src, out, n); break;
-        case 2: runFused<2>(s, src, out, n); break;
-        case 3: runFused<3>(s, src, out, n); break;
-        default: runFused<4>(s, src, out, n); break;
+        case 1: runFused<1>(c, state, normalise, src, out, n); break;
+        case 2: runFused<2>(c, state, normalise, src, out, n); break;
+        default: runFused<3>(c, state, normalise, src, out, n); break;
         }
         for (unsigned k = 0; k < m; ++k) {
-            BiquadFilter* f = stages[first + k];
-            s[k].store(f->inputHistory, f->outputHistory);
+            BiquadFilter& f = *stages[first + k];
+            f.inputHistory[0] = {state[k].x1[0], state[k].x1[1]};
+            f.inputHistory[1] = {state[k].x2[0], state[k].x2[1]};
+            f.outputHistory[0] = {state[k].y1[0], state[k].y1[1]};
+            f.outputHistory[1] = {state[k].y2[0], state[k].y2[1]};
         }
+        first += m;
         src = out;
     }
+#else
+    // Short chunks through every stage keep the data in the first-level cache
+    // and let the processor overlap the stages' recursions.
+    constexpr unsigned chunk = 16;
+    for (unsigned done = 0; done < n; done += chunk) {
+        const unsigned m = n - done < chunk ? n - done : chunk;
+        stages[0]->filter(in + done, out + done, m);
+        for (unsigned k = 1; k < count; ++k)
+            stages[k]->filter(out + done, out + done, m);
+    }
+#endif
 }
 
 } // namespace SoundTools

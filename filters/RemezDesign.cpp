@@ -228,6 +228,12 @@ bool remezDesign(double* h, int numtaps, int numband, const double* bands, const
             value += 2.0 * a[k] * std::cos(theta * k);
         h[n] = value / numtaps;
     }
+    // Very long filters with wide transitions overflow the barycentric
+    // products; taps that are not numbers must not reach a signal.
+    if (!std::all_of(h, h + numtaps, [](double v) { return std::isfinite(v); })) {
+        std::fill(h, h + numtaps, 0.0);
+        return false;
+    }
     return true;
 }
 

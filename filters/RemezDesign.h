@@ -20,7 +20,8 @@ namespace SoundTools {
 /// candidates, "Reached maximum iteration count.\nResults may be bad.\n" goes
 /// to the standard error stream and the design is finished from the last
 /// extremal set. Returns false, with `h` zeroed, when nothing can be designed
-/// (no tap, no band, or no grid point at all).
+/// (no tap, no band, no grid point at all, or a numerical breakdown that
+/// leaves taps that are not finite).
 ///
 /// Exported only so that the tests can reach it; it is not part of the
 /// umbrella header. Allocates per call, so callers design once per run.

@@ -25,7 +25,7 @@ public:
 
     /// Values (frames x ports touched) below which a block is summed on the
     /// calling thread: under it, starting the thread team costs more than the
-    /// few microseconds of arithmetic it would share.
+    /// arithmetic it would share.
     static const unsigned sParallelMinValues;
 
 protected:

@@ -1,10 +1,7 @@
 #include "SoundAlgoDevice.h"
 
-#include "SoundReader.h"
-#if __has_include("SoundAlgoBypass.h")
 #include "SoundAlgoBypass.h"
-#define TEVO_HAVE_BYPASS 1
-#endif
+#include "SoundReader.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -43,23 +40,6 @@ inline void storePcm16(double sample, char* out)
     out[0] = static_cast<char>(pcm & 0xff);
     out[1] = static_cast<char>(pcm >> 8);
 }
-
-#ifndef TEVO_HAVE_BYPASS
-// Stand-in until the graph's pass-through node is available.
-class SoundAlgoBypass : public SoundAlgo {
-public:
-    const char* getName() const override { return "SoundAlgoBypass"; }
-    SoundTools::Status process() override
-    {
-        const unsigned n = getOutFrameNb();
-        const int in = getInOrigin();
-        const int out = getOutOrigin();
-        for (unsigned i = 0; i < n; ++i)
-            *outBuffers[0]->getStereoFrame(out + int(i)) = *inBuffers[0]->getStereoFrame(in + int(i));
-        return SoundTools::StatusOk;
-    }
-};
-#endif
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QLoggingCategory>
 #include <QMetaType>
+#include <QSignalBlocker>
 #include <QThread>
 
 #include <ostream>
@@ -55,14 +56,27 @@ void SoundPlayerQt::start()
 {
     if (!stopped.load())
         return;
+    if (output->state() != QAudio::StoppedState) {
+        // A replay: the output still sits idle on the end of the last run, and
+        // stopping it is not news for the host, who heard that end already.
+        const QSignalBlocker quiet(output);
+        output->stop();
+    }
     stopped = false;
     notifyCount = 0;
     endReported = false;
     device->start();
-    output->start(device);
-    if (output->error() != QAudio::NoError) {
+    // The output does not notice a closed device (it keeps polling it), so a
+    // graph that cannot start is handled as an output that cannot.
+    if (device->isOpen())
+        output->start(device);
+    if (!device->isOpen() || output->error() != QAudio::NoError) {
         SoundDebuggableClass::getOStream() << tr("Error opening audio device").toUtf8().constData() << std::endl;
-        qCDebug(lcPlayer) << "start failure :" << output->error();
+        qCDebug(lcPlayer) << "start failure :" << output->error() << device->getError();
+        if (output->state() != QAudio::StoppedState) {
+            const QSignalBlocker quiet(output);
+            output->stop();
+        }
         device->stop();
         audioStatusChanged(QAudio::StoppedState);
     }

@@ -216,7 +216,6 @@ TEST(SoundAlgoFilter, MeasuredToneLevelsMatchTheAnalyticResponse)
     for (const Band& b : kEq)
         eq->pushFilter(b.type, b.freq, b.width, b.gain);
     const auto aKernel = WeightingFilterBuilder().buildFilter(kRate);
-    qInstallMessageHandler(previous);
 
     // Two seconds of a 0.25 sine; the level is read over the second one (a
     // whole number of periods of every integer frequency).
@@ -239,4 +238,5 @@ TEST(SoundAlgoFilter, MeasuredToneLevelsMatchTheAnalyticResponse)
         if (f == 10000.0)
             EXPECT_NEAR(toDb(aLevel), -3.7, 0.05);
     }
+    qInstallMessageHandler(previous);
 }

@@ -42,6 +42,42 @@ std::vector<double> TestFir::reference(const std::vector<double>& x, unsigned hi
     return y;
 }
 
+SoundTools::Status TestIntegrator::process()
+{
+    const unsigned n = getOutFrameNb();
+    if (n == 0)
+        return SoundTools::StatusOk;
+    const SoundTools::StereoFrame<double>* x = inBuffers[0]->getStereoFrame(getInOrigin());
+    SoundTools::StereoFrame<double>* y = outBuffers[0]->getStereoFrame(getOutOrigin());
+    if (x == nullptr || y == nullptr)
+        return SoundTools::StatusError;
+    for (unsigned j = 0; j < n; ++j) {
+        state.left = x[j].left + 0.5 * state.left;
+        state.right = x[j].right + 0.5 * state.right;
+        y[j] = state;
+    }
+    return SoundTools::StatusOk;
+}
+
+void TestIntegrator::endProcess(int status, unsigned frames)
+{
+    state = {0.0, 0.0};
+    SoundAlgo::endProcess(status, frames);
+}
+
+std::vector<double> TestIntegrator::reference(const std::vector<double>& x)
+{
+    std::vector<double> y(x.size());
+    double left = 0.0, right = 0.0;
+    for (std::size_t i = 0; i + 1 < x.size(); i += 2) {
+        left = x[i] + 0.5 * left;
+        right = x[i + 1] + 0.5 * right;
+        y[i] = left;
+        y[i + 1] = right;
+    }
+    return y;
+}
+
 SoundTools::Status FailingNode::process()
 {
     ++blocks;

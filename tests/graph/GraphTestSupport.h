@@ -58,6 +58,19 @@ private:
     unsigned D;
 };
 
+/// y[p] = x[p] + 0.5 y[p - 1]: stateful, no history, no delay. Processing a
+/// frame twice (or skipping one) changes everything after it.
+class TestIntegrator : public SoundAlgo {
+public:
+    const char* getName() const override { return "TestIntegrator"; }
+    SoundTools::Status process() override;
+    void endProcess(int status, unsigned frames) override;
+    static std::vector<double> reference(const std::vector<double>& x);
+
+private:
+    SoundTools::StereoFrame<double> state{0.0, 0.0};
+};
+
 /// Copies its input; from block `failAt` on (counting from 1) returns `status`
 /// with an error text. Optionally asks its own run to stop while processing.
 class FailingNode : public SoundAlgo {

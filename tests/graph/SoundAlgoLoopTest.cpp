@@ -6,6 +6,7 @@
 
 #include "SoundAlgoAdd.h"
 #include "SoundAlgoBypass.h"
+#include "SoundAlgoComposite.h"
 #include "SoundAlgoDelay.h"
 #include "SoundAlgoScale.h"
 
@@ -83,6 +84,18 @@ TEST(SoundAlgoLoop, InputShorterThanTheHistoryStillComesOut)
             EXPECT_EQ(r.status, SoundTools::StatusOk);
             EXPECT_EQ(r.diagnostics, "");
             expectFrames(r.out, TestFir::reference(x, 256, delay, r.out.size() / 2), frames + delay, true, "short");
+
+            // Behind it a node that keeps a margin: the block that consumed
+            // nothing must not move that node's output either.
+            auto* c = new SoundAlgoComposite(nullptr, true);
+            c->pushAlgo(new TestFir(256, delay));
+            c->pushAlgo(new SoundAlgoDelay(100.0 / kRate, true));
+            NodeRef chain(c);
+            const RunResult rc = runWhole(*chain, x);
+            EXPECT_EQ(rc.status, SoundTools::StatusOk);
+            EXPECT_EQ(rc.diagnostics, "");
+            expectFrames(rc.out, TestFir::reference(x, 256, delay, rc.out.size() / 2), frames + delay, true,
+                         "short, then a margin");
         }
     }
 }

@@ -89,9 +89,10 @@ TEST(SoundAlgoAdd, WeightedSumAndCopiesOfTheOtherInputs)
 
 TEST(SoundAlgoAdd, LargeBlocksSplitAmongThreadsGiveTheSameSum)
 {
-    // 3 inputs x 60000 frames is far above the parallel threshold.
+    // 100000 frames of 3 inputs and 1 output: above the parallel threshold.
     const double w[] = {0.3, -1.5, 0.7};
-    const Signals x = threeInputs(60000);
+    const Signals x = threeInputs(100000);
+    ASSERT_GE(100000u * 4, SoundAlgoAdd::sParallelMinValues);
     NodeRef add(new SoundAlgoAdd(3, true, w));
     const Signals y = oneBlock(*add, x);
     ASSERT_EQ(y.size(), 1u);

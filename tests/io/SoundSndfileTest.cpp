@@ -15,6 +15,7 @@ using SoundTools::SoundFormat;
 namespace {
 
 const unsigned kRate = 44100;
+const double kSoxStep = std::ldexp(1.0, -31);
 
 /// A sine pair, then frames beyond full scale to check clipping.
 std::vector<double> signalWithOvers()
@@ -80,8 +81,8 @@ TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
         EXPECT_FALSE(writer.closeFailed());
 
         std::string encoding, bits;
-        TestUtil::run("soxi -e '" + path + "'", &encoding);
-        TestUtil::run("soxi -b '" + path + "'", &bits);
+        TestUtil::run("soxi -e '" + path + "' 2>/dev/null", &encoding);
+        TestUtil::run("soxi -b '" + path + "' 2>/dev/null", &bits);
         EXPECT_EQ(encoding.substr(0, encoding.find('\n')), c.soxEncoding);
         EXPECT_EQ(std::atoi(bits.c_str()), c.bits);
 
@@ -89,8 +90,11 @@ TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
         const std::vector<double> out = TestUtil::soxReadStereo(path);
         ASSERT_EQ(out.size(), in.size());
         for (size_t i = 0; i < in.size(); ++i) {
-            const double expected = isFloat ? in[i] : std::min(1.0, std::max(-1.0, in[i]));
-            const double tolerance = isFloat ? c.step * std::fabs(in[i]) + 1e-300 : c.step;
+            // Integer files clip; sox clips what it reads from float files.
+            const double expected = std::min(1.0, std::max(-1.0, in[i]));
+            // sox carries samples as 32-bit integers: floats come back within
+            // 2^-31 of what the file holds.
+            const double tolerance = isFloat ? c.step * std::fabs(in[i]) + kSoxStep : c.step;
             ASSERT_NEAR(out[i], expected, tolerance) << "sample " << i;
         }
     }
@@ -108,12 +112,13 @@ TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
         const std::vector<double> rawOut = soxReadRaw(raw);
         ASSERT_EQ(rawOut.size(), in.size());
         for (size_t i = 0; i < in.size(); ++i)
-            ASSERT_NEAR(rawOut[i], in[i], f32 * std::fabs(in[i])) << "sample " << i;
+            ASSERT_NEAR(rawOut[i], std::min(1.0, std::max(-1.0, in[i])), f32 * std::fabs(in[i]) + kSoxStep)
+                << "sample " << i;
 
         const std::string ogg = tmp.path("o" + std::to_string(format) + ".ogg");
         SoundWriterSndfile oggWriter(kRate, 2, format, SoundWriterSndfile::OGG);
         ASSERT_EQ(oggWriter.open(ogg.c_str()), SoundTools::StatusOk);
-        const std::vector<double> sine = TestUtil::makeTestSignal(22050, kRate, 0.5);
+        const std::vector<double> sine = TestUtil::makeTestSignal(8820, kRate, 0.5);
         ASSERT_FALSE(IoTest::writeBlock(oggWriter, sine));
         oggWriter.close();
         std::string encoding;

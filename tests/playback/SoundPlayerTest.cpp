@@ -68,7 +68,10 @@ SoundAlgoRMSAmplifier* analysedAmplifier(MemoryReader& reader, double levelDb)
 {
     auto* detector = new RMSStepDetector(5.0, 1.0, -80.0, 0.2, RMSStepDetector::PassThrough);
     reader.rewind();
+    const unsigned block = SoundBuffer::getDefaultSize();
     detector->processAll(reader, nullptr);
+    // The analysis raised the process-wide block size to its window.
+    SoundBuffer::setDefaultSize(block);
     // No ramp: the gain changes only through setLevel.
     auto* amplifier = new SoundAlgoRMSAmplifier(levelDb, detector, 0.0, 0, 40.0);
     detector->releaseReference();
@@ -199,50 +202,78 @@ TEST_F(SoundPlayerTest, ChangesRacingTheWorkerNeverSplitABlock)
 
 TEST_F(SoundPlayerTest, GateAndEqualiserSettersReachTheirNodes)
 {
-    const unsigned frames = 40 * kBlock;
-    // 1 kHz at 44.1 kHz does not repeat on whole samples; 44100 / 1000 is
-    // close enough for RMS over whole blocks.
+    const unsigned frames = 50 * kBlock;
+    // 1 kHz: 44.1 samples per period, close enough to whole periods for RMS
+    // over thousands of frames.
     const std::vector<double> signal = steadySine(frames, 0.25, 44.1);
     const double inputDb = 20 * std::log10(0.25 / std::sqrt(2.0));
+    const unsigned ring = unsigned(SoundAlgoDevice::getCurrentSize());
+    // Frames to play after a change before it is surely heard: the ring of
+    // blocks already queued, and the block in progress. The block size is read
+    // after start, since a node may raise it to fit its window.
+    auto settleFrames = [ring] { return (ring + 1) * SoundBuffer::getDefaultSize(); };
 
     {
         SCOPED_TRACE("noise gate");
+        SoundBuffer::setDefaultSize(kBlock);
         MemoryReader reader(signal, kRate);
         Owned<SoundAlgoNoiseGate> gate(new SoundAlgoNoiseGate(-40.0));
         CapturePlayer player(&reader, gate.get());
         player.setNoiseGate(gate.get());
         player.start();
-        const std::vector<int16_t> open = player.read(8 * kBlock);
+        const unsigned settle = settleFrames();
+        const std::vector<int16_t> open = player.read(settle);
         // Past the gate's start-up (its window reaches into the leading silence).
-        EXPECT_NEAR(rmsDb(open, 2 * 2 * kBlock, 2 * 6 * kBlock), inputDb, 0.05);
+        EXPECT_NEAR(rmsDb(open, 2 * 2 * kBlock, open.size() - 2 * 2 * kBlock), inputDb, 0.05);
         player.setGateLevel(0.0); // far above the signal
-        const std::vector<int16_t> after = player.read(32 * kBlock);
-        // Once the queued blocks have played, the gate is shut.
-        const std::size_t tail = 2 * 16 * std::size_t(kBlock);
-        for (std::size_t k = after.size() - tail; k < after.size(); ++k)
-            ASSERT_EQ(after[k], 0) << "at code " << k;
+        player.read(settle);
+        const std::vector<int16_t> shut = player.read(4 * kBlock);
+        for (std::size_t k = 0; k < shut.size(); ++k)
+            ASSERT_EQ(shut[k], 0) << "at code " << k;
         player.stop();
     }
     {
         SCOPED_TRACE("equaliser");
+        SoundBuffer::setDefaultSize(kBlock);
+        // Reference: a node set up beforehand with the same values, run
+        // offline; the live change must sound the same once it is heard.
+        auto offlineDb = [&](double freq, double width, double gain, std::size_t fromFrame) {
+            MemoryReader offlineReader(signal, kRate);
+            offlineReader.rewind();
+            TestUtil::MemoryWriter writer(kRate);
+            Owned<SoundAlgoFilterBiquad> fresh(new SoundAlgoFilterBiquad(SoundTools::BandEq, freq, width, gain));
+            fresh->processAll(offlineReader, &writer);
+            std::vector<int16_t> codes;
+            for (double x : writer.samples)
+                codes.push_back(int16_t(std::trunc(x * 32768.0)));
+            return rmsDb(codes, 2 * fromFrame, 2 * 8 * kBlock);
+        };
+
         MemoryReader reader(signal, kRate);
         Owned<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad(SoundTools::BandEq, 1000.0, 1.0, 0.0));
         CapturePlayer player(&reader, eq.get());
         player.setEqualizer(eq.get());
         player.start();
-        const std::vector<int16_t> flat = player.read(8 * kBlock);
-        EXPECT_NEAR(rmsDb(flat, 2 * 2 * kBlock, 2 * 6 * kBlock), inputDb, 0.1);
+        const unsigned settle = settleFrames();
+        const std::vector<int16_t> flat = player.read(settle);
+        EXPECT_NEAR(rmsDb(flat, 0, flat.size()), inputDb, 0.05);
 
         // A peaking band cut by 20 dB at the signal's frequency.
         player.setEqLevel(0, -20.0);
-        const std::vector<int16_t> cut = player.read(16 * kBlock);
-        EXPECT_NEAR(rmsDb(cut, 2 * 8 * kBlock, 2 * 8 * kBlock), inputDb - 20.0, 0.5);
+        player.read(settle);
+        const std::vector<int16_t> cut = player.read(8 * kBlock);
+        const double cutDb = rmsDb(cut, 0, cut.size());
+        EXPECT_LT(cutDb, inputDb - 10.0);
+        EXPECT_NEAR(cutDb, offlineDb(1000.0, 1.0, -20.0, 2 * settle), 0.01);
 
-        // Moved four octaves away and narrowed, the cut leaves 1 kHz alone.
+        // Moved far up and narrowed, the cut mostly leaves 1 kHz alone.
         player.setEqFreq(0, 16000.0);
         player.setEqWidth(0, 0.3);
-        const std::vector<int16_t> moved = player.read(16 * kBlock);
-        EXPECT_NEAR(rmsDb(moved, 2 * 8 * kBlock, 2 * 8 * kBlock), inputDb, 0.5);
+        player.read(settle);
+        const std::vector<int16_t> moved = player.read(8 * kBlock);
+        const double movedDb = rmsDb(moved, 0, moved.size());
+        EXPECT_GT(movedDb, inputDb - 5.0);
+        EXPECT_NEAR(movedDb, offlineDb(16000.0, 0.3, -20.0, 3 * settle + 8 * kBlock), 0.01);
         player.stop();
     }
 }

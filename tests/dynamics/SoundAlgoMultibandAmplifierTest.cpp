@@ -1,0 +1,292 @@
+#include "DynamicsTestUtil.h"
+#include "SoundAlgoFFTMultibandAmplifier.h"
+#include "SoundAlgoFilterMultibandAmplifier.h"
+#include "SoundAlgoLimiter.h"
+#include "SoundAlgoRMSAmplifier.h"
+#include "SoundAlgoScale.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+
+using DynamicsTest::Owned;
+
+namespace {
+
+constexpr unsigned kRate = 44100;
+
+/// The graph as text: node names without their "SoundAlgo" prefix, the
+/// branches of a composite in brackets, separated by " | ".
+std::string render(const SoundAlgo* node)
+{
+    std::string name = node->getName();
+    if (name.rfind("SoundAlgo", 0) == 0)
+        name.erase(0, 9);
+    const auto* composite = dynamic_cast<const SoundAlgoComposite*>(node);
+    if (composite == nullptr)
+        return name;
+    name += "[";
+    for (unsigned b = 0; b < composite->getBranchNumber(); ++b) {
+        if (b > 0)
+            name += " | ";
+        const auto& branch = composite->getBranch(b);
+        for (size_t k = 0; k < branch.size(); ++k)
+            name += (k > 0 ? " " : "") + render(branch[k]);
+    }
+    return name + "]";
+}
+
+const SoundAlgoComposite* innerComposite(const SoundAlgoComposite& parent, unsigned branch, unsigned node)
+{
+    return dynamic_cast<const SoundAlgoComposite*>(parent.getBranch(branch).at(node));
+}
+
+/// A detector that is never run: the amplifiers see its hand-made region.
+Owned<DynamicsTest::Detector> detectorWithOneRegion(double rms, int frames)
+{
+    Owned<DynamicsTest::Detector> detector(new DynamicsTest::Detector());
+    detector->setRegions({DynamicsTest::region(0, frames, rms * rms, rms * rms, frames)}, kRate, rms * rms);
+    return detector;
+}
+
+std::vector<double> noisySignal(size_t frames, double amplitude, unsigned seed)
+{
+    std::vector<double> s = TestUtil::makeTestSignal(static_cast<unsigned>(frames), kRate, amplitude);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> noise(-amplitude / 2, amplitude / 2);
+    for (double& v : s)
+        v += noise(rng);
+    return s;
+}
+
+std::vector<double> run(SoundAlgo& node, const std::vector<double>& in)
+{
+    TestUtil::MemoryReader reader(in, kRate);
+    TestUtil::MemoryWriter writer(kRate);
+    EXPECT_EQ(node.processAll(reader, &writer), SoundTools::StatusOk) << node.getError();
+    return writer.samples;
+}
+
+double rms(const std::vector<double>& s, size_t from, size_t to)
+{
+    double sum = 0.0;
+    for (size_t k = from; k < to; ++k)
+        sum += s[k] * s[k];
+    return std::sqrt(sum / double(to - from));
+}
+
+} // namespace
+
+TEST(SoundAlgoFilterMultibandAmplifier, CrossoverTreeHasABandPerSplitPlusOne)
+{
+    auto detector = detectorWithOneRegion(0.1, 1000);
+    {
+        SCOPED_TRACE("crossovers 200 and 2000 Hz");
+        Owned<SoundAlgoFilterMultibandAmplifier> node(
+            new SoundAlgoFilterMultibandAmplifier({200.0, 2000.0}, -20.0, 0.005, 0.05, detector.get(), false, 0));
+        EXPECT_EQ(render(node.get()),
+                  "Composite(SoundAlgoFilterMultibandAmplifier)[FilterSplit "
+                  "Composite(FilterMultibandAmplifier:200)[RMSAmplifier Limiter | FilterSplit "
+                  "Composite(FilterMultibandAmplifier:2000)[RMSAmplifier Limiter | RMSAmplifier] Add] Add Limiter]");
+        EXPECT_EQ(node->getInputNumber(), 1u);
+        EXPECT_EQ(node->getOutputNumber(), 1u);
+
+        // The lists follow the bands upwards: below 200, 200 to 2000, above 2000.
+        const SoundAlgoComposite* low = innerComposite(*node, 0, 1);
+        ASSERT_NE(low, nullptr);
+        EXPECT_STREQ(low->getName(), "SoundAlgoComposite(FilterMultibandAmplifier:200)");
+        const SoundAlgoComposite* mid = innerComposite(*low, 1, 1);
+        ASSERT_NE(mid, nullptr);
+        const std::vector<const SoundAlgo*> amplifiers = {low->getBranch(0)[0], mid->getBranch(0)[0],
+                                                          mid->getBranch(1)[0]};
+        const std::vector<const SoundAlgo*> limiters = {low->getBranch(0)[1], mid->getBranch(0)[1]};
+        ASSERT_EQ(node->getAmplifiers().size(), 3u);
+        ASSERT_EQ(node->getLimiters().size(), 2u);
+        for (size_t b = 0; b < 3; ++b)
+            EXPECT_EQ(node->getAmplifiers()[b], amplifiers[b]) << "band " << b;
+        for (size_t b = 0; b < 2; ++b)
+            EXPECT_EQ(node->getLimiters()[b], limiters[b]) << "band " << b;
+
+        auto* finalLimiter = dynamic_cast<SoundAlgoLimiter*>(node->getBranch(0).back());
+        ASSERT_NE(finalLimiter, nullptr);
+        EXPECT_NEAR(finalLimiter->getLevel(0.0), -0.3, 1e-12);
+        for (SoundAlgoLimiter* limiter : node->getLimiters())
+            EXPECT_NEAR(limiter->getLevel(0.0), 0.0, 1e-12);
+    }
+    {
+        SCOPED_TRACE("one crossover, fractional frequency");
+        Owned<SoundAlgoFilterMultibandAmplifier> node(
+            new SoundAlgoFilterMultibandAmplifier({999.6}, -20.0, 0.005, 0.05, detector.get(), true, 0));
+        EXPECT_EQ(render(node.get()), "Composite(SoundAlgoFilterMultibandAmplifier)[FilterSplit "
+                                      "Composite(FilterMultibandAmplifier:1000)[RMSAmplifier Limiter | "
+                                      "RMSAmplifier] Add Limiter]");
+        EXPECT_EQ(node->getAmplifiers().size(), 2u);
+        EXPECT_EQ(node->getLimiters().size(), 1u);
+    }
+    {
+        SCOPED_TRACE("no crossover");
+        Owned<SoundAlgoFilterMultibandAmplifier> node(
+            new SoundAlgoFilterMultibandAmplifier({}, -20.0, 0.005, 0.05, detector.get(), false, 0));
+        EXPECT_EQ(node->getBranchNumber(), 0u);
+        EXPECT_EQ(node->getLevel(1.0), 0.0);
+        TestUtil::MemoryReader reader(std::vector<double>(200, 0.1), kRate);
+        EXPECT_EQ(node->processAll(reader, nullptr), SoundTools::StatusError) << "a node without ports";
+    }
+    // Every band amplifier holds its own reference on the shared detector;
+    // all of them are gone with the nodes.
+    EXPECT_EQ(detector->getReferenceCount(), 1);
+}
+
+TEST(SoundAlgoFilterMultibandAmplifier, BandsAddUpToTheInputAtUnityGain)
+{
+    // A detector without regions leaves every amplifier at unity, the signal
+    // stays far below the limiters' ceiling: what comes out is the sum of the
+    // split bands, scaled by the final limiter's -0.3 dB.
+    const std::vector<double> in = noisySignal(30000, 0.3, 7);
+    const double finalGain = std::pow(10.0, -0.3 / 20.0);
+    for (bool biquad : {false, true}) {
+        SCOPED_TRACE(biquad ? "biquad crossovers" : "first-order crossovers");
+        Owned<RMSStepDetector> detector(new RMSStepDetector());
+        Owned<SoundAlgoFilterMultibandAmplifier> node(new SoundAlgoFilterMultibandAmplifier(
+            {150.0, 1200.0, 6000.0}, -20.0, 0.005, 0.05, detector.get(), biquad, 0));
+        const std::vector<double> out = run(*node, in);
+        ASSERT_GE(out.size(), in.size());
+        for (size_t k = 0; k < in.size(); ++k)
+            // Each split's complement is formed by a subtraction: a few ULPs
+            // of the band values per split.
+            ASSERT_NEAR(out[k], in[k] * finalGain, 1e-12) << "sample " << k;
+    }
+}
+
+TEST(SoundAlgoFilterMultibandAmplifier, LevelAndBalanceReachEveryBand)
+{
+    // One region of RMS 0.05 and a target of -20 dB (0.1): every band gets
+    // x2; the sum is the input times 2 and the final limiter's -0.3 dB.
+    const std::vector<double> in = noisySignal(20000, 0.05, 11);
+    auto detector = detectorWithOneRegion(0.05, 20000);
+    Owned<SoundAlgoFilterMultibandAmplifier> node(
+        new SoundAlgoFilterMultibandAmplifier({300.0, 3000.0}, -20.0, 0.005, 0.05, detector.get(), false, 0));
+    const double finalGain = std::pow(10.0, -0.3 / 20.0);
+    struct Case {
+        const char* name;
+        double levelDb;
+        double expectedGainDb;
+    };
+    for (const Case& c : {Case{"target -20 dB", -20.0, 6.0206}, Case{"target -14 dB", -14.0, 12.0206},
+                          Case{"target above the 20 dB cap", 10.0, 20.0}}) {
+        SCOPED_TRACE(c.name);
+        node->setLevel(c.levelDb);
+        EXPECT_NEAR(node->getLevel(0.1), c.expectedGainDb, 1e-3);
+        const double gain = std::pow(10.0, c.expectedGainDb / 20.0) * finalGain;
+        const std::vector<double> out = run(*node, in);
+        ASSERT_GE(out.size(), in.size());
+        if (c.expectedGainDb < 15.0) {
+            for (size_t k = 0; k < in.size(); ++k)
+                ASSERT_NEAR(out[k], in[k] * gain, 1e-9) << "sample " << k;
+        } else {
+            // x10 drives the bands into their limiters; the final limiter's
+            // ceiling is full scale based, whatever its make-up gain.
+            for (size_t k = 0; k < in.size(); ++k)
+                ASSERT_LE(std::fabs(out[k]), SoundAlgoLimiter::sClipThreshold) << "sample " << k;
+        }
+    }
+
+    // The right channel 6 dB quieter: every band raises it to the left's level.
+    node->setLevel(-20.0);
+    node->SetBalanceFromRMS({-20.0, -26.0});
+    const std::vector<double> out = run(*node, in);
+    ASSERT_GE(out.size(), in.size());
+    double gainLeft = 0.0, gainRight = 0.0, inLeft = 0.0, inRight = 0.0;
+    for (size_t k = 0; k < in.size(); k += 2) {
+        gainLeft += out[k] * out[k];
+        gainRight += out[k + 1] * out[k + 1];
+        inLeft += in[k] * in[k];
+        inRight += in[k + 1] * in[k + 1];
+    }
+    // Power ratios, so 10 log10: the right gain over the left gain.
+    EXPECT_NEAR(10.0 * std::log10((gainRight / inRight) / (gainLeft / inLeft)), 20.0 * std::log10(2.0), 1e-6);
+}
+
+TEST(SoundAlgoFFTMultibandAmplifier, LevelZeroBuildsBandsWithoutAmplifiers)
+{
+    {
+        SCOPED_TRACE("level 0, summed");
+        Owned<SoundAlgoFFTMultibandAmplifier> node(
+            new SoundAlgoFFTMultibandAmplifier({200.0, 2000.0}, 0.0, 0.005, 0.05, nullptr, 2048, true));
+        EXPECT_EQ(render(node.get()),
+                  "Composite(SoundAlgoFFTMultibandAmplifier)[FFTDirectCompute "
+                  "Composite(SoundAlgoFFTMultibandAmplifier:Branches)[FFTFilter FFTInverseCompute | FFTFilter "
+                  "FFTInverseCompute | FFTFilter FFTInverseCompute] Add]");
+        EXPECT_TRUE(node->getAmplifiers().empty());
+        EXPECT_TRUE(node->getLimiters().empty());
+        EXPECT_EQ(node->getLevel(3.0), 0.0);
+        node->setLevel(6.0);
+        EXPECT_EQ(node->getLevel(3.0), 0.0);
+        EXPECT_EQ(node->getOutputNumber(), 1u);
+
+        // Sealed: a node pushed now stays with the caller.
+        auto* extra = new SoundAlgoScale(1.0);
+        node->pushAlgo(extra);
+        node->addNewBranch();
+        EXPECT_EQ(node->getBranchNumber(), 1u);
+        EXPECT_EQ(node->getBranch(0).size(), 3u);
+        extra->releaseReference();
+    }
+    {
+        SCOPED_TRACE("three crossovers, bands apart");
+        Owned<SoundAlgoFFTMultibandAmplifier> node(new SoundAlgoFFTMultibandAmplifier(
+            {200.0, 1000.0, 5000.0}, 0.0, 0.005, 0.05, nullptr, 2048, false));
+        EXPECT_EQ(node->getOutputNumber(), 4u);
+    }
+    {
+        SCOPED_TRACE("levelling, summed");
+        Owned<RMSStepDetector> detector(new RMSStepDetector());
+        Owned<SoundAlgoFFTMultibandAmplifier> node(
+            new SoundAlgoFFTMultibandAmplifier({500.0}, -20.0, 0.005, 0.05, detector.get(), 1024, true));
+        EXPECT_EQ(render(node.get()),
+                  "Composite(SoundAlgoFFTMultibandAmplifier)[FFTDirectCompute "
+                  "Composite(SoundAlgoFFTMultibandAmplifier:Branches)[FFTFilter FFTInverseCompute RMSAmplifier "
+                  "Limiter | FFTFilter FFTInverseCompute RMSAmplifier Limiter] Add Limiter]");
+        EXPECT_EQ(node->getAmplifiers().size(), 2u);
+        EXPECT_EQ(node->getLimiters().size(), 2u);
+    }
+}
+
+TEST(SoundAlgoFFTMultibandAmplifier, SummedBandsGiveBackTonesInThePassBands)
+{
+    // Tones well inside the bands of crossovers 1000 and 4000 Hz: the sum is
+    // the input within the FIRs' 0.5 dB ripple, late by (taps - 1) / 2 =
+    // 223 frames (447 taps for a 2048-point transform).
+    const size_t frames = 3 * kRate / 2;
+    std::vector<double> in(2 * frames);
+    for (size_t k = 0; k < frames; ++k) {
+        const double t = double(k) / kRate;
+        in[2 * k] = 0.3 * std::sin(2 * M_PI * 300.0 * t) + 0.2 * std::sin(2 * M_PI * 2500.0 * t);
+        in[2 * k + 1] = 0.3 * std::sin(2 * M_PI * 9000.0 * t + 1.0);
+    }
+    Owned<SoundAlgoFFTMultibandAmplifier> node(
+        new SoundAlgoFFTMultibandAmplifier({1000.0, 4000.0}, 0.0, 0.005, 0.05, nullptr, 2048, true));
+    const std::vector<double> out = run(*node, in);
+    ASSERT_GE(out.size(), in.size());
+
+    // The lag that matches the output to the input best.
+    const size_t from = 4000, to = frames - 4000;
+    size_t bestLag = 0;
+    double bestError = 1e300;
+    for (size_t lag = 0; lag < 600; ++lag) {
+        double error = 0.0;
+        for (size_t k = from; k < to; k += 7)
+            error += std::pow(out[2 * (k + lag)] - in[2 * k], 2) + std::pow(out[2 * (k + lag) + 1] - in[2 * k + 1], 2);
+        if (error < bestError) {
+            bestError = error;
+            bestLag = lag;
+        }
+    }
+    EXPECT_EQ(bestLag, 223u);
+    std::vector<double> aligned(out.begin() + 2 * bestLag, out.begin() + 2 * bestLag + in.size());
+    const double ratioDb = 20.0 * std::log10(rms(aligned, 2 * from, 2 * to) / rms(in, 2 * from, 2 * to));
+    EXPECT_NEAR(ratioDb, 0.0, 0.5);
+}

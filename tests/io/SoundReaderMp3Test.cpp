@@ -1,0 +1,215 @@
+#include "IoTestSupport.h"
+#include "SoundReaderMp3.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QtGlobal>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+using IoTest::TempDir;
+
+namespace {
+
+/// Local 8-bit form of a UTF-8 literal, as the reader hands texts out.
+std::string local(const char* utf8)
+{
+    return QString::fromUtf8(utf8).toLocal8Bit().toStdString();
+}
+
+/// Fixtures are encoded by the lame command from a sox-made WAV.
+class SoundReaderMp3Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!TestUtil::haveTool("lame") || !TestUtil::haveTool("sox") || !TestUtil::haveTool("mpg123"))
+            GTEST_SKIP() << "lame, sox and mpg123 are needed";
+        wav = tmp.path("in.wav");
+        ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav
+                                + "' synth 1.5 sine 440 sine 1000 gain -6"),
+                  0);
+    }
+
+    std::string encode(const std::string& name, const std::string& options)
+    {
+        const std::string path = tmp.path(name);
+        EXPECT_EQ(TestUtil::run("lame --quiet " + options + " '" + wav + "' '" + path + "'"), 0);
+        return path;
+    }
+
+    TempDir tmp;
+    std::string wav;
+};
+
+std::vector<std::string> messages;
+void collect(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    messages.push_back(text.toStdString());
+}
+
+} // namespace
+
+// Samples come out as libmpg123 decodes them (compared with the mpg123
+// command), mono as two equal channels, with the exact gapless length.
+TEST_F(SoundReaderMp3Test, DecodesLikeMpg123InStereo)
+{
+    for (const char* mode : {"-m j", "-m m"}) {
+        SCOPED_TRACE(mode);
+        const std::string path = encode(std::string("d") + mode[3] + ".mp3", std::string("-b 128 ") + mode);
+        SoundReaderMp3 reader;
+        ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk) << reader.getError();
+        EXPECT_EQ(reader.getSampleRate(), 44100u);
+        EXPECT_EQ(reader.getFrameNB(), 66150u);
+        EXPECT_EQ(reader.getInputFormat(), SoundTools::PCM16);
+        reader.rewind();
+        const std::vector<double> got = IoTest::readAll(reader, 1000);
+        const std::vector<double> expected = IoTest::mpg123Decode(path);
+        ASSERT_EQ(got.size(), 2 * size_t(66150));
+        ASSERT_EQ(got.size(), expected.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_NEAR(got[i], expected[i], 1.0 / 32768) << "sample " << i;
+        if (mode[3] == 'm')
+            for (size_t i = 0; i < got.size(); i += 2)
+                ASSERT_EQ(got[i], got[i + 1]);
+    }
+}
+
+// A start point beyond the end reports itself and leaves nothing to read; a
+// start point inside the file skips exactly that many frames.
+TEST_F(SoundReaderMp3Test, StartPoints)
+{
+    const std::string path = encode("s.mp3", "-b 128");
+    SoundReaderMp3 reader;
+    ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
+    reader.rewind();
+    const std::vector<double> all = IoTest::readAll(reader);
+    reader.setStartPoint(1.0);
+    reader.rewind();
+    EXPECT_EQ(reader.getOffset(), 44100);
+    const std::vector<double> tail = IoTest::readAll(reader);
+    ASSERT_EQ(tail.size(), all.size() - 2 * 44100);
+    for (size_t i = 0; i < tail.size(); i += 97)
+        ASSERT_NEAR(tail[i], all[i + 2 * 44100], 1.0 / 32768);
+
+    messages.clear();
+    QtMessageHandler previous = qInstallMessageHandler(collect);
+    reader.setStartPoint(10.0);
+    reader.rewind();
+    const size_t after = IoTest::readAll(reader).size();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(after, 0u);
+    EXPECT_EQ(reader.getOffset(), 66150);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(messages[0].find("rewind too wide"), std::string::npos) << messages[0];
+}
+
+// Version 2 tags win over version 1; version 1 fields are Latin-1; a version
+// 2 tag without a track leaves the caller's track alone.
+TEST_F(SoundReaderMp3Test, TagsFromEitherVersion)
+{
+    const std::string all = "--tt \"Titre d'été\" --ta Artiste --tl Album --ty 2014 --tc \"A comment\" --tn 7 --tg Pop";
+    struct Case {
+        const char* name;
+        std::string options;
+        SoundIDTag expected;
+    };
+    SoundIDTag full{local("Titre d'été"), "Artiste", "Album", "2014", "A comment", "7", "Pop"};
+    SoundIDTag v1 = full;
+    v1.track = "caller's"; // ID3v1 carries the track in a byte the reader leaves alone
+    const std::string longTitle = "A title much longer than thirty characters";
+    SoundIDTag both{longTitle, "Artiste", "", "", "", "caller's", ""};
+    const Case cases[] = {
+        {"v2.mp3", "--id3v2-only " + all, full},
+        {"v1.mp3", "--id3v1-only " + all, v1},
+        // Both tags, the version 1 title cut at 30 characters: the full title
+        // shows that version 2 was read.
+        {"both.mp3", "--add-id3v2 --tt \"" + longTitle + "\" --ta Artiste", both},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = encode(c.name, "-b 64 " + c.options);
+        SoundReaderMp3 reader;
+        ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
+        SoundIDTag tag;
+        tag.track = "caller's";
+        ASSERT_TRUE(reader.getTags(tag));
+        // lame pads version 1 fields with NULs, which end the texts.
+        EXPECT_EQ(tag.title, c.expected.title);
+        EXPECT_EQ(tag.artist, c.expected.artist);
+        EXPECT_EQ(tag.album, c.expected.album);
+        EXPECT_EQ(tag.year, c.expected.year);
+        EXPECT_EQ(tag.comment, c.expected.comment);
+        EXPECT_EQ(tag.track, c.expected.track);
+        EXPECT_EQ(tag.genre, c.expected.genre);
+    }
+    SoundReaderMp3 untagged;
+    ASSERT_EQ(untagged.open(encode("none.mp3", "-b 64").c_str()), SoundTools::StatusOk);
+    SoundIDTag tag;
+    EXPECT_FALSE(untagged.getTags(tag));
+}
+
+// The ID3v1 genre byte against the lame command's own list, name by name.
+// Published lists spell a few names differently; ours keeps the classic
+// spellings listed here.
+TEST_F(SoundReaderMp3Test, GenreTableMatchesLameList)
+{
+    std::string listing;
+    TestUtil::run("lame --genre-list 2>&1", &listing);
+    std::map<int, std::string> lameNames;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        int number;
+        if (fields >> number) {
+            std::string name;
+            std::getline(fields >> std::ws, name);
+            lameNames[number] = name;
+        }
+    }
+    ASSERT_EQ(lameNames.size(), 148u);
+    const std::map<int, std::string> ours = {{40, "AlternRock"}, {64, "Native American"}, {67, "Psychadelic"},
+                                             {123, "A capella"}, {136, "Christian Gangsta Rap"}, {146, "Jpop"},
+                                             {147, "Synthpop"}};
+
+    // One file whose genre byte (the last byte of the ID3v1 tag) is rewritten.
+    const std::string path = encode("genre.mp3", "-b 64 --id3v1-only --tt x --tg Blues");
+    QFile file(QString::fromStdString(path));
+    for (int genre : {0, 13, 79, 80, 147, 148, 255, 1, 40, 64, 67, 85, 90, 100, 123, 132, 136, 146}) {
+        SCOPED_TRACE("genre byte " + std::to_string(genre));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.seek(file.size() - 1);
+        const char byte = static_cast<char>(genre);
+        file.write(&byte, 1);
+        file.close();
+        SoundReaderMp3 reader;
+        ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
+        SoundIDTag tag;
+        ASSERT_TRUE(reader.getTags(tag));
+        const std::string expected = genre > 147 ? "Unknown" : (ours.count(genre) ? ours.at(genre) : lameNames[genre]);
+        EXPECT_EQ(tag.genre, expected);
+    }
+    for (int genre = 0; genre < SoundReaderMp3::sGenreCount; ++genre)
+        if (!ours.count(genre))
+            EXPECT_EQ(SoundReaderMp3::getGenreName(genre), lameNames[genre]) << genre;
+}
+
+TEST_F(SoundReaderMp3Test, OpenFailuresNameTheFile)
+{
+    const std::string text = tmp.path("notes.mp3");
+    std::ofstream(text) << "not an mp3 stream at all\n";
+    const std::string cut = encode("cut.mp3", "-b 64");
+    QFile::resize(QString::fromStdString(cut), 8);
+    for (const std::string& path : {tmp.path("missing.mp3"), tmp.dir.path().toStdString(), text, cut}) {
+        SCOPED_TRACE(path);
+        SoundReaderMp3 reader;
+        EXPECT_EQ(reader.open(path.c_str()), SoundTools::StatusError);
+        EXPECT_EQ(std::string(reader.getError()).rfind(path + " : ", 0), 0u) << reader.getError();
+        SoundIDTag tag;
+        EXPECT_FALSE(reader.getTags(tag));
+        EXPECT_EQ(IoTest::readAll(reader).size(), 0u);
+    }
+}

@@ -27,7 +27,7 @@ constexpr double kSilenceRangeDb = 60.0;
 struct LevelOptions {
     double levelDb = -20.0;
     double maxGainDb = 20.0;
-    double rampSeconds = 1.0;
+    double rampSeconds = 0.1;
     int smoothing = 0;
     bool estimateNoise = false;
     bool compress = false;
@@ -43,8 +43,10 @@ void addLevelOptions(QCommandLineParser& parser)
 {
     parser.addOption({"level", "Target RMS level of every region, in dB.", "DB", "-20"});
     parser.addOption({"max-gain", "Largest gain applied to a region, in dB.", "DB", "20"});
-    parser.addOption({"ramp", "Time the gain takes to move from one region's value to the next, in seconds.",
-                      "SECONDS", "1"});
+    parser.addOption({"ramp", "Time the gain takes to move from one region's value to the next, in seconds. A "
+                              "region starts about 0.1 s before its step: longer ramps let the start of a louder "
+                              "passage through at the gain of the quieter one.",
+                      "SECONDS", "0.1"});
     parser.addOption({"smoothing", "Above 0, moves each region's level 1/N of the way towards the loudest region "
                                    "before its gain is computed (narrower spread of gains).",
                       "N", "0"});

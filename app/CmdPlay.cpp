@@ -20,6 +20,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -218,6 +219,7 @@ private:
         if (command == "stop" && words.size() == 1) {
             requested = true;
             outcome = Outcome::StoppedByCommand;
+            note("stopped");
             player.stop();
         } else if (command == "level" && words.size() == 2 && toNumber(words[1], value)) {
             if (live.amplifier == nullptr)
@@ -271,12 +273,15 @@ private:
     {
         if (!progress)
             return;
-        const QString total = QString::fromStdString(SoundReader::formatLength(reader.getLength()));
-        const QString now = QString::fromStdString(SoundReader::formatLength(seconds));
+        // The output counts wall-clock time while it drains its buffer, which
+        // may run past the end of the file.
+        const double length = reader.getLength();
+        const QString total = QString::fromStdString(SoundReader::formatLength(length));
+        const QString now = QString::fromStdString(SoundReader::formatLength(std::min(seconds, length)));
         if (tty) {
             std::fprintf(stderr, "\rplaying %s / %s", qPrintable(now), qPrintable(total));
             lineOpen = true;
-        } else if (std::fmod(seconds, 1.0) == 0.0) {
+        } else if (std::fmod(seconds, 1.0) == 0.0 && seconds <= length) {
             std::fprintf(stderr, "playing %s / %s\n", qPrintable(now), qPrintable(total));
         }
         std::fflush(stderr);

@@ -30,6 +30,11 @@ unsigned SoundAlgoNoiseGate::getInOverlap(unsigned rate) const
     return static_cast<unsigned>(std::max(0, SoundTools::secondsToFrames(windowDuration, rate))) | 1u;
 }
 
+unsigned SoundAlgoNoiseGate::getSampleShift(unsigned rate) const
+{
+    return getInOverlap(rate);
+}
+
 unsigned SoundAlgoNoiseGate::getDelay(unsigned rate) const
 {
     return static_cast<unsigned>(std::max(0, SoundTools::secondsToFrames(windowDuration, rate))) / 2;

@@ -24,6 +24,10 @@ public:
     unsigned getDelay(unsigned sampleRate) const override;
     /// The window, floor(sampleRate * windowDuration + 0.5) made odd (at least 1).
     unsigned getInOverlap(unsigned sampleRate) const override;
+    /// The window again: alone in a run the reader pads the end of the input
+    /// for the look-ahead, behind another node only this shift makes the loop
+    /// deliver the silence that lets the last frames through.
+    unsigned getSampleShift(unsigned sampleRate) const override;
     /// Opens the gate and sizes the fade for the rate.
     SoundTools::Status initProcess(unsigned sampleRate, unsigned channels, int startOffset, SoundAlgo* previous,
                                    SoundAlgo* next) override;

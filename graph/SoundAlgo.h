@@ -57,8 +57,17 @@ public:
 
     virtual const char* getName() const = 0;
 
-    std::shared_ptr<SoundBuffer> getInBuffer(unsigned i) const { return inBuffers[i]; }
-    std::shared_ptr<SoundBuffer> getOutBuffer(unsigned i) const { return outBuffers[i]; }
+    /// Input port i; empty when there is no such port (before initProcess,
+    /// after endProcess, or i beyond the port count).
+    std::shared_ptr<SoundBuffer> getInBuffer(unsigned i) const
+    {
+        return i < inBuffers.size() ? inBuffers[i] : nullptr;
+    }
+    /// Output port i; empty when there is no such port.
+    std::shared_ptr<SoundBuffer> getOutBuffer(unsigned i) const
+    {
+        return i < outBuffers.size() ? outBuffers[i] : nullptr;
+    }
 
     /// Processes the frames available at the inputs into the outputs.
     virtual SoundTools::Status process() = 0;

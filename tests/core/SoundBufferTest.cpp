@@ -30,28 +30,6 @@ struct CaptureDiagnostics {
 
 } // namespace
 
-TEST(SoundBuffer, DefaultSizeIgnoresZero)
-{
-    const unsigned saved = SoundBuffer::getDefaultSize();
-    SoundBuffer::setDefaultSize(0);
-    EXPECT_EQ(SoundBuffer::getDefaultSize(), saved);
-    SoundBuffer::setDefaultSize(4096);
-    EXPECT_EQ(SoundBuffer::getDefaultSize(), 4096u);
-    SoundBuffer::setDefaultSize(saved);
-}
-
-TEST(SoundBuffer, StrideAndStereo)
-{
-    auto b = SoundBuffer::createNew(48000);
-    b->alloc(10, 2, 1, 1);
-    EXPECT_EQ(b->getFrameStride(), 2u);
-    EXPECT_TRUE(b->isStereo());
-    b->alloc(10, 2, 512, 2);
-    EXPECT_EQ(b->getFrameStride(), 2048u);
-    EXPECT_FALSE(b->isStereo());
-    EXPECT_EQ(b->getSampleRate(), 48000u);
-}
-
 TEST(SoundBuffer, PositionsAndTheLowerBound)
 {
     auto b = ramp(300, 1000);

@@ -153,11 +153,25 @@ TEST(SoundAlgoFilterMultibandAmplifier, BandsAddUpToTheInputAtUnityGain)
         Owned<SoundAlgoFilterMultibandAmplifier> node(new SoundAlgoFilterMultibandAmplifier(
             {150.0, 1200.0, 6000.0}, -20.0, 0.005, 0.05, detector.get(), biquad, 0));
         const std::vector<double> out = run(*node, in);
-        ASSERT_GE(out.size(), in.size());
-        for (size_t k = 0; k < in.size(); ++k)
+        ASSERT_GT(out.size(), in.size() / 2);
+        for (size_t k = 0; k < std::min(in.size(), out.size()); ++k)
             // Each split's complement is formed by a subtraction: a few ULPs
             // of the band values per split.
             ASSERT_NEAR(out[k], in[k] * finalGain, 1e-12) << "sample " << k;
+    }
+}
+
+TEST(SoundAlgoFilterMultibandAmplifier, OutputCoversTheWholeInput)
+{
+    // The band limiters look ahead inside nested composites: the frames they
+    // hold back at the end of the input must still come out.
+    const std::vector<double> in = noisySignal(30000, 0.3, 5);
+    for (const std::vector<double>& crossovers : {std::vector<double>{1000.0}, {150.0, 1200.0, 6000.0}}) {
+        SCOPED_TRACE(std::to_string(crossovers.size()) + " crossover(s)");
+        Owned<RMSStepDetector> detector(new RMSStepDetector());
+        Owned<SoundAlgoFilterMultibandAmplifier> node(
+            new SoundAlgoFilterMultibandAmplifier(crossovers, -20.0, 0.005, 0.05, detector.get(), false, 0));
+        EXPECT_GE(run(*node, in).size(), in.size());
     }
 }
 
@@ -182,14 +196,15 @@ TEST(SoundAlgoFilterMultibandAmplifier, LevelAndBalanceReachEveryBand)
         EXPECT_NEAR(node->getLevel(0.1), c.expectedGainDb, 1e-3);
         const double gain = std::pow(10.0, c.expectedGainDb / 20.0) * finalGain;
         const std::vector<double> out = run(*node, in);
-        ASSERT_GE(out.size(), in.size());
+        ASSERT_GT(out.size(), in.size() / 2);
+        const size_t produced = std::min(in.size(), out.size());
         if (c.expectedGainDb < 15.0) {
-            for (size_t k = 0; k < in.size(); ++k)
+            for (size_t k = 0; k < produced; ++k)
                 ASSERT_NEAR(out[k], in[k] * gain, 1e-9) << "sample " << k;
         } else {
             // x10 drives the bands into their limiters; the final limiter's
             // ceiling is full scale based, whatever its make-up gain.
-            for (size_t k = 0; k < in.size(); ++k)
+            for (size_t k = 0; k < produced; ++k)
                 ASSERT_LE(std::fabs(out[k]), SoundAlgoLimiter::sClipThreshold) << "sample " << k;
         }
     }
@@ -198,9 +213,8 @@ TEST(SoundAlgoFilterMultibandAmplifier, LevelAndBalanceReachEveryBand)
     node->setLevel(-20.0);
     node->SetBalanceFromRMS({-20.0, -26.0});
     const std::vector<double> out = run(*node, in);
-    ASSERT_GE(out.size(), in.size());
     double gainLeft = 0.0, gainRight = 0.0, inLeft = 0.0, inRight = 0.0;
-    for (size_t k = 0; k < in.size(); k += 2) {
+    for (size_t k = 0; k + 1 < std::min(in.size(), out.size()); k += 2) {
         gainLeft += out[k] * out[k];
         gainRight += out[k + 1] * out[k + 1];
         inLeft += in[k] * in[k];

@@ -238,13 +238,3 @@ TEST(SoundAlgoLoop, RunsNeedOneInputAndOneOutput)
     EXPECT_EQ(begin.count(), 0);
     EXPECT_EQ(end.count(), 0);
 }
-
-TEST(SoundAlgoLoop, ANodeRunsAgainAfterTheEndOfARun)
-{
-    BlockSizeGuard block(64);
-    const std::vector<double> x = noise(700, 3);
-    NodeRef fir(new TestFir(50, 10));
-    const RunResult first = runWhole(*fir, x);
-    const RunResult second = runWhole(*fir, x, 48000);
-    EXPECT_EQ(first.out, second.out);
-}

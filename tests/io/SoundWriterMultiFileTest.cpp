@@ -258,6 +258,7 @@ TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
     std::string out;
     const std::string split = "'" + tevo + "' split '" + in + "' ";
     ASSERT_EQ(TestUtil::run(split + "'" + tmp.path("all/p.wav") + "' --min 1 --format float32 2>&1", &out), 0) << out;
+    out.clear();
     ASSERT_EQ(TestUtil::run(split + "'" + tmp.path("late/p.wav") + "' --min 1 --format float32 --start 6 2>&1", &out), 0)
         << out;
     EXPECT_NE(out.find("2 file(s) written"), std::string::npos) << out;
@@ -274,6 +275,12 @@ TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
         EXPECT_GT(reader.getLength(), lengths[i] - 0.25) << i;
         EXPECT_LT(reader.getLength(), lengths[i] + 0.75) << i;
     }
+    // A segment that cannot be created (its name is taken by a folder) fails
+    // the command.
+    QDir(tmp.dir.path()).mkpath("taken/002-p.wav");
+    out.clear();
+    EXPECT_NE(TestUtil::run(split + "'" + tmp.path("taken/p.wav") + "' --min 1 2>&1", &out), 0);
+    EXPECT_NE(out.find("002-p.wav : "), std::string::npos) << out;
     for (int i = 2; i <= 3; ++i) {
         SCOPED_TRACE(i);
         const std::vector<double> whole = readFile(tmp.path("all/00" + std::to_string(i) + "-p.wav"));

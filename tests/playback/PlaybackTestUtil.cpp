@@ -1,10 +1,14 @@
 #include "PlaybackTestUtil.h"
 
+#include <QAudioDeviceInfo>
 #include <QLoggingCategory>
 
 #include <chrono>
 #include <future>
 #include <thread>
+
+#include <glob.h>
+#include <unistd.h>
 
 namespace PlaybackTest {
 
@@ -94,6 +98,49 @@ bool waitProcessed(const SoundAlgoDevice& device, unsigned totalFrames, unsigned
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+/// The socket of a PulseAudio server that answers, looked for where servers
+/// put it (a server started by root, or with another HOME or runtime
+/// directory, is not found by clients on their own); "" when none answers.
+static std::string findServerSocket()
+{
+    std::vector<std::string> patterns = {"/run/pulse/native", "/var/run/pulse/native", "/tmp/pulse-*/native",
+                                         "/tmp/*/pulse/native",
+                                         "/run/user/" + std::to_string(getuid()) + "/pulse/native"};
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"))
+        patterns.insert(patterns.begin(), std::string(runtime) + "/pulse/native");
+    if (const char* home = std::getenv("HOME"))
+        patterns.push_back(std::string(home) + "/.config/pulse/*-runtime/native");
+    for (const std::string& pattern : patterns) {
+        glob_t found = {};
+        if (glob(pattern.c_str(), 0, nullptr, &found) == 0)
+            for (std::size_t i = 0; i < found.gl_pathc; ++i) {
+                const std::string socket = found.gl_pathv[i];
+                if (TestUtil::run("PULSE_SERVER='unix:" + socket + "' pactl info >/dev/null 2>&1") == 0) {
+                    globfree(&found);
+                    return socket;
+                }
+            }
+        globfree(&found);
+    }
+    return "";
+}
+
+/// Empty when an audio output can be used, else why not.
+std::string audioProblem()
+{
+    std::string info;
+    if (TestUtil::run("pactl info 2>&1", &info) != 0) {
+        const std::string socket = findServerSocket();
+        if (socket.empty())
+            return "no PulseAudio server answers (pactl info: " + info.substr(0, 200) + ")";
+        // Before Qt's audio backend first connects, which happens once.
+        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    }
+    if (QAudioDeviceInfo::defaultOutputDevice().isNull())
+        return "the PulseAudio server answers but Qt sees no audio output device";
+    return "";
 }
 
 void quietPlaybackLog()

@@ -5,6 +5,9 @@
 #include "TestUtil.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -74,7 +77,23 @@ std::vector<int16_t> drain(TestDevice& device, qint64 chunkBytes, bool& finished
 /// bytesAvailable tells) or `limitSeconds` pass; true when reached.
 bool waitProcessed(const SoundAlgoDevice& device, unsigned totalFrames, unsigned frames, int limitSeconds = 30);
 
+/// Empty when an audio output can be used, else why not. Points
+/// PULSE_SERVER at a server that clients do not find on their own.
+std::string audioProblem();
+
 /// Quietens the device's debug lines (set QT_LOGGING_RULES to see them).
 void quietPlaybackLog();
 
 } // namespace PlaybackTest
+
+// Fails (or skips when TEVO_NO_AUDIO=1) a test that needs the audio server.
+#define REQUIRE_AUDIO()                                                                                     \
+    do {                                                                                                    \
+        const char* noAudio = std::getenv("TEVO_NO_AUDIO");                                                 \
+        if (noAudio != nullptr && std::strcmp(noAudio, "1") == 0)                                           \
+            GTEST_SKIP() << "TEVO_NO_AUDIO=1: live playback on the audio output not tested";                \
+        const std::string problem = PlaybackTest::audioProblem();                                           \
+        if (!problem.empty())                                                                               \
+            FAIL() << "Live playback needs an audio output: " << problem                                    \
+                   << ". Start one with tests/playback/start-pulseaudio.sh, or set TEVO_NO_AUDIO=1 to skip."; \
+    } while (0)

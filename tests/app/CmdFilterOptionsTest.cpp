@@ -1,0 +1,130 @@
+// The filter options of `tevo process`: bad values are refused before any
+// file is touched, and the filtered files agree with sox running the same
+// cookbook designs, and with the analytic responses of the first-order and
+// A-weighting filters.
+#include "TestUtil.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString err;
+};
+
+Outcome tevo(const QStringList& args)
+{
+    QProcess process;
+    process.start(QString::fromStdString(TestUtil::tevoPath()), args);
+    process.waitForFinished(120000);
+    Outcome r;
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.err = QString::fromUtf8(process.readAllStandardError());
+    return r;
+}
+
+class TevoFilterOptions : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (TestUtil::tevoPath().empty())
+            GTEST_SKIP() << "tevo is not built";
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(TestUtil::haveTool("sox")) << "sox is the independent reference";
+    }
+    std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
+    QString qpath(const char* name) const { return dir.filePath(name); }
+
+    /// Level of a tone of `freq` Hz in the left channel of a float file,
+    /// measured over its second second (a whole number of periods).
+    double toneDb(const std::string& file, double freq, unsigned rate)
+    {
+        const auto s = TestUtil::soxReadStereo(file);
+        long double ss = 0, sc = 0;
+        for (std::size_t t = rate; t < 2u * rate && 2 * t < s.size(); ++t) {
+            ss += s[2 * t] * std::sin(2 * M_PI * freq * t / rate);
+            sc += s[2 * t] * std::cos(2 * M_PI * freq * t / rate);
+        }
+        return 20 * std::log10(double(2 * std::sqrt(ss * ss + sc * sc) / rate));
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(TevoFilterOptions, BadValuesExitWithUsageBeforeReading)
+{
+    // The input does not exist: exit code 2, not the 1 of a failed open,
+    // shows that nothing was read.
+    const QString missing = qpath("missing.wav");
+    const QStringList bad[] = {{"--eq", "notch:1000:1:0"},  {"--eq", "peak:0:1:3"},     {"--eq", "peak:-5:1:3"},
+                               {"--eq", "peak:abc:1:3"},    {"--eq", "peak:1000:x:3"},  {"--eq", "peak:1000:1:loud"},
+                               {"--eq", "peak"},            {"--eq", "peak:1000:0:3"},  {"--lowpass1", "0"},
+                               {"--highpass1", "abc"},      {"--lowpass1", "-20"}};
+    for (const QStringList& option : bad) {
+        SCOPED_TRACE(option.join(' ').toStdString());
+        const Outcome r = tevo(QStringList{"process", missing, qpath("out.wav")} + option);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_FALSE(r.err.trimmed().isEmpty());
+        EXPECT_FALSE(r.err.contains("missing.wav")) << r.err.toStdString();
+    }
+}
+
+TEST_F(TevoFilterOptions, EqualiserMatchesSox)
+{
+    // Three seconds of white noise at -20 dBFS, so that no stage clips.
+    ASSERT_EQ(TestUtil::run("sox -V1 -R -n -r 44100 -c 2 -b 16 '" + path("in.wav") + "' synth 3 whitenoise vol 0.1"), 0);
+    const Outcome r = tevo({"process", qpath("in.wav"), qpath("tevo.wav"), "--format", "float32", "--eq",
+                            "peak:1000:1:6", "--eq", "highpass:120:1.5:0", "--eq", "lowshelf:300:1:-4", "--eq",
+                            "bandpass:5000:3:0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(TestUtil::run("sox -V1 '" + path("in.wav") + "' -e floating-point -b 32 '" + path("sox.wav")
+                            + "' equalizer 1000 1o 6 highpass 120 1.5o bass -4 300 1s bandpass -c 5000 3o"),
+              0);
+    const auto ours = TestUtil::soxReadStereo(path("tevo.wav"));
+    const auto theirs = TestUtil::soxReadStereo(path("sox.wav"));
+    ASSERT_EQ(ours.size(), theirs.size());
+    ASSERT_EQ(ours.size(), 2u * 3 * 44100);
+    double worst = 0, peak = 0;
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        worst = std::max(worst, std::fabs(ours[i] - theirs[i]));
+        peak = std::max(peak, std::fabs(theirs[i]));
+    }
+    EXPECT_GT(peak, 0.01);
+    // Float output (2^-24 relative) and sox's 32-bit integer samples between
+    // effects: agreement to -100 dB of full scale.
+    EXPECT_LT(worst, 1e-5);
+}
+
+TEST_F(TevoFilterOptions, FirstOrderAndWeightingLevels)
+{
+    const unsigned rate = 48000;
+    for (int f : {100, 1000, 10000}) {
+        const std::string name = "sine" + std::to_string(f) + ".wav";
+        ASSERT_EQ(TestUtil::run("sox -V1 -n -r 48000 -c 2 -e floating-point -b 32 '" + path(name.c_str())
+                                + "' synth 2 sine " + std::to_string(f) + " vol 0.5"),
+                  0);
+    }
+    const double input = 20 * std::log10(0.5);
+    auto level = [&](const char* in, QStringList options, double freq) {
+        const QStringList args = QStringList{"process", qpath(in), qpath("out.wav"), "--format", "float32"} + options;
+        const Outcome r = tevo(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        return toneDb(path("out.wav"), freq, rate) - input;
+    };
+    // First order: half power on the corner; 6 dB per octave well away from it.
+    EXPECT_NEAR(level("sine1000.wav", {"--lowpass1", "1000"}, 1000), -3.0103, 0.01);
+    EXPECT_NEAR(level("sine1000.wav", {"--highpass1", "1000"}, 1000), -3.0103, 0.01);
+    EXPECT_NEAR(level("sine10000.wav", {"--lowpass1", "100"}, 10000), -40.0, 0.5);
+    // A-weighting at 48 kHz.
+    EXPECT_NEAR(level("sine100.wav", {"--aweight"}, 100), -19.1, 0.05);
+    EXPECT_NEAR(level("sine1000.wav", {"--aweight"}, 1000), 0.005, 0.01);
+    EXPECT_NEAR(level("sine10000.wav", {"--aweight"}, 10000), -3.7, 0.05);
+}

@@ -1,0 +1,220 @@
+// The stats, regions and level commands on files written by sox, checked
+// against sox's own measurements and against the material's known levels.
+#include "TestUtil.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <sstream>
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result tevo(const QStringList& args)
+{
+    QProcess process;
+    process.start(QString::fromStdString(TestUtil::tevoPath()), args);
+    process.waitForFinished(120000);
+    Result r;
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = QString::fromUtf8(process.readAllStandardOutput());
+    r.err = QString::fromUtf8(process.readAllStandardError());
+    return r;
+}
+
+/// "NAME   -12.34 dB" lines of tevo stats.
+std::map<QString, double> tevoFigures(const QString& text)
+{
+    std::map<QString, double> figures;
+    const QRegularExpression line("^(\\w+(?: \\w+)?)\\s+(-?[0-9.]+) dB$", QRegularExpression::MultilineOption);
+    auto it = line.globalMatch(text);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        figures[m.captured(1)] = m.captured(2).toDouble();
+    }
+    return figures;
+}
+
+/// One row of `sox IN -n stats`: overall, left, right.
+std::vector<double> soxRow(const std::string& stats, const std::string& name)
+{
+    const size_t at = stats.find(name);
+    std::vector<double> values;
+    if (at == std::string::npos)
+        return values;
+    std::istringstream row(stats.substr(at + name.size(), stats.find('\n', at) - at - name.size()));
+    double v;
+    while (row >> v)
+        values.push_back(v);
+    return values;
+}
+
+double rmsDb(const std::vector<double>& interleaved, double fromSeconds, double toSeconds, unsigned rate)
+{
+    double sum = 0;
+    const size_t from = size_t(fromSeconds * rate), to = size_t(toSeconds * rate);
+    for (size_t k = from; k < to; ++k)
+        sum += interleaved[2 * k] * interleaved[2 * k];
+    return sum > 0 ? 10 * std::log10(sum / double(to - from)) : -200.0;
+}
+
+class DynamicsCommands : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (TestUtil::tevoPath().empty())
+            GTEST_SKIP() << "tevo was not built";
+        ASSERT_TRUE(TestUtil::haveTool("sox")) << "sox writes the material and is the reference";
+        ASSERT_TRUE(dir.isValid());
+        // Four stretches of 8 s at 44.1 kHz, RMS -23, -43, -13 and -73 dB
+        // (sines 3 dB below their peak).
+        steps = path("steps.wav");
+        std::string parts;
+        int i = 0;
+        for (int gain : {20, 40, 10, 70}) {
+            const std::string part = path("part" + std::to_string(i++) + ".wav");
+            ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -b 16 '" + part + "' synth 8 sine 440 gain -"
+                                    + std::to_string(gain) + " channels 2"),
+                      0);
+            parts += " '" + part + "'";
+        }
+        ASSERT_EQ(TestUtil::run("sox -V1" + parts + " '" + steps + "'"), 0);
+    }
+    std::string path(const std::string& name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }
+    static QString q(const std::string& s) { return QString::fromStdString(s); }
+
+    QTemporaryDir dir;
+    std::string steps;
+};
+
+} // namespace
+
+TEST_F(DynamicsCommands, StatsAgreeWithSox)
+{
+    // Different levels and a DC offset on the two channels.
+    const std::string in = path("pair.wav");
+    ASSERT_EQ(TestUtil::run("sox -V1 -n -r 48000 -b 24 '" + in
+                            + "' synth 3 sine 300 sine 1250 remix 1v0.7 2v0.2 dcshift 0.05"),
+              0);
+    const Result r = tevo({"stats", q(in)});
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    std::map<QString, double> f = tevoFigures(r.out);
+    ASSERT_EQ(f.size(), 5u) << qPrintable(r.out);
+
+    std::string sox;
+    TestUtil::run("sox -V1 '" + in + "' -n stats 2>&1", &sox);
+    const std::vector<double> rms = soxRow(sox, "RMS lev dB");
+    const std::vector<double> peak = soxRow(sox, "Pk lev dB");
+    ASSERT_EQ(rms.size(), 3u) << sox;
+    ASSERT_EQ(peak.size(), 3u) << sox;
+    // sox prints two decimals.
+    EXPECT_NEAR(f["RMS"], rms[0], 0.006);
+    EXPECT_NEAR(f["RMS left"], rms[1], 0.006);
+    EXPECT_NEAR(f["RMS right"], rms[2], 0.006);
+    EXPECT_NEAR(f["Peak left"], peak[1], 0.006);
+    EXPECT_NEAR(f["Peak right"], peak[2], 0.006);
+}
+
+TEST_F(DynamicsCommands, RegionsAsJsonAndAsReport)
+{
+    const Result json = tevo({"regions", q(steps), "--min", "2", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << qPrintable(json.err);
+    const QJsonObject root = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    EXPECT_EQ(root["sampleRate"].toInt(), 44100);
+    EXPECT_DOUBLE_EQ(root["noiseLevelDb"].toDouble(), -40.0);
+    const QJsonArray regions = root["regions"].toArray();
+    ASSERT_GE(regions.size(), 5);
+    const double expected[] = {-23.0, -43.0, -13.0};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(testing::Message() << "region " << i);
+        const QJsonObject r = regions[i].toObject();
+        EXPECT_NEAR(r["startSeconds"].toDouble(), 8.0 * i, 0.2);
+        EXPECT_NEAR(r["start"].toDouble() / 44100, r["startSeconds"].toDouble(), 1e-9);
+        EXPECT_NEAR(r["powerLeftDb"].toDouble(), expected[i], 0.5);
+        EXPECT_FALSE(r["noise"].toBool());
+    }
+    const QJsonObject last = regions.last().toObject();
+    EXPECT_TRUE(last["noise"].toBool());
+    EXPECT_NEAR(last["startSeconds"].toDouble() + last["lengthSeconds"].toDouble(), 32.0, 0.1);
+
+    const Result merged = tevo({"regions", q(steps), "--min", "2", "--merge"});
+    ASSERT_EQ(merged.exitCode, 0) << qPrintable(merged.err);
+    EXPECT_TRUE(merged.out.startsWith("2 regions\nNoise level :-40.00 dB\n")) << qPrintable(merged.out);
+    EXPECT_TRUE(merged.out.contains("[Thread 0] 00:00:00.000 (00:00:2")) << qPrintable(merged.out);
+
+    const Result bad = tevo({"regions", q(steps), "--step", "-3"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains("--step")) << qPrintable(bad.err);
+    EXPECT_TRUE(bad.out.isEmpty());
+}
+
+TEST_F(DynamicsCommands, LevelBringsEveryPassageToTheTarget)
+{
+    const std::string out = path("levelled.wav");
+    const Result r = tevo({"level", q(steps), q(out), "--level", "-23", "--format", "float32"});
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    EXPECT_FALSE(r.err.contains("Amp=")) << "gain messages only with --verbose";
+    unsigned rate = 0;
+    const std::vector<double> in = TestUtil::soxReadStereo(steps, &rate);
+    const std::vector<double> levelled = TestUtil::soxReadStereo(out);
+    ASSERT_EQ(levelled.size(), in.size());
+    // After each step and its ramp; -43 dB comes up by the largest gain, 20 dB.
+    EXPECT_NEAR(rmsDb(levelled, 1, 7.5, rate), -23.0, 0.3);
+    EXPECT_NEAR(rmsDb(levelled, 9, 15.5, rate), -23.0, 0.3);
+    EXPECT_NEAR(rmsDb(levelled, 17, 23.5, rate), -23.0, 0.3);
+
+    // The gate works on the levelled signal and the output stays aligned
+    // with the input: the -73 dB passage (levelled to about -50 dB) is
+    // silenced, the rest is the same as without the gate.
+    const std::string gated = path("gated.wav");
+    const Result g = tevo({"level", q(steps), q(gated), "--level", "-23", "--gate", "-45", "--format", "float32",
+                           "--verbose"});
+    ASSERT_EQ(g.exitCode, 0) << qPrintable(g.err);
+    EXPECT_TRUE(g.err.contains("Amp=")) << qPrintable(g.err);
+    const std::vector<double> gatedOut = TestUtil::soxReadStereo(gated);
+    ASSERT_EQ(gatedOut.size(), in.size());
+    double worst = 0;
+    for (size_t k = 2 * rate; k < 22 * size_t(rate); ++k)
+        worst = std::max(worst, std::fabs(gatedOut[2 * k] - levelled[2 * k]));
+    EXPECT_LT(worst, 1e-6);
+    EXPECT_LT(rmsDb(gatedOut, 26, 31, rate), -120.0);
+    EXPECT_GT(rmsDb(levelled, 26, 31, rate), -60.0);
+
+    // A start point and a range cut the same levelled material.
+    const std::string part = path("part.wav");
+    const Result p = tevo({"level", q(steps), q(part), "--level", "-23", "--format", "float32", "--start", "4",
+                           "--range", "10,12"});
+    ASSERT_EQ(p.exitCode, 0) << qPrintable(p.err);
+    const std::vector<double> partOut = TestUtil::soxReadStereo(part);
+    ASSERT_EQ(partOut.size(), 2u * 2 * rate);
+    EXPECT_NEAR(rmsDb(partOut, 0, 2, rate), -23.0, 0.3);
+}
+
+TEST_F(DynamicsCommands, LevelRejectsBadValuesBeforeReading)
+{
+    const std::string out = path("never.wav");
+    for (const QStringList& extra : {QStringList{"--compress", "0.5"}, QStringList{"--level", "x"},
+                                     QStringList{"--ramp", "-1"}, QStringList{"--smoothing", "1.5"}}) {
+        SCOPED_TRACE(qPrintable(extra.join(' ')));
+        const Result r = tevo(QStringList{"level", q(path("missing.wav")), q(out)} + extra);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.err.contains(extra[0])) << qPrintable(r.err);
+    }
+    const Result missing = tevo({"level", q(path("missing.wav")), q(out)});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_FALSE(QFile::exists(q(out)));
+}

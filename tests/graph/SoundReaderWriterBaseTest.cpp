@@ -1,0 +1,174 @@
+// The reader and writer bases as the loop uses them: stereoRead keeping
+// history and padding the end, writeBuffer skipping what is written and
+// honouring its range.
+
+#include "GraphTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace GraphTest;
+
+namespace {
+
+std::shared_ptr<SoundBuffer> stereo(unsigned frames)
+{
+    auto b = SoundBuffer::createNew(kRate);
+    b->alloc(frames, 2, 1, 1);
+    return b;
+}
+
+/// A buffer of `frames` frames at `origin`, frame i holding (origin + i, 0).
+std::shared_ptr<SoundBuffer> positions(unsigned frames, int origin, unsigned rate = kRate)
+{
+    auto b = SoundBuffer::createNew(rate);
+    b->alloc(frames, 2, 1, 1);
+    b->setOrigin(origin);
+    b->setFrameNB(frames);
+    for (unsigned i = 0; i < frames; ++i)
+        *b->getRelStereoFrame(int(i)) = {double(origin + int(i)), 0.0};
+    return b;
+}
+
+/// The left channel of what the writer got: the positions written, in order.
+std::vector<double> writtenPositions(const TestUtil::MemoryWriter& w)
+{
+    std::vector<double> p;
+    for (std::size_t i = 0; i < w.samples.size(); i += 2)
+        p.push_back(w.samples[i]);
+    return p;
+}
+
+std::vector<double> range(int from, int to)
+{
+    std::vector<double> r;
+    for (int i = from; i < to; ++i)
+        r.push_back(i);
+    return r;
+}
+
+} // namespace
+
+TEST(SoundReaderStereoRead, KeepsHistoryAndPadsTheEnd)
+{
+    const std::vector<double> x = noise(4096 + 3840 + 100);
+    TestUtil::MemoryReader reader(x, kRate);
+    auto b = stereo(4096);
+    EXPECT_EQ(reader.stereoRead(b, 0), 4096u);
+    EXPECT_EQ(b->getOrigin(), 0);
+    EXPECT_EQ(reader.stereoRead(b, 256), 3840u);
+    EXPECT_EQ(b->getOrigin(), 4096 - 256);
+    EXPECT_EQ(b->getStereoFrame(3840)->left, x[2 * 3840]); // history kept in place
+    // 100 frames left: 256 kept + 100 read + 156 of silence.
+    EXPECT_EQ(reader.stereoRead(b, 256), 100u);
+    EXPECT_EQ(b->getFrameNB(), 512u);
+    EXPECT_EQ(reader.getOffset(), 4096 + 3840 + 256);
+    EXPECT_EQ(b->getStereoFrame(8035)->right, x[2 * 8035 + 1]);
+    EXPECT_EQ(b->getStereoFrame(8036)->left, 0.0);
+    EXPECT_EQ(reader.stereoRead(b, 256), 0u);
+}
+
+TEST(SoundReaderStereoRead, AFirstBlockShorterThanTheHistoryIsKeptWhole)
+{
+    const std::vector<double> x = noise(100);
+    TestUtil::MemoryReader reader(x, kRate);
+    auto b = stereo(512);
+    EXPECT_EQ(reader.stereoRead(b, 256), 100u);
+    EXPECT_EQ(b->getFrameNB(), 256u); // the data, then silence up to the history
+    // Nothing was consumed: every frame stays, the first one included.
+    EXPECT_EQ(reader.stereoRead(b, 256), 0u);
+    EXPECT_EQ(b->getOrigin(), 0);
+    EXPECT_EQ(b->getStereoFrame(0)->left, x[0]);
+    EXPECT_EQ(b->getFrameNB(), 512u);
+}
+
+TEST(SoundReaderStereoRead, ALongLeadingSilenceNeverInsertsZerosIntoTheStream)
+{
+    const std::vector<double> x = noise(1000);
+    TestUtil::MemoryReader reader(x, kRate);
+    auto b = stereo(101);
+    b->setOrigin(0);
+    b->setInitialDelay(100); // one frame of room behind the silence
+    EXPECT_EQ(reader.stereoRead(b, 0), 1u);
+    EXPECT_EQ(b->getOrigin(), -100);
+    EXPECT_EQ(reader.stereoRead(b, 0), 101u);
+    EXPECT_EQ(b->getOrigin(), 1); // frame 1 follows frame 0: no padding in between
+    EXPECT_EQ(b->getStereoFrame(1)->left, x[2]);
+
+    // A silence longer than the whole buffer still leaves room to read.
+    TestUtil::MemoryReader again(x, kRate);
+    auto small = stereo(50);
+    small->setInitialDelay(200);
+    EXPECT_GT(again.stereoRead(small, 0), 0u);
+    EXPECT_EQ(small->getStereoFrame(0)->left, x[0]);
+    EXPECT_EQ(small->getStereoFrame(-1)->left, 0.0);
+}
+
+TEST(SoundReaderStereoRead, RefusesBuffersItWouldOverrun)
+{
+    TestUtil::MemoryReader reader(noise(100), kRate);
+    auto mono = SoundBuffer::createNew(kRate);
+    mono->alloc(100, 1, 1, 1);
+    EXPECT_EQ(reader.stereoRead(mono, 0), 0u);
+    EXPECT_STRNE(reader.getError(), "");
+    EXPECT_EQ(reader.stereoRead(nullptr, 0), 0u);
+}
+
+TEST(SoundReader, ZeroSampleRateHasNoLength)
+{
+    TestUtil::MemoryReader noRate(std::vector<double>(20), 0);
+    EXPECT_EQ(noRate.getLength(), 0.0);
+    EXPECT_EQ(noRate.getLengthString(), "00:00:00.000");
+}
+
+TEST(SoundWriterWriteBuffer, WritesEachFrameOnceInsideTheRange)
+{
+    {
+        // Blocks of 4096 overlapping by 256: the overlap is written once.
+        TestUtil::MemoryWriter w(kRate);
+        EXPECT_FALSE(w.writeBuffer(positions(4096, 0), 0));
+        EXPECT_FALSE(w.writeBuffer(positions(4096, 4096 - 256), 0));
+        EXPECT_EQ(writtenPositions(w), range(0, 8192 - 256));
+    }
+    {
+        // Range [44100, 88200) over blocks of 4096 with margin 0.
+        TestUtil::MemoryWriter w(kRate);
+        w.setRange(44100, 88200);
+        for (int origin = 0; origin < 100000; origin += 4096)
+            EXPECT_FALSE(w.writeBuffer(positions(4096, origin), 0)) << origin;
+        EXPECT_EQ(writtenPositions(w), range(44100, 88200));
+        EXPECT_EQ(w.getCurrentOffset(), 44100);
+    }
+    {
+        // The margin is held back until a later block.
+        TestUtil::MemoryWriter w(kRate);
+        EXPECT_FALSE(w.writeBuffer(positions(4096, 0), 4096));
+        EXPECT_TRUE(w.samples.empty());
+        EXPECT_FALSE(w.writeBuffer(positions(1000, 0), 100));
+        EXPECT_EQ(writtenPositions(w), range(0, 900));
+    }
+}
+
+TEST(SoundWriterWriteBuffer, GapsAreWarnedMismatchesFail)
+{
+    TestUtil::MemoryWriter w(kRate);
+    EXPECT_FALSE(w.writeBuffer(positions(100, 0), 0));
+    // A block 1000 frames after the last one: warned on stderr, written at once.
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(w.writeBuffer(positions(50, 1100), 0));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "SoundWriter::WriteBuffer : Warning, there is a gap in the output flow ! 1100->100\n");
+    EXPECT_EQ(w.getCurrentOffset(), 150);
+
+    TestUtil::MemoryWriter rate(44100);
+    EXPECT_TRUE(rate.writeBuffer(positions(10, 0, 48000), 0));
+    EXPECT_STREQ(rate.getError(), "SoundWriter::WriteBuffer : Samplerate conversion not implemented");
+    auto mono = SoundBuffer::createNew(kRate);
+    mono->alloc(10, 1, 1, 1);
+    mono->setFrameNB(10);
+    EXPECT_TRUE(rate.writeBuffer(mono, 0));
+    EXPECT_STREQ(rate.getError(), "SoundWriter::WriteBuffer : Incorrect number of channels");
+    EXPECT_TRUE(rate.writeBuffer(nullptr, 0));
+    EXPECT_TRUE(rate.samples.empty());
+}

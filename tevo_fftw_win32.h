@@ -31,6 +31,11 @@
 #include "SoundWriterMp3.h"
 #include "SoundWriterMultiFile.h"
 
+// Live playback
+#include "SoundAlgoDevice.h"
+#include "SoundPlayer.h"
+#include "SoundPlayerQt.h"
+
 // Filters and equalisers (recursive kernels, builders, filter nodes)
 #include "FilterType.h"
 #include "Filter.h"

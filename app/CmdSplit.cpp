@@ -236,8 +236,6 @@ bool demoSplit(CommandRegistry::DemoContext& demo)
     tags.year = "2024";
     tags.comment = "synthesised by tevo demo";
     tags.genre = "Speech";
-    // The encoder writes its tags when it starts: this writer was opened
-    // already, so only the ID3v1 tag at the end receives them.
     writer->setTags(tags);
     NodePtr copy(new SoundAlgoBypass());
     const SoundTools::Status status = copy->processAll(*reader, writer.get());

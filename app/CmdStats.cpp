@@ -2,6 +2,7 @@
 #include "CommandRegistry.h"
 
 #include "SoundAlgoStats.h"
+#include "SoundBuffer.h"
 
 #include <QCommandLineParser>
 
@@ -25,6 +26,9 @@ int runStats(const QStringList& args)
     auto reader = openReader(parser.positionalArguments().at(0));
     if (!reader)
         return ExitFailure;
+    // Statistics do not depend on the block size: blocks of 64k frames keep
+    // the buffers in cache and halve the time of the default 1M-frame blocks.
+    SoundBuffer::setDefaultSize(1u << 16);
     // StatsOnly: no sliding window, so nothing delays or pads the count.
     NodePtr node(new SoundAlgoStats(SoundAlgoStats::StatsOnly));
     auto* stats = static_cast<SoundAlgoStats*>(node.get());

@@ -38,19 +38,6 @@ SoundTools::Status SoundAlgoStats::initProcess(unsigned rate, unsigned channels,
     return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
 }
 
-void SoundAlgoStats::updateStats(const StereoFrame<double>*& frame)
-{
-    const double l = frame->left;
-    const double r = frame->right;
-    if (std::fabs(l) > peak.left)
-        peak.left = std::fabs(l);
-    if (std::fabs(r) > peak.right)
-        peak.right = std::fabs(r);
-    ++frameCount;
-    sumSquares.left += l * l;
-    sumSquares.right += r * r;
-}
-
 SoundTools::Status SoundAlgoStats::process()
 {
     const int n = static_cast<int>(getOutFrameNb());
@@ -68,10 +55,23 @@ SoundTools::Status SoundAlgoStats::process()
         // node's delay (or a margin upstream), not material: counting them
         // would lower the RMS of short files noticeably.
         const int skip = std::min(n, std::max(0, startOffset - inOrigin));
+        // Local accumulators: the compiler keeps them in registers (members
+        // could alias the samples) and vectorises the loop.
+        double sumLeft = sumSquares.left;
+        double sumRight = sumSquares.right;
+        double peakLeft = peak.left;
+        double peakRight = peak.right;
         for (int k = skip; k < n; ++k) {
-            const StereoFrame<double>* frame = x + k;
-            updateStats(frame);
+            const double l = x[k].left;
+            const double r = x[k].right;
+            peakLeft = std::max(peakLeft, std::fabs(l));
+            peakRight = std::max(peakRight, std::fabs(r));
+            sumLeft += l * l;
+            sumRight += r * r;
         }
+        sumSquares = {sumLeft, sumRight};
+        peak = {peakLeft, peakRight};
+        frameCount += static_cast<uint32_t>(n - skip);
     }
 
     if (outputType == StatsOnly) {

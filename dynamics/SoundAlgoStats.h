@@ -54,8 +54,6 @@ protected:
     ~SoundAlgoStats() override;
 
 private:
-    void updateStats(const SoundTools::StereoFrame<double>*& frame);
-
     double windowDuration;
     uint32_t frameCount = 0;
     SoundTools::StereoFrame<double> sumSquares{0.0, 0.0};

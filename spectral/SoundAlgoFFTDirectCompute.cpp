@@ -30,9 +30,17 @@ unsigned SoundAlgoFFTDirectCompute::getOutElementSize() const
     return 2;
 }
 
-unsigned SoundAlgoFFTDirectCompute::getSampleShift(unsigned) const
+unsigned SoundAlgoFFTDirectCompute::getInOverlap(unsigned) const
 {
     return getHop() > 0 ? getHop() - 1 : 0;
+}
+
+unsigned SoundAlgoFFTDirectCompute::getSampleShift(unsigned rate) const
+{
+    // Straight behind a reader, the reader's own padding at the end of the
+    // input already gives the look-ahead; behind another node only trailing
+    // silence added by the loop reaches this far.
+    return previous == nullptr ? 0 : getInOverlap(rate);
 }
 
 void SoundAlgoFFTDirectCompute::releaseTransform()
@@ -97,6 +105,9 @@ void SoundAlgoFFTDirectCompute::updateOutput()
     const int64_t availableEnd = int64_t(inOrigin) + getInFrameNb();
     const int64_t available = std::max<int64_t>(0, availableEnd - nextInPos);
     const unsigned spectra = hop > 0 ? static_cast<unsigned>(available / hop) : 0;
+    // Everything before the look-ahead is final once these spectra are
+    // transformed: the frames left over are fewer than a hop.
+    emitEnd = std::max<int64_t>(inOrigin, availableEnd - getInOverlap(sampleRate));
     outOrigin = static_cast<int32_t>(nextInPos);
     placeOutput(outOrigin, spectra);
 }

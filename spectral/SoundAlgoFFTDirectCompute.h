@@ -13,15 +13,21 @@
 /// consecutive frames and spectra do not overlap (hop = size). With
 /// `zeroPadded` true each spectrum is the transform of size/2 new frames
 /// followed by size/2 zeros (hop = size/2), the block of a linear convolution
-/// by overlap-add. No window, no scaling.
+/// by overlap-add. No window, no scaling. A spectrum is numbered with the
+/// position of its first frame.
 ///
-/// Exact for any block size and stream length: frames that do not fill a
-/// whole hop at the end of a block are carried by the node into the next
-/// block, and the node asks for hop - 1 frames of silence after the end of
-/// the stream (its sample shift), so the last partial hop is transformed
-/// padded with zeros. The stream an inverse node rebuilds therefore covers
-/// the input and ends at most hop - 1 frames after it. The node reports no
-/// delay: a spectrum is numbered with the position of its first frame.
+/// Exact for any block size and stream length. A time frame can only be
+/// rebuilt once its whole hop has been transformed, so the node looks
+/// hop - 1 frames ahead: it keeps them as input history (its in overlap) and
+/// tells the inverse transforms behind it, through getEmitEnd(), to hand on
+/// per block exactly the frames a node with that look-ahead would, which
+/// keeps an FFT branch in step with its sibling branches. Frames of an
+/// unfinished hop are carried by the node itself from block to block, and
+/// the last partial hop is transformed padded with zeros (behind another
+/// node the direct transform asks for hop - 1 frames of silence after the
+/// stream, its sample shift, to get there). No delay: a chain with an inverse
+/// transform gives its frames back at their own positions, followed by at
+/// most hop - 1 frames of tail.
 ///
 /// One FFTW plan per run, made when the run starts.
 class TEVO_EXPORT SoundAlgoFFTDirectCompute : public SoundAlgoFFT {
@@ -36,7 +42,10 @@ public:
     /// Bins per spectrum: size / 2 + 1.
     unsigned getOutFrameSize() const override;
     unsigned getOutElementSize() const override;
-    /// Hop - 1 frames of silence complete the last partial hop.
+    /// Hop - 1 frames of look-ahead.
+    unsigned getInOverlap(unsigned sampleRate) const override;
+    /// Hop - 1 frames of silence complete the last partial hop behind another
+    /// node; none when a reader feeds the node (it pads the end itself).
     unsigned getSampleShift(unsigned sampleRate) const override;
 
     void updateOutput() override;
@@ -46,6 +55,10 @@ public:
     bool isZeroPadded() const { return zeroPadded; }
     /// New frames per spectrum: size / 2 when zero padded, else size.
     unsigned getHop() const { return zeroPadded ? size / 2 : size; }
+    /// End (exclusive, absolute position) of the time frames that inverse
+    /// transforms fed by this node hand on in the current block: the input
+    /// available minus the look-ahead. Set by updateOutput.
+    int64_t getEmitEnd() const { return emitEnd; }
 
 protected:
     ~SoundAlgoFFTDirectCompute() override;
@@ -70,5 +83,6 @@ private:
     int64_t carryStart = 0;
     unsigned carryFrames = 0;
     int64_t nextInPos = 0; ///< first input frame not yet transformed
+    int64_t emitEnd = 0;
     bool positioned = false;
 };

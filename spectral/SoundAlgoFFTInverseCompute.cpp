@@ -1,5 +1,8 @@
 #include "SoundAlgoFFTInverseCompute.h"
 
+#include "SoundAlgoComposite.h"
+#include "SoundAlgoFFTDirectCompute.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -40,6 +43,27 @@ void SoundAlgoFFTInverseCompute::releaseTransform()
     planSize = 0;
     SoundFFTPlanner::freeArray(work);
     SoundFFTPlanner::freeArray(spectrumScratch);
+    SoundFFTPlanner::freeArray(hopScratch);
+}
+
+const SoundAlgoFFTDirectCompute* SoundAlgoFFTInverseCompute::findSource() const
+{
+    // Spectral nodes and composites pass the direct transform's numbering
+    // through unchanged; anything else makes its own spectra.
+    const SoundAlgo* node = previous;
+    for (int guard = 0; node != nullptr && guard < 1000; ++guard) {
+        if (auto* direct = dynamic_cast<const SoundAlgoFFTDirectCompute*>(node))
+            return direct;
+        if (auto* spectral = dynamic_cast<const SoundAlgoFFT*>(node))
+            node = static_cast<const SoundAlgoFFTInverseCompute*>(spectral)->previous;
+        else if (auto* composite = dynamic_cast<const SoundAlgoComposite*>(node))
+            node = composite->getBranchNumber() > 0 && !composite->getBranch(0).empty()
+                ? composite->getBranch(0).back()
+                : nullptr;
+        else
+            return nullptr;
+    }
+    return nullptr;
 }
 
 SoundTools::Status SoundAlgoFFTInverseCompute::initInputBuffer()
@@ -56,6 +80,7 @@ SoundTools::Status SoundAlgoFFTInverseCompute::initInputBuffer()
         return SoundTools::StatusError;
     }
     size = 2 * bins - 2;
+    source = findSource();
     return SoundAlgoFFT::initInputBuffer();
 }
 
@@ -63,15 +88,17 @@ SoundTools::Status SoundAlgoFFTInverseCompute::initOutputBuffer()
 {
     const unsigned spectra = inBuffers.empty() || !inBuffers[0] ? 0 : inBuffers[0]->getFrameNBAllocated();
     const unsigned ov = getOutBufferOverlap(sampleRate);
+    const unsigned hopOut = getHopOut();
     for (auto& buffer : outBuffers) {
         buffer = SoundBuffer::createNew(sampleRate);
-        buffer->alloc(ov + getHopOut() * spectra, 2, 1, 1);
+        buffer->alloc(ov + hopOut * (spectra + 1), 2, 1, 1);
     }
     if (plan == nullptr || planSize != size) {
         releaseTransform();
         const unsigned bins = size / 2 + 1;
         work = SoundFFTPlanner::allocArray(std::size_t(size) * 2);
         spectrumScratch = SoundFFTPlanner::allocArray(std::size_t(bins) * 4);
+        hopScratch = SoundFFTPlanner::allocArray(std::size_t(size) * 2);
         plan = SoundFFTPlanner::planInterleavedC2R(static_cast<int>(size), 2, spectrumScratch, work);
         if (plan == nullptr) {
             releaseTransform();
@@ -82,15 +109,48 @@ SoundTools::Status SoundAlgoFFTInverseCompute::initOutputBuffer()
     }
     // The overlap-add tail of a previous run must not leak into this one.
     std::fill(work, work + std::size_t(size) * 2, 0.0);
+    // Behind a matching direct transform at most one hop is ever pending;
+    // twice that leaves room for a feed of another hop.
+    pending.assign(std::size_t(hopOut) * 4, 0.0);
+    pendingFrames = 0;
+    positioned = false;
     outOrigin = 0;
     return SoundTools::StatusOk;
 }
 
 void SoundAlgoFFTInverseCompute::updateOutput()
 {
-    // The block's frames start where its first spectrum is numbered.
-    outOrigin = getInOrigin();
-    placeOutput(outOrigin, getHopOut() * getInFrameNb());
+    const int64_t first = getInOrigin();
+    const int64_t made = first + int64_t(getHopOut()) * getInFrameNb();
+    if (!positioned) {
+        emitPos = first;
+        positioned = true;
+    }
+    blockEnd = std::max(emitPos, source != nullptr ? source->getEmitEnd() : made);
+    outOrigin = static_cast<int32_t>(emitPos);
+    placeOutput(outOrigin, static_cast<unsigned>(blockEnd - emitPos));
+}
+
+void SoundAlgoFFTInverseCompute::deliver(int64_t pos, const double* frames, unsigned count)
+{
+    SoundBuffer& out = *outBuffers[0];
+    const int64_t end = pos + count;
+    // Due now: inside [emitPos, blockEnd).
+    const int64_t dueFrom = std::max(pos, emitPos);
+    const int64_t dueTo = std::min(end, blockEnd);
+    if (dueTo > dueFrom)
+        std::memcpy(out.getFrame(static_cast<int>(dueFrom)), frames + (dueFrom - pos) * 2,
+                    sizeof(double) * 2 * std::size_t(dueTo - dueFrom));
+    // Due later: kept in order from blockEnd on, as far as there is room.
+    const int64_t laterFrom = std::max(pos, blockEnd);
+    for (int64_t p = laterFrom; p < end; ++p) {
+        const int64_t slot = p - blockEnd;
+        if (slot >= int64_t(pending.size() / 2))
+            break;
+        pending[2 * slot] = frames[(p - pos) * 2];
+        pending[2 * slot + 1] = frames[(p - pos) * 2 + 1];
+        pendingFrames = std::max<unsigned>(pendingFrames, static_cast<unsigned>(slot + 1));
+    }
 }
 
 SoundTools::Status SoundAlgoFFTInverseCompute::process()
@@ -102,13 +162,30 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
     const unsigned bins = size / 2 + 1;
     const unsigned half = size / 2;
     const unsigned hopOut = getHopOut();
-    const unsigned n = std::min<unsigned>(getInFrameNb(), hopOut > 0 ? getOutFrameNb() / hopOut : 0);
+    const unsigned n = getInFrameNb();
     const double scale = 1.0 / size;
     const int inOrigin = getInOrigin();
 
+    // Frames made in the previous block for this one come first; anything
+    // due that no spectrum provides (only with a mismatched feed) is silence.
+    if (blockEnd > emitPos) {
+        double* o = out.getFrame(static_cast<int>(emitPos));
+        const unsigned fromPending = static_cast<unsigned>(std::min<int64_t>(pendingFrames, blockEnd - emitPos));
+        std::memcpy(o, pending.data(), sizeof(double) * 2 * fromPending);
+        std::fill(o + 2 * std::size_t(fromPending), o + 2 * std::size_t(blockEnd - emitPos), 0.0);
+        std::memmove(pending.data(), pending.data() + 2 * std::size_t(fromPending),
+                     sizeof(double) * 2 * std::size_t(pendingFrames - fromPending));
+        pendingFrames -= fromPending;
+    }
+    // From here on the pending frames start at blockEnd.
+
     for (unsigned s = 0; s < n; ++s) {
         std::memcpy(spectrumScratch, in.getFrame(inOrigin + static_cast<int>(s)), sizeof(double) * 4 * bins);
-        double* o = out.getFrame(outOrigin);
+        const int64_t pos = int64_t(inOrigin) + int64_t(s) * hopOut;
+        // Write in place when the whole hop is due now, else go through the
+        // scratch and split it.
+        const bool direct = pos >= emitPos && pos + hopOut <= blockEnd;
+        double* o = direct ? out.getFrame(static_cast<int>(pos)) : hopScratch;
         switch (mode) {
         case Plain:
             SoundFFTPlanner::executeC2R(plan, spectrumScratch, work);
@@ -133,13 +210,20 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
             }
             break;
         }
-        outOrigin += static_cast<int32_t>(hopOut);
+        if (!direct)
+            deliver(pos, hopScratch, hopOut);
     }
+    emitPos = blockEnd;
+    outOrigin = static_cast<int32_t>(blockEnd);
     return SoundTools::StatusOk;
 }
 
 void SoundAlgoFFTInverseCompute::endProcess(int status, unsigned frames)
 {
     releaseTransform();
+    pending.clear();
+    pendingFrames = 0;
+    positioned = false;
+    source = nullptr;
     SoundAlgoFFT::endProcess(status, frames);
 }

@@ -5,14 +5,19 @@
 #include "TevoExport.h"
 
 #include <cstdint>
+#include <vector>
 
 /// Turns spectra back into a stereo stream.
 ///
 /// The transform size comes from the node that feeds it (2 * bins - 2). The
-/// time frames made from the spectra of a block start at the position the
-/// spectra are numbered from, hopOut frames per spectrum, so that behind a
+/// time frames made from a spectrum start at the position the spectrum is
+/// numbered with, hopOut frames per spectrum, so that behind a
 /// SoundAlgoFFTDirectCompute of the same hop output and input frames line up
-/// (no delay). The spectra read are left untouched.
+/// (no delay). Per block the node hands on the frames its direct transform
+/// says are due (SoundAlgoFFTDirectCompute::getEmitEnd), keeping the few
+/// frames made ahead of that for the next block; without a direct transform
+/// upstream it hands on everything it makes. The spectra read are left
+/// untouched.
 class TEVO_EXPORT SoundAlgoFFTInverseCompute : public SoundAlgoFFT {
 public:
     /// What the node makes of each spectrum. Negative values behave as Plain,
@@ -51,6 +56,13 @@ protected:
 
 private:
     void releaseTransform();
+    /// The direct transform that numbers the spectra reaching this node,
+    /// through spectral nodes and composites; null when there is none.
+    const class SoundAlgoFFTDirectCompute* findSource() const;
+    /// Puts `count` stereo frames made for absolute position `pos` where
+    /// they belong: the output buffer for frames due in this block, the
+    /// pending frames for those due later.
+    void deliver(int64_t pos, const double* frames, unsigned count);
 
     uint32_t size = 0;
     Mode mode;
@@ -60,4 +72,12 @@ private:
     double* spectrumScratch = nullptr; ///< copy of the spectrum: c2r destroys its input
     SoundFFTPlanner::Plan plan = nullptr;
     unsigned planSize = 0;
+    double* hopScratch = nullptr; ///< frames of one spectrum that are not all due now
+
+    const SoundAlgoFFTDirectCompute* source = nullptr; ///< not owned
+    bool positioned = false;
+    int64_t emitPos = 0;      ///< next frame to hand on
+    int64_t blockEnd = 0;     ///< end of the frames handed on in this block
+    std::vector<double> pending; ///< frames made but not yet due, from blockEnd on
+    unsigned pendingFrames = 0;
 };

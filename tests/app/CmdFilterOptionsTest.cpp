@@ -81,12 +81,15 @@ TEST_F(TevoFilterOptions, EqualiserMatchesSox)
 {
     // Three seconds of white noise at -20 dBFS, so that no stage clips.
     ASSERT_EQ(TestUtil::run("sox -V1 -R -n -r 44100 -c 2 -b 16 '" + path("in.wav") + "' synth 3 whitenoise vol 0.1"), 0);
+    // Every section type once; sox's bass and treble are the slope-form
+    // shelves, its bandpass (without -c) the constant 0 dB peak form.
     const Outcome r = tevo({"process", qpath("in.wav"), qpath("tevo.wav"), "--format", "float32", "--eq",
                             "peak:1000:1:6", "--eq", "highpass:120:1.5:0", "--eq", "lowshelf:300:1:-4", "--eq",
-                            "bandpass:5000:3:0"});
+                            "bandpass:4000:4:0", "--eq", "highshelf:3000:0.7:5", "--eq", "lowpass:12000:1:0"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     ASSERT_EQ(TestUtil::run("sox -V1 '" + path("in.wav") + "' -e floating-point -b 32 '" + path("sox.wav")
-                            + "' equalizer 1000 1o 6 highpass 120 1.5o bass -4 300 1s bandpass -c 5000 3o"),
+                            + "' equalizer 1000 1o 6 highpass 120 1.5o bass -4 300 1s bandpass 4000 4o"
+                              " treble 5 3000 0.7s lowpass 12000 1o"),
               0);
     const auto ours = TestUtil::soxReadStereo(path("tevo.wav"));
     const auto theirs = TestUtil::soxReadStereo(path("sox.wav"));
@@ -103,28 +106,21 @@ TEST_F(TevoFilterOptions, EqualiserMatchesSox)
     EXPECT_LT(worst, 1e-5);
 }
 
-TEST_F(TevoFilterOptions, FirstOrderAndWeightingLevels)
+TEST_F(TevoFilterOptions, FirstOrderAndWeightingOptions)
 {
+    // The designs are checked in the library's tests; here: each option puts
+    // its filter in the chain (a 1 kHz tone at the first-order corners loses
+    // exactly 3.01 dB; A-weighting leaves it at +0.005 dB at 48 kHz).
     const unsigned rate = 48000;
-    for (int f : {100, 1000, 10000}) {
-        const std::string name = "sine" + std::to_string(f) + ".wav";
-        ASSERT_EQ(TestUtil::run("sox -V1 -n -r 48000 -c 2 -e floating-point -b 32 '" + path(name.c_str())
-                                + "' synth 2 sine " + std::to_string(f) + " vol 0.5"),
-                  0);
+    ASSERT_EQ(TestUtil::run("sox -V1 -n -r 48000 -c 2 -e floating-point -b 32 '" + path("sine.wav")
+                            + "' synth 2 sine 1000 vol 0.5"),
+              0);
+    const std::pair<QStringList, double> cases[] = {
+        {{"--lowpass1", "1000"}, -3.0103}, {{"--highpass1", "1000"}, -3.0103}, {{"--aweight"}, 0.005}};
+    for (const auto& [options, wantDb] : cases) {
+        SCOPED_TRACE(options.join(' ').toStdString());
+        const Outcome r = tevo(QStringList{"process", qpath("sine.wav"), qpath("out.wav"), "--format", "float32"} + options);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_NEAR(toneDb(path("out.wav"), 1000, rate) - 20 * std::log10(0.5), wantDb, 0.01);
     }
-    const double input = 20 * std::log10(0.5);
-    auto level = [&](const char* in, QStringList options, double freq) {
-        const QStringList args = QStringList{"process", qpath(in), qpath("out.wav"), "--format", "float32"} + options;
-        const Outcome r = tevo(args);
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        return toneDb(path("out.wav"), freq, rate) - input;
-    };
-    // First order: half power on the corner; 6 dB per octave well away from it.
-    EXPECT_NEAR(level("sine1000.wav", {"--lowpass1", "1000"}, 1000), -3.0103, 0.01);
-    EXPECT_NEAR(level("sine1000.wav", {"--highpass1", "1000"}, 1000), -3.0103, 0.01);
-    EXPECT_NEAR(level("sine10000.wav", {"--lowpass1", "100"}, 10000), -40.0, 0.5);
-    // A-weighting at 48 kHz.
-    EXPECT_NEAR(level("sine100.wav", {"--aweight"}, 100), -19.1, 0.05);
-    EXPECT_NEAR(level("sine1000.wav", {"--aweight"}, 1000), 0.005, 0.01);
-    EXPECT_NEAR(level("sine10000.wav", {"--aweight"}, 10000), -3.7, 0.05);
 }

@@ -168,13 +168,13 @@ struct LimiterSetup {
 TEST(SoundAlgoLimiter, NoOutputSampleAboveCeilingOnAnyInput)
 {
     const LimiterSetup setups[] = {
-        {"0 dB, one block", 0.0, kAttack, kRelease, 1048576},
-        {"+12 dB make-up, one block", 12.0, kAttack, kRelease, 1048576},
+        {"0 dB, one block", 0.0, kAttack, kRelease, 1 << 17},
+        {"+12 dB make-up, one block", 12.0, kAttack, kRelease, 1 << 17},
         // The block size grows to the look-ahead (66 frames here), so the
         // attacks and clip ramps keep crossing block boundaries.
         {"0 dB, blocks of 66 frames", 0.0, 0.001, 0.0005, 64},
         {"+6 dB, blocks of 2426 frames", 6.0, kAttack, kRelease, 64},
-        {"zero-length attack and release", 0.0, 0.0, 0.0, 1048576},
+        {"zero-length attack and release", 0.0, 0.0, 0.0, 1 << 17},
     };
     for (const auto& setup : setups) {
         for (const auto& material : hardMaterial()) {

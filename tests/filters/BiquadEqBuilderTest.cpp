@@ -5,8 +5,6 @@
 #include "BiquadEqBuilder.h"
 #include "FilterTestSupport.h"
 
-#include <QtGlobal>
-
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -68,13 +66,6 @@ void expectCookbook(FilterType type, double f, double width, double dB, unsigned
         EXPECT_LE(std::fabs(got[i] - want[i]), tolerance * std::fabs(want[i]) + 1e-300) << "coefficient " << i;
 }
 
-QString gLastCritical;
-void captureCritical(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtCriticalMsg)
-        gLastCritical = text;
-}
-
 } // namespace
 
 TEST(BiquadEqBuilder, MatchesTheCookbook)
@@ -117,25 +108,8 @@ TEST(BiquadEqBuilder, ResponseAtTheDesignPoints)
     const auto high = build(HighShelf, 4000, 1, -8, fs);
     EXPECT_NEAR(toDb(magnitude(*high, 4000, fs)), -4.0, 1e-5);
     EXPECT_NEAR(toDb(magnitude(*high, 24000, fs)), -8.0, 1e-5);
-    // Pass filters: unity in the pass band, zero at the other end, and the
-    // band-pass peaks at 0 dB on its centre.
-    EXPECT_NEAR(magnitude(*build(LowPass, 1000, 1, 0, fs), 0, fs), 1.0, 1e-12);
-    EXPECT_NEAR(magnitude(*build(LowPass, 1000, 1, 0, fs), 24000, fs), 0.0, 1e-12);
-    EXPECT_NEAR(magnitude(*build(HighPass, 1000, 1, 0, fs), 24000, fs), 1.0, 1e-6);
-    EXPECT_NEAR(magnitude(*build(HighPass, 1000, 1, 0, fs), 0, fs), 0.0, 1e-12);
+    // The band-pass peaks at 0 dB on its centre.
     EXPECT_NEAR(magnitude(*build(BandPass, 3000, 1, 0, fs), 3000, fs), 1.0, 1e-6);
-}
-
-TEST(BiquadEqBuilder, ClampsOfThePeakingAndShelfDesigns)
-{
-    const unsigned fs = 44100;
-    // Below 1 Hz the peaking filter is designed at 1 Hz; widths beyond 4
-    // octaves are 4, slopes beyond 1 are 1.
-    const auto at0 = build(BandEq, 0, 1, 6, fs), at1 = build(BandEq, 1, 1, 6, fs);
-    EXPECT_EQ(at0->getFeedForward()[0], at1->getFeedForward()[0]);
-    EXPECT_EQ(at0->getFeedback()[2], at1->getFeedback()[2]);
-    EXPECT_EQ(build(BandEq, 1000, 10, 6, fs)->getFeedback()[2], build(BandEq, 1000, 4, 6, fs)->getFeedback()[2]);
-    EXPECT_EQ(build(LowShelf, 1000, 5, 6, fs)->getFeedForward()[1], build(LowShelf, 1000, 1, 6, fs)->getFeedForward()[1]);
 }
 
 TEST(BiquadEqBuilder, EveryDesignIsFiniteAndStableWhateverTheParameters)
@@ -180,12 +154,10 @@ TEST(BiquadEqBuilder, GuardedDesignsStayMeaningful)
 
 TEST(BiquadEqBuilder, UnsupportedKindGivesAUnitySection)
 {
-    gLastCritical.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureCritical);
+    QtLogCapture log;
     const auto k = build(BandStop, 1000, 1, 6, 44100);
-    qInstallMessageHandler(previous);
-    EXPECT_TRUE(gLastCritical.startsWith("Unsupported Biquad Eq mode :")) << gLastCritical.toStdString();
-    EXPECT_TRUE(gLastCritical.trimmed().endsWith("2"));
+    EXPECT_TRUE(log.lastCritical().startsWith("Unsupported Biquad Eq mode :"));
+    EXPECT_TRUE(log.lastCritical().trimmed().endsWith("2"));
     std::vector<double> impulse(20, 0.0);
     impulse[0] = 1.0;
     impulse[1] = -0.5;

@@ -8,6 +8,9 @@
 #include "SoundAlgo.h"
 #include "SoundBuffer.h"
 
+#include <QString>
+#include <QtGlobal>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -150,5 +153,26 @@ inline double toneAmplitude(const std::vector<double>& signal, double freq, doub
     }
     return static_cast<double>(2.0L * std::sqrt(ss * ss + sc * sc) / n);
 }
+
+/// Swallows Qt's log output while alive (the A-weighting builder lists its
+/// coefficients on every build) and remembers the last critical message.
+class QtLogCapture {
+public:
+    QtLogCapture() : previous(qInstallMessageHandler(handler)) { lastCritical().clear(); }
+    ~QtLogCapture() { qInstallMessageHandler(previous); }
+    static QString& lastCritical()
+    {
+        static QString text;
+        return text;
+    }
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext&, const QString& text)
+    {
+        if (type == QtCriticalMsg)
+            lastCritical() = text;
+    }
+    QtMessageHandler previous;
+};
 
 } // namespace FilterTest

@@ -5,8 +5,6 @@
 #include "FilterTestSupport.h"
 #include "Order1FilterBuilder.h"
 
-#include <QtGlobal>
-
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -69,21 +67,11 @@ TEST(Order1FilterBuilder, FiniteAndStableForAnyFrequency)
     EXPECT_LT(magnitude(*build(LowPass, 30000, 44100), 22050, 44100), 0.1);
 }
 
-namespace {
-QString gLastCritical;
-void captureCritical(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtCriticalMsg)
-        gLastCritical = text;
-}
-} // namespace
-
 TEST(Order1FilterBuilder, UnsupportedKindGivesAUnityKernel)
 {
-    const QtMessageHandler previous = qInstallMessageHandler(captureCritical);
+    QtLogCapture log;
     const auto k = build(BandEq, 1000, 44100);
-    qInstallMessageHandler(previous);
-    EXPECT_TRUE(gLastCritical.startsWith("Unsupported FirstOrderFilter Eq mode :")) << gLastCritical.toStdString();
+    EXPECT_TRUE(log.lastCritical().startsWith("Unsupported FirstOrderFilter Eq mode :"));
     std::vector<double> x = noise(100, 7), out(x.size());
     k->filter(frames(x), frames(out), 100);
     EXPECT_EQ(out, x);

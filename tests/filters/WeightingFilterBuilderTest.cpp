@@ -6,8 +6,6 @@
 #include "FilterTestSupport.h"
 #include "WeightingFilterBuilder.h"
 
-#include <QtGlobal>
-
 #include <gtest/gtest.h>
 
 using namespace SoundTools;
@@ -26,36 +24,21 @@ double analogueA(long double f)
     return static_cast<double>(20.0L * std::log10(ra) + 2.0L);
 }
 
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 std::shared_ptr<Filter> build(unsigned fs)
 {
-    // The coefficient listing goes to Qt's debug output on every build.
-    const QtMessageHandler previous = qInstallMessageHandler(quiet);
-    WeightingFilterBuilder builder;
-    auto k = builder.buildFilter(fs);
-    qInstallMessageHandler(previous);
-    return k;
+    QtLogCapture quiet;
+    return WeightingFilterBuilder().buildFilter(fs);
 }
 
 } // namespace
-
-TEST(WeightingFilterBuilder, KnownLevelsAt48k)
-{
-    const auto k = build(48000);
-    ASSERT_EQ(k->getFeedForward().size(), 7u);
-    ASSERT_EQ(k->getFeedback().size(), 7u);
-    const double largest = std::max(std::abs(k->getFeedForward()).max(), std::abs(k->getFeedback()).max());
-    EXPECT_DOUBLE_EQ(largest, 1.0);
-    EXPECT_NEAR(toDb(magnitude(*k, 100, 48000)), -19.1, 0.05);
-    EXPECT_NEAR(toDb(magnitude(*k, 1000, 48000)), 0.005, 0.005);
-    EXPECT_NEAR(toDb(magnitude(*k, 10000, 48000)), -3.7, 0.05);
-}
 
 TEST(WeightingFilterBuilder, BilinearImageOfTheAnalogueCurve)
 {
     for (unsigned fs : {8000u, 44100u, 48000u, 96000u}) {
         const auto k = build(fs);
+        ASSERT_EQ(k->getFeedForward().size(), 7u);
+        ASSERT_EQ(k->getFeedback().size(), 7u);
+        EXPECT_DOUBLE_EQ(std::max(std::abs(k->getFeedForward()).max(), std::abs(k->getFeedback()).max()), 1.0);
         for (double f : {10.0, 31.5, 100.0, 440.0, 1000.0, 2500.0, 0.3 * fs, 0.45 * fs}) {
             const long double warped = fs / kPi * std::tan(kPi * f / fs);
             // 1e-4 dB: the sixth-order polynomial in double precision, with

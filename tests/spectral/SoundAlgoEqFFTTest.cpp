@@ -42,7 +42,7 @@ TEST(SoundAlgoEqFFT, FilteringEqualsDirectConvolutionWithTheSameTaps)
         const std::vector<double>& h = filterOf(*asEq(eq.node))->getTaps();
         ASSERT_EQ(h.size(), 447u);
         ASSERT_GE(out.size(), in.size());
-        ASSERT_LT(out.size() / 2, frames + 1024) << "more than one hop of padding";
+        ASSERT_LT(out.size() / 2, frames + 1024) << "more than hop - 1 frames of tail";
         for (std::size_t p = 0; p < out.size() / 2; ++p) {
             for (int c = 0; c < 2; ++c) {
                 double expected = 0.0;
@@ -148,9 +148,7 @@ TEST(SoundAlgoEqFFT, KeepsItsInputAcrossTheCompositeAlignmentPass)
     // The composite aligns on the FIR's delay (its history, taps - 1), so
     // the equaliser's branch comes out that much later.
     const std::size_t d = firAlone->getDelay(44100);
-    ASSERT_GE(sum.size(), b.size());
-    for (std::size_t f = 19966; f < 19972; ++f) printf("%zu: sum %g a %g b %g\n", f, sum[2*f], a[2*(f-d)], b[2*f]);
-    printf("sizes %zu %zu %zu d %zu\n", sum.size()/2, a.size()/2, b.size()/2, d);
+    ASSERT_GE(sum.size(), in.size());
     for (std::size_t i = 0; i < in.size(); ++i)
         ASSERT_NEAR(sum[i], (i >= 2 * d ? a[i - 2 * d] : 0.0) + b[i], 1e-12) << "frame " << i / 2;
 }

@@ -51,6 +51,19 @@
 #include "SoundAlgoFilterSplit.h"
 #include "SoundAlgoFilterBiquad.h"
 
+// FIR equaliser and spectral processing (FFT nodes, FFT filter and
+// equaliser, spectral statistics, autocorrelation)
+#include "SoundAlgoEqFIR.h"
+#include "SoundAlgoFFT.h"
+#include "SoundAlgoFFTDirectCompute.h"
+#include "SoundAlgoFFTInverseCompute.h"
+#include "SoundAlgoFFTFilter.h"
+#include "SoundAlgoEqFFT.h"
+#include "SoundFFTAutocorrel.h"
+#include "SoundAutocorrel.h"
+#include "SoundAlgoFFTMultiStats.h"
+#include "SoundAutocorrelStats.h"
+
 // Levels and dynamics
 #include "RMSStepDetector.h"
 #include "SoundAlgoAmpliInterface.h"

@@ -64,6 +64,7 @@ SoundTools::Status RMSStepDetector::initProcess(unsigned rate, unsigned channels
         // starts at a start point begins there, not at 0.
         regionStart = offset;
         lastFrame = offset - 1;
+        regionRate = rate;
     }
     leadingSilence = true;
     return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
@@ -309,8 +310,8 @@ unsigned RMSStepDetector::GetFullLength() const
 
 int RMSStepDetector::getSignalStart(double margin) const
 {
-    const int m = SoundTools::secondsToFrames(margin, sampleRate);
     QReadLocker lock(&regionLock);
+    const int m = SoundTools::secondsToFrames(margin, regionRate);
     for (const Region& r : regions)
         if (!r.isNoise)
             return r.start <= m ? 0 : r.start - m;
@@ -319,8 +320,8 @@ int RMSStepDetector::getSignalStart(double margin) const
 
 int RMSStepDetector::getSignalEnd(double margin) const
 {
-    const int m = SoundTools::secondsToFrames(margin, sampleRate);
     QReadLocker lock(&regionLock);
+    const int m = SoundTools::secondsToFrames(margin, regionRate);
     for (auto it = regions.rbegin(); it != regions.rend(); ++it)
         if (!it->isNoise)
             return it->start + it->length - 1 + m;
@@ -403,7 +404,7 @@ std::string RMSStepDetector::formatTime(double seconds)
 std::ostream& RMSStepDetector::outputRegion(const Region& region) const
 {
     std::ostream& os = getOStream();
-    const double rate = sampleRate > 0 ? double(sampleRate) : 0.0;
+    const double rate = regionRate > 0 ? double(regionRate) : 0.0;
     const double startSeconds = rate > 0 ? region.start / rate : 0.0;
     const double lengthSeconds = rate > 0 ? region.length / rate : 0.0;
     os << std::fixed << std::setprecision(2);
@@ -451,9 +452,9 @@ double RMSStepDetector::estimateNoise(double quietDuration, double range, Region
 
     // Long recordings hold more quiet material: ask for quietDuration seconds
     // of it per five minutes.
-    const unsigned stretch = static_cast<unsigned>(std::max(1, SoundTools::secondsToFrames(300.0, sampleRate)));
+    const unsigned stretch = static_cast<unsigned>(std::max(1, SoundTools::secondsToFrames(300.0, regionRate)));
     const unsigned pieces = std::max(1u, GetFullLength() / stretch);
-    const double quota = std::floor(pieces * quietDuration * sampleRate + 0.5);
+    const double quota = std::floor(pieces * quietDuration * regionRate + 0.5);
 
     const Region& loudest = sorted.back();
     const double reference = quietOf(loudest);
@@ -487,7 +488,7 @@ void RMSStepDetector::Split(double quietDuration, double minRunDuration, double 
 {
     if (regions.empty())
         return;
-    const int minRun = SoundTools::secondsToFrames(minRunDuration, sampleRate);
+    const int minRun = SoundTools::secondsToFrames(minRunDuration, regionRate);
     bool inNoise = true;
     size_t runStart = 0;
     size_t i = 0;

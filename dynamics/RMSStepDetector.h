@@ -168,6 +168,9 @@ protected:
     double currentMax = 0.0;
     OutputMode outputMode;
     bool flushEachBlock;
+    /// Rate of the last run, kept for the conversions of the accessors and
+    /// reports (set under the lock: readers may call them while a run starts).
+    uint32_t regionRate = 0;
 
 private:
     // True from initProcess until the first frame with signal or the end of

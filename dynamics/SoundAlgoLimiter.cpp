@@ -282,8 +282,11 @@ SoundTools::Status SoundAlgoLimiter::process()
     }
 
     if (debugWriter && trace != nullptr) {
-        for (int i = 0; i < frames; ++i)
-            trace[i] = (trace[i] - level) / level;
+        // Relative to the make-up gain; a level of 0 (-inf dB) has no scale,
+        // its gains are written as they are.
+        if (level > 0.0)
+            for (int i = 0; i < frames; ++i)
+                trace[i] = (trace[i] - level) / level;
         // The file is a diagnostic: when it cannot be written (full disk) it
         // is dropped and the processing goes on.
         if (debugWriter->writeBuffer(debugBuffer, 0)) {

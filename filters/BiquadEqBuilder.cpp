@@ -222,7 +222,7 @@ std::shared_ptr<Filter> BiquadEqBuilder::buildFilter(unsigned sampleRate)
     } else if (!isUsable()) {
         design(fs, true);
         if (!isUsable()) {
-            // Only a sample rate of 0 gets here; pass the signal unchanged.
+            // Only a degenerate sample rate (0) gets here: pass the signal unchanged.
             b0 = 1.0;
             b1 = b2 = a1 = a2 = 0.0;
         }

@@ -53,7 +53,7 @@ std::shared_ptr<Filter> Order1FilterBuilder::buildFilter(unsigned sampleRate)
         a[1] = 1.0 - K;
     }
     if (!isUsable(b, a)) {
-        // Only a sample rate of 0 gets here; pass the signal unchanged.
+        // Only a degenerate sample rate (0) gets here: pass the signal unchanged.
         b[0] = a[0] = 1.0;
         b[1] = a[1] = 0.0;
     }

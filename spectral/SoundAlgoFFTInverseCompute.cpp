@@ -170,12 +170,22 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
     // due that no spectrum provides (only with a mismatched feed) is silence.
     if (blockEnd > emitPos) {
         double* o = out.getFrame(static_cast<int>(emitPos));
-        const unsigned fromPending = static_cast<unsigned>(std::min<int64_t>(pendingFrames, blockEnd - emitPos));
+        const unsigned due = static_cast<unsigned>(blockEnd - emitPos);
+        const unsigned fromPending = std::min(pendingFrames, due);
         std::memcpy(o, pending.data(), sizeof(double) * 2 * fromPending);
-        std::fill(o + 2 * std::size_t(fromPending), o + 2 * std::size_t(blockEnd - emitPos), 0.0);
         std::memmove(pending.data(), pending.data() + 2 * std::size_t(fromPending),
                      sizeof(double) * 2 * std::size_t(pendingFrames - fromPending));
         pendingFrames -= fromPending;
+        const int64_t coveredFrom = std::max<int64_t>(inOrigin, emitPos + fromPending);
+        const int64_t coveredTo = std::max(coveredFrom, int64_t(inOrigin) + int64_t(n) * hopOut);
+        auto silence = [&](int64_t from, int64_t to) {
+            from = std::max(from, emitPos + fromPending);
+            to = std::min(to, blockEnd);
+            if (to > from)
+                std::fill(o + 2 * std::size_t(from - emitPos), o + 2 * std::size_t(to - emitPos), 0.0);
+        };
+        silence(emitPos, coveredFrom);
+        silence(coveredTo, blockEnd);
     }
     // From here on the pending frames start at blockEnd.
 

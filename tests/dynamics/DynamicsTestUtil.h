@@ -53,7 +53,7 @@ public:
     void setRegions(const std::vector<Region>& list, unsigned rate, double loudestPower = 0.0)
     {
         regions = list;
-        sampleRate = rate;
+        regionRate = rate;
         currentMax = loudestPower;
     }
     std::vector<Region>& list() { return regions; }

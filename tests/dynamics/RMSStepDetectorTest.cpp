@@ -440,10 +440,6 @@ TEST(RMSStepDetector, MergeFoldsRunsOfEqualMarksWithCountWeights)
     EXPECT_FALSE(l[1].isNoise);
     EXPECT_EQ(l[2].start, 3900);
     EXPECT_TRUE(l[2].isNoise);
-
-    // The list of the run comes back with ResetRegions (here: none was run).
-    d->ResetRegions();
-    EXPECT_EQ(d->size(), 0);
 }
 
 TEST(RMSStepDetector, CompressDynamicBringsQuietRegionsTowardsTheLoudest)

@@ -88,24 +88,3 @@ TEST(SoundAlgoNoiseGate, ClosesLinearlyAndReopensAtOnce)
         EXPECT_EQ(out[0], 0.0) << "the first frames are the delay's silence";
     }
 }
-
-TEST(SoundAlgoNoiseGate, ThresholdChangesApplyFromTheNextFrame)
-{
-    BlockSizeGuard guard(4410);
-    const std::vector<double> in = dcSteps({{44100, fromDb(-40.0)}});
-    Owned<SoundAlgoNoiseGate> gate(new SoundAlgoNoiseGate(-30.0, 0.0, 0.01)); // closes at once
-    TestUtil::MemoryReader reader(in, kRate);
-    reader.rewind();
-    TestUtil::MemoryWriter writer(kRate);
-    SoundAlgo::LoopContext context;
-    ASSERT_EQ(gate->initProcessLoop(reader, context), SoundTools::StatusOk);
-    int blocks = 0;
-    while (gate->singleProcessLoop(reader, context, &writer) == SoundTools::StatusOk)
-        if (++blocks == 3)
-            gate->SetThreshold(-50.0);
-    gate->endProcessLoop(context);
-    const std::vector<double>& out = writer.samples;
-    ASSERT_GT(out.size(), 2u * 30000);
-    EXPECT_EQ(out[2 * 10000], 0.0) << "-40 dB is below -30 dB";
-    EXPECT_DOUBLE_EQ(out[2 * 30000], fromDb(-40.0)) << "and above -50 dB";
-}

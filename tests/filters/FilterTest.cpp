@@ -106,11 +106,13 @@ TEST(Filter, BlockSplitAndInPlaceGiveTheSameStream)
     const std::vector<double> x = noise(4000, 3);
     const double b[3] = {kB2[0], kB2[1], kB2[2]}, a[3] = {2.0, -2.4, 1.0}; // a0 != 1: the normalising path
     const double b1[2] = {0.4, 0.4}, a1[2] = {1.0, -0.2};
-    auto makers = std::vector<std::function<std::unique_ptr<Filter>()>>{
-        [&] { return std::make_unique<SoundTools::BiquadFilter>(b, a); },
-        [&] { return std::make_unique<SoundTools::Order1Filter>(b1, a1); },
-        [&] { return std::make_unique<SoundTools::Order6Filter>(va(kB6), va(kA6)); },
-        [&] { return std::make_unique<Filter>(va(kB6), va(kA6)); }};
+    // Owned as the library owns kernels: shared pointers made for the
+    // concrete class (the destructor is not virtual).
+    auto makers = std::vector<std::function<std::shared_ptr<Filter>()>>{
+        [&] { return std::make_shared<SoundTools::BiquadFilter>(b, a); },
+        [&] { return std::make_shared<SoundTools::Order1Filter>(b1, a1); },
+        [&] { return std::make_shared<SoundTools::Order6Filter>(va(kB6), va(kA6)); },
+        [&] { return std::make_shared<Filter>(va(kB6), va(kA6)); }};
     const unsigned splits[] = {0, 1, 2, 999, 0, 1500, 7, 491, 1000};
     for (std::size_t k = 0; k < makers.size(); ++k) {
         SCOPED_TRACE(testing::Message() << "kernel " << k);

@@ -112,16 +112,6 @@ SoundTools::Status SoundAlgo::useInputs(SoundAlgo* other)
     return SoundTools::StatusOk;
 }
 
-bool SoundAlgo::forwardsInput() const
-{
-    if (outBuffers.empty() || !outBuffers[0])
-        return false;
-    for (const auto& buffer : inBuffers)
-        if (buffer == outBuffers[0])
-            return true;
-    return false;
-}
-
 int SoundAlgo::getInOrigin() const
 {
     int result = std::numeric_limits<int>::min();

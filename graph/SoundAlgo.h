@@ -154,11 +154,6 @@ public:
         next = nextNode;
     }
 
-    /// True when output port 0 is one of the node's own input buffers (a
-    /// forwarding node such as SoundAlgoSelectChannel): such a node adds no
-    /// buffer, hence no margin, to a chain. False before initProcess.
-    bool forwardsInput() const;
-
     bool isStopRequested() const { return stopRequested.load(std::memory_order_relaxed); }
 
 protected:

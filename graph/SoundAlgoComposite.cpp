@@ -129,9 +129,31 @@ unsigned SoundAlgoComposite::getBranchOverlap(unsigned rate, unsigned b) const
 {
     unsigned total = 0;
     for (const SoundAlgo* node : branches[b])
-        if (!node->forwardsInput())
-            total += node->getOutBufferOverlap(rate);
+        total += node->getOutBufferOverlap(rate);
     return total;
+}
+
+std::vector<unsigned> SoundAlgoComposite::measureBranchMargins(const std::vector<unsigned>& delays)
+{
+    // Summing the nodes' output margins misses what a node keeps inside
+    // (an inner composite's own margins) and counts what it does not keep (a
+    // forwarding node has no buffer). Instead, put the inputs at a reference
+    // position and let every node place its output as a run will: each
+    // branch's output then starts at reference + delay - margin. The loop
+    // sets the real origins later.
+    const int reference = 0;
+    for (auto& buffer : inBuffers)
+        if (buffer)
+            buffer->setOrigin(reference);
+    std::vector<unsigned> margins(branches.size(), 0);
+    for (std::size_t b = 0; b < branches.size(); ++b) {
+        for (SoundAlgo* node : branches[b])
+            node->setOutOrigin();
+        const std::shared_ptr<SoundBuffer> out = branches[b].back()->getOutBuffer(0);
+        const int64_t margin = out ? int64_t(reference) + delays[b] - out->getOrigin() : 0;
+        margins[b] = margin > 0 ? static_cast<unsigned>(margin) : 0;
+    }
+    return margins;
 }
 
 unsigned SoundAlgoComposite::getBranchShift(unsigned rate, unsigned b) const
@@ -248,11 +270,12 @@ bool SoundAlgoComposite::prependAbsorbers()
 bool SoundAlgoComposite::appendAligners()
 {
     const std::size_t count = branches.size();
-    std::vector<unsigned> delays(count), margins(count), tails(count);
+    std::vector<unsigned> delays(count), tails(count);
+    for (unsigned b = 0; b < count; ++b)
+        delays[b] = getBranchDelay(sampleRate, b);
+    const std::vector<unsigned> margins = measureBranchMargins(delays);
     unsigned maxDelay = 0, maxMargin = 0, maxTail = 0;
     for (unsigned b = 0; b < count; ++b) {
-        delays[b] = getBranchDelay(sampleRate, b);
-        margins[b] = getBranchOverlap(sampleRate, b);
         tails[b] = branches[b].back()->getOutOverlap(sampleRate);
         maxDelay = std::max(maxDelay, delays[b]);
         maxMargin = std::max(maxMargin, margins[b]);

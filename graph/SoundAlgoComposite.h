@@ -17,7 +17,8 @@
 /// Alignment, at every initialisation: a branch whose first node needs less
 /// history than the composite keeps (its in overlap) gets a SoundAlgoBypass
 /// in front that absorbs the difference, so that every branch consumes the
-/// same frames per block; then every branch whose delay, output margin or
+/// same frames per block; then every branch whose delay, output margin (as
+/// its nodes actually place their outputs, inner composites included) or
 /// provisional tail is below the largest gets a SoundAlgoBypass appended that
 /// makes up the difference. The outputs of all branches then cover the same
 /// positions frame for frame. Alignment nodes belong to the composite and
@@ -98,8 +99,8 @@ protected:
     int processOneLoop(int branch);
     /// Sum of the delays of the branch's nodes.
     unsigned getBranchDelay(unsigned sampleRate, unsigned branch) const;
-    /// Sum of the output margins (getOutBufferOverlap) of the branch's nodes
-    /// that own their output buffer; a forwarding node adds no buffer.
+    /// Sum of the output margins (getOutBufferOverlap) of the branch's nodes.
+    /// Alignment measures the margins instead (see measureBranchMargins).
     unsigned getBranchOverlap(unsigned sampleRate, unsigned branch) const;
     /// Sum of the sample shifts of the branch's nodes.
     unsigned getBranchShift(unsigned sampleRate, unsigned branch) const;
@@ -118,6 +119,9 @@ private:
     bool prependAbsorbers();
     /// Appends a bypass to every branch that lags the others; true if any.
     bool appendAligners();
+    /// The total output margin of every initialised branch: how far before
+    /// input position + branch delay its output buffer starts.
+    std::vector<unsigned> measureBranchMargins(const std::vector<unsigned>& delays);
     const SoundAlgo* firstNode() const;
     const SoundAlgo* lastNode() const;
 

@@ -5,8 +5,6 @@
 
 #include <QDebug>
 #include <QLoggingCategory>
-#include <QReadLocker>
-#include <QWriteLocker>
 
 #include <chrono>
 #include <cmath>
@@ -39,6 +37,91 @@ inline void storePcm16(double sample, char* out)
     const auto pcm = static_cast<uint16_t>(static_cast<int16_t>(v));
     out[0] = static_cast<char>(pcm & 0xff);
     out[1] = static_cast<char>(pcm >> 8);
+}
+
+// ThreadSanitizer cannot see inside Qt's locks and semaphores (Qt is not built
+// with it), so under it every access they order would be reported as a race.
+// These helpers take and give the locks and tokens and tell it about the
+// ordering; elsewhere they are the plain calls.
+#if defined(__SANITIZE_THREAD__)
+#define TEVO_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TEVO_TSAN 1
+#endif
+#endif
+#ifdef TEVO_TSAN
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+inline void syncAcquire(const void* p)
+{
+    __tsan_acquire(const_cast<void*>(p));
+}
+inline void syncRelease(const void* p)
+{
+    __tsan_release(const_cast<void*>(p));
+}
+#else
+inline void syncAcquire(const void*) {}
+inline void syncRelease(const void*) {}
+#endif
+
+class ReadLock {
+public:
+    explicit ReadLock(QReadWriteLock& l) : lock(l)
+    {
+        lock.lockForRead();
+        syncAcquire(&lock);
+    }
+    ~ReadLock()
+    {
+        syncRelease(&lock);
+        lock.unlock();
+    }
+    ReadLock(const ReadLock&) = delete;
+    ReadLock& operator=(const ReadLock&) = delete;
+
+private:
+    QReadWriteLock& lock;
+};
+
+class WriteLock {
+public:
+    explicit WriteLock(QReadWriteLock& l) : lock(l)
+    {
+        lock.lockForWrite();
+        syncAcquire(&lock);
+    }
+    ~WriteLock()
+    {
+        syncRelease(&lock);
+        lock.unlock();
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+private:
+    QReadWriteLock& lock;
+};
+
+void takeToken(QSemaphore& semaphore)
+{
+    semaphore.acquire();
+    syncAcquire(&semaphore);
+}
+
+bool tryTakeToken(QSemaphore& semaphore, int timeoutMs)
+{
+    if (!semaphore.tryAcquire(1, timeoutMs))
+        return false;
+    syncAcquire(&semaphore);
+    return true;
+}
+
+void giveTokens(QSemaphore& semaphore, int n = 1)
+{
+    syncRelease(&semaphore);
+    semaphore.release(n);
 }
 
 } // namespace
@@ -84,7 +167,7 @@ void SoundAlgoDevice::setTokens(QSemaphore& semaphore, int n)
     if (available > n)
         semaphore.tryAcquire(available - n);
     else if (available < n)
-        semaphore.release(n - available);
+        giveTokens(semaphore, n - available);
 }
 
 void SoundAlgoDevice::start()
@@ -109,7 +192,7 @@ void SoundAlgoDevice::start()
     loopOpen = initStatus == SoundTools::StatusOk;
     int size;
     {
-        QWriteLocker locker(&statusLock);
+        WriteLock locker(statusLock);
         status = initStatus;
         ringSize = currentSize;
         size = ringSize;
@@ -149,14 +232,19 @@ void SoundAlgoDevice::stop()
         // Waiting here would wait for ourselves: ask, and let the worker leave
         // after its step; a later stop or start finishes the job.
         setStatus(SoundTools::StatusStopped);
-        freeSlots.release();
+        giveTokens(freeSlots);
         return;
     }
     if (getThread() > 0) {
         qCDebug(lcDevice) << "stopping running device";
         setStatus(SoundTools::StatusStopped);
-        freeSlots.release();
+        giveTokens(freeSlots);
         wakeWaiters();
+    }
+    {
+        // Even when the flag already reads 0, the worker may still be inside
+        // its last section (notifying under waitMutex): taking the mutex
+        // waits for it to leave, before the device can be deleted.
         std::unique_lock<std::mutex> lock(waitMutex);
         waitCondition.wait(lock, [this] { return getThread() == 0; });
     }
@@ -171,9 +259,9 @@ void SoundAlgoDevice::stop()
     }
     const int size = ringSize > 0 ? ringSize : currentSize;
     if (freeSlots.available() < size)
-        freeSlots.release(size - freeSlots.available());
+        giveTokens(freeSlots, size - freeSlots.available());
     if (filledSlots.available() < size)
-        filledSlots.release(size - filledSlots.available());
+        giveTokens(filledSlots, size - filledSlots.available());
 }
 
 void SoundAlgoDevice::endOpenLoop()
@@ -196,7 +284,7 @@ bool SoundAlgoDevice::isRunning() const
 
 SoundTools::Status SoundAlgoDevice::getStatus() const
 {
-    QReadLocker locker(&statusLock);
+    ReadLock locker(statusLock);
     return status;
 }
 
@@ -208,10 +296,12 @@ unsigned SoundAlgoDevice::getSampleRate() const
 void SoundAlgoDevice::lockAlgo()
 {
     algoLock.lockForWrite();
+    syncAcquire(&algoLock);
 }
 
 void SoundAlgoDevice::unlockAlgo()
 {
+    syncRelease(&algoLock);
     algoLock.unlock();
 }
 
@@ -222,7 +312,7 @@ bool SoundAlgoDevice::atEnd()
 
 qint64 SoundAlgoDevice::bytesAvailable() const
 {
-    QReadLocker locker(&statusLock);
+    ReadLock locker(statusLock);
     if (status != SoundTools::StatusOk)
         return 0;
     // The silent tail the loop appends counts as read, so framesRead can pass
@@ -239,7 +329,7 @@ qint64 SoundAlgoDevice::writeData(const char*, qint64)
 void SoundAlgoDevice::setStatus(SoundTools::Status s)
 {
     {
-        QWriteLocker locker(&statusLock);
+        WriteLock locker(statusLock);
         if (status == SoundTools::StatusOk)
             status = s;
     }
@@ -248,13 +338,13 @@ void SoundAlgoDevice::setStatus(SoundTools::Status s)
 
 void SoundAlgoDevice::setThread(int t)
 {
-    QWriteLocker locker(&statusLock);
+    WriteLock locker(statusLock);
     thread = t;
 }
 
 int SoundAlgoDevice::getThread() const
 {
-    QReadLocker locker(&statusLock);
+    ReadLock locker(statusLock);
     return thread;
 }
 
@@ -268,7 +358,7 @@ void SoundAlgoDevice::wakeWaiters()
 
 void SoundAlgoDevice::addResource()
 {
-    QWriteLocker locker(&statusLock);
+    WriteLock locker(statusLock);
     ++currentSize;
     qCDebug(lcDevice) << "buffer number set to" << currentSize;
 }
@@ -288,11 +378,11 @@ void SoundAlgoDevice::MTStart()
 
 void SoundAlgoDevice::run()
 {
-    freeSlots.acquire();
+    takeToken(freeSlots);
     while (getStatus() == SoundTools::StatusOk) {
         const bool loaded = loadBuffer();
         if (loaded) {
-            filledSlots.release();
+            giveTokens(filledSlots);
             wakeWaiters();
         }
         if (getStatus() != SoundTools::StatusOk)
@@ -300,11 +390,11 @@ void SoundAlgoDevice::run()
         // A step without frames used no slot: give its token back, or the
         // worker and readData could end up waiting for each other.
         if (!loaded)
-            freeSlots.release();
-        freeSlots.acquire();
+            giveTokens(freeSlots);
+        takeToken(freeSlots);
     }
     // The end token: readData tells it from a block by the block counts.
-    filledSlots.release();
+    giveTokens(filledSlots);
     wakeWaiters();
 }
 
@@ -329,7 +419,7 @@ bool SoundAlgoDevice::loadBuffer()
     // the previous block in outBuffer: it must not be queued twice.
     usable = usable && end > loadedEnd;
 
-    QWriteLocker locker(&statusLock);
+    WriteLock locker(statusLock);
     if (usable) {
         *buffers[static_cast<std::size_t>(writeIndex)] = *out;
         qCDebug(lcDevice) << writeIndex << " written";
@@ -354,7 +444,7 @@ qint64 SoundAlgoDevice::readData(char* data, qint64 maxSize)
     for (;;) {
         const SoundTools::Status st = getStatus();
         if (st != SoundTools::StatusOk && st != SoundTools::StatusEnd) {
-            freeSlots.release();
+            giveTokens(freeSlots);
             qCDebug(lcDevice) << "readData:status" << st;
             emit readChannelFinished();
             return copied;
@@ -372,7 +462,7 @@ qint64 SoundAlgoDevice::readData(char* data, qint64 maxSize)
         if (!holdingSlot || blockEnd <= playPosition) {
             if (holdingSlot) {
                 holdingSlot = false;
-                freeSlots.release();
+                giveTokens(freeSlots);
             }
             qCDebug(lcDevice) << readIndex << " read";
             qCDebug(lcDevice) << "loading ; current :" << readIndex << " read avail :" << filledSlots.available()
@@ -384,12 +474,12 @@ qint64 SoundAlgoDevice::readData(char* data, qint64 maxSize)
                 while (filledSlots.available() < ringSize && getStatus() == SoundTools::StatusOk)
                     waitCondition.wait_for(lock, kPollInterval);
             }
-            if (!filledSlots.tryAcquire(1, static_cast<int>(kPollInterval.count())))
+            if (!tryTakeToken(filledSlots, static_cast<int>(kPollInterval.count())))
                 continue;
             bool isBlock;
             SoundTools::Status now;
             {
-                QWriteLocker locker(&statusLock);
+                WriteLock locker(statusLock);
                 isBlock = blocksTaken < blocksLoaded;
                 if (isBlock)
                     ++blocksTaken;

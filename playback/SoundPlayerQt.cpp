@@ -65,6 +65,7 @@ void SoundPlayerQt::start()
     stopped = false;
     notifyCount = 0;
     endReported = false;
+    startedReported = false;
     device->start();
     // The output does not notice a closed device (it keeps polling it), so a
     // graph that cannot start is handled as an output that cannot.
@@ -107,7 +108,9 @@ void SoundPlayerQt::audioStatusChanged(QAudio::State state)
     qCDebug(lcPlayer) << "player state" << state;
     switch (state) {
     case QAudio::ActiveState:
-        emit playingStarted();
+        // The output also comes back to its active state after each underrun.
+        if (!startedReported.exchange(true))
+            emit playingStarted();
         break;
     case QAudio::SuspendedState:
     case QAudio::StoppedState:
@@ -116,9 +119,15 @@ void SoundPlayerQt::audioStatusChanged(QAudio::State state)
         emit playingHasFinished(false);
         break;
     case QAudio::IdleState:
+        // The output also idles when the graph falls behind; only once the
+        // input is exhausted (or the run failed) is this the end.
+        if (device->getStatus() == SoundTools::StatusOk) {
+            qCDebug(lcPlayer) << "player underrun";
+            break;
+        }
         stopped = true;
         qCDebug(lcPlayer) << "player finished";
-        emit playingHasFinished(true);
+        emit playingHasFinished(device->getStatus() == SoundTools::StatusEnd);
         break;
     default:
         break;

@@ -15,11 +15,12 @@ class QThread;
 ///
 /// The output is created on the constructing thread and needs that thread's
 /// event loop running while it plays. Its notifications arrive every 500 ms
-/// of played sound and become playingProgress; ActiveState becomes
-/// playingStarted; IdleState (the sound ran out) playingHasFinished(true);
-/// StoppedState and SuspendedState playingHasFinished(false). The end of the
-/// data also emits playingHasFinished(true), so a normal end reaches the host
-/// twice.
+/// of played sound and become playingProgress; the first ActiveState after
+/// start becomes playingStarted; IdleState once the input is exhausted
+/// becomes playingHasFinished(true) (an idle output while the graph falls
+/// behind is an underrun, not the end); StoppedState and SuspendedState
+/// playingHasFinished(false). The end of the data also emits
+/// playingHasFinished(true), so a normal end reaches the host twice.
 ///
 /// All connections are direct: the slots, and so the player's signals, run on
 /// the thread that emits (the output's thread, which calls the device's
@@ -52,6 +53,9 @@ private:
     // endOfData reports the end once per run, however often the output polls
     // a finished device.
     std::atomic<bool> endReported{false};
+    // playingStarted is for the start of playback, not for each recovery
+    // from an underrun.
+    std::atomic<bool> startedReported{false};
     // The thread inside endOfData's signal, if any: stop() called from there
     // is deferred.
     std::atomic<QThread*> inEndOfData{nullptr};

@@ -11,7 +11,8 @@
 /// SoundAlgoFFTFilter(type, freq1, freq2) and SoundAlgoFFTInverseCompute
 /// (OverlapAdd), fixed after construction. The output lags the input by
 /// (taps - 1) / 2 frames (223 with 447 taps), not reported as a delay, and
-/// ends less than fftSize / 2 frames after the input.
+/// goes on for fftSize / 2 - 1 to fftSize frames after the input, which holds
+/// the filter's whole tail.
 class TEVO_EXPORT SoundAlgoEqFFT : public SoundAlgoComposite {
 public:
     /// Frequencies in Hz (see SoundAlgoFFTFilter); `fftSize` in frames, even,

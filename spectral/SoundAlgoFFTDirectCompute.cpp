@@ -37,10 +37,10 @@ unsigned SoundAlgoFFTDirectCompute::getInOverlap(unsigned) const
 
 unsigned SoundAlgoFFTDirectCompute::getSampleShift(unsigned rate) const
 {
-    // Straight behind a reader, the reader's own padding at the end of the
-    // input already gives the look-ahead; behind another node only trailing
-    // silence added by the loop reaches this far.
-    return previous == nullptr ? 0 : getInOverlap(rate);
+    // Only silence added by the loop after the stream reaches this node
+    // wherever it sits in a graph; it also lets the last block carry the
+    // convolution tail of a filter of up to hop taps.
+    return getInOverlap(rate);
 }
 
 void SoundAlgoFFTDirectCompute::releaseTransform()

@@ -23,11 +23,12 @@
 /// per block exactly the frames a node with that look-ahead would, which
 /// keeps an FFT branch in step with its sibling branches. Frames of an
 /// unfinished hop are carried by the node itself from block to block, and
-/// the last partial hop is transformed padded with zeros (behind another
-/// node the direct transform asks for hop - 1 frames of silence after the
-/// stream, its sample shift, to get there). No delay: a chain with an inverse
+/// the node asks for hop - 1 frames of silence after the stream (its sample
+/// shift), so that the last partial hop is transformed padded with zeros
+/// wherever the node sits in a graph. No delay: a chain with an inverse
 /// transform gives its frames back at their own positions, followed by at
-/// most hop - 1 frames of tail.
+/// least hop - 1 frames of tail (less than two hops), which hold the whole
+/// convolution tail of a filter of up to hop taps.
 ///
 /// One FFTW plan per run, made when the run starts.
 class TEVO_EXPORT SoundAlgoFFTDirectCompute : public SoundAlgoFFT {
@@ -44,8 +45,7 @@ public:
     unsigned getOutElementSize() const override;
     /// Hop - 1 frames of look-ahead.
     unsigned getInOverlap(unsigned sampleRate) const override;
-    /// Hop - 1 frames of silence complete the last partial hop behind another
-    /// node; none when a reader feeds the node (it pads the end itself).
+    /// Hop - 1 frames of silence complete the last partial hop.
     unsigned getSampleShift(unsigned sampleRate) const override;
 
     void updateOutput() override;

@@ -44,10 +44,13 @@ struct DiagnosticsCapture {
 /// `delay` frames later (delay = history makes it causal).
 class TestFir : public SoundAlgo {
 public:
-    TestFir(unsigned history, unsigned delay) : L(history), D(delay) {}
+    /// `shift`: sample shift to declare (a look-ahead node inside a chain
+    /// declares its history so that the end of a run flushes it).
+    TestFir(unsigned history, unsigned delay, unsigned shift = 0) : L(history), D(delay), S(shift) {}
     const char* getName() const override { return "TestFir"; }
     unsigned getInOverlap(unsigned) const override { return L; }
     unsigned getDelay(unsigned) const override { return D; }
+    unsigned getSampleShift(unsigned) const override { return S; }
     SoundTools::Status process() override;
     /// The same filter computed directly on a whole signal (zeros outside it).
     static std::vector<double> reference(const std::vector<double>& x, unsigned history, unsigned delay,
@@ -56,6 +59,7 @@ public:
 private:
     unsigned L;
     unsigned D;
+    unsigned S;
 };
 
 /// y[p] = x[p] + 0.5 y[p - 1]: stateful, no history, no delay. Processing a

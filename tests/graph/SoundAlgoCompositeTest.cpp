@@ -187,6 +187,38 @@ TEST(SoundAlgoComposite, BranchesWithDifferentProvisionalTailsStayAligned)
     expectFrames(s.out, TestFir::reference(x, 40, 0, s.out.size() / 2), 4000 - 40, true, "select then fir");
 }
 
+TEST(SoundAlgoComposite, NestedCompositesStayAligned)
+{
+    // A crossover tree: a split feeds a divided composite whose second branch
+    // splits again into another divided composite. The look-ahead nodes keep
+    // margins inside the inner composites; the outer alignment must see them.
+    BlockSizeGuard block(256);
+    const std::vector<double> x = noise(8000, 3);
+    auto split = [] { return dryWet(new SoundAlgoScale(0.0), new SoundAlgoScale(-6.0205999132796239)); };
+    auto* inner2 = new SoundAlgoComposite("inner2", false);
+    inner2->pushAlgo(new SoundAlgoScale(0.0));
+    inner2->pushAlgo(new TestFir(300, 0, 300));
+    inner2->addNewBranch();
+    inner2->pushAlgo(new SoundAlgoScale(0.0));
+    auto* inner = new SoundAlgoComposite("inner", false);
+    inner->pushAlgo(new SoundAlgoScale(0.0));
+    inner->pushAlgo(new TestFir(300, 0, 300));
+    inner->addNewBranch();
+    inner->pushAlgo(split());
+    inner->pushAlgo(inner2);
+    inner->pushAlgo(new SoundAlgoAdd(2, true, nullptr));
+    NodeRef outer(chain({split(), inner, new SoundAlgoAdd(2, true, nullptr), new TestFir(100, 0, 100)}));
+    const RunResult r = runWhole(*outer, x);
+    EXPECT_EQ(r.status, SoundTools::StatusOk) << r.error;
+    EXPECT_EQ(r.diagnostics, "");
+    // fir(x) + (fir(x/2) + x/4), then the last fir: fir(1.5 fir(x) + 0.25 x).
+    const std::vector<double> f = TestFir::reference(x, 300, 0, 8000);
+    std::vector<double> mix(f.size());
+    for (std::size_t i = 0; i < mix.size(); ++i)
+        mix[i] = 1.5 * f[i] + 0.25 * x[i];
+    expectFrames(r.out, TestFir::reference(mix, 100, 0, 8000), 8000, false, "tree");
+}
+
 TEST(SoundAlgoComposite, SharedAndDividedInputs)
 {
     BlockSizeGuard block(32);

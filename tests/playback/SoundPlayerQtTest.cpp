@@ -132,6 +132,25 @@ TEST_F(SoundPlayerQtTest, StopEmitsFinishedFalseOnceAndIsSafeFromSlots)
     EXPECT_EQ(finished.front(), 1.0) << "the sound ran out";
 }
 
+TEST_F(SoundPlayerQtTest, UnderrunsAreNotTheEnd)
+{
+    REQUIRE_AUDIO();
+    // Processing slower than real time: 4096 frames (93 ms of sound) take
+    // 150 ms, so the output keeps running dry while the sound goes on.
+    MemoryReader reader(TestUtil::makeTestSignal(kRate * 3 / 2, kRate, 0.3), kRate);
+    Owned<ProbeNode> slow(new ProbeNode(150));
+    SoundPlayerQt player(&reader, slow.get());
+    Recorder recorder(player);
+    player.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.values(Event::Finished).size() >= 2; }, 30000))
+        << "playback did not end";
+    QTest::qWait(300);
+    EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({1.0, 1.0}))
+        << "only the end of the sound may finish playback";
+    EXPECT_EQ(recorder.values(Event::Started).size(), 1u);
+    EXPECT_TRUE(player.isStopped());
+}
+
 /// A node the loop refuses: two inputs at the top of a run.
 class TwoInputNode : public ProbeNode {
 public:

@@ -41,14 +41,14 @@ struct LevelOptions {
 
 void addLevelOptions(QCommandLineParser& parser)
 {
-    parser.addOption({"level", "Target RMS level of every region, in dB.", "DB", "-20"});
-    parser.addOption({"max-gain", "Largest gain applied to a region, in dB.", "DB", "20"});
+    parser.addOption({"level", "Target RMS level of every region, in dB (default -20).", "DB", "-20"});
+    parser.addOption({"max-gain", "Largest gain applied to a region, in dB (default 20).", "DB", "20"});
     parser.addOption({"ramp", "Time the gain takes to move from one region's value to the next, in seconds. A "
                               "region starts about 0.1 s before its step: longer ramps let the start of a louder "
-                              "passage through at the gain of the quieter one.",
+                              "passage through at the gain of the quieter one (default 0.1).",
                       "SECONDS", "0.1"});
     parser.addOption({"smoothing", "Above 0, moves each region's level 1/N of the way towards the loudest region "
-                                   "before its gain is computed (narrower spread of gains).",
+                                   "before its gain is computed (narrower spread of gains; default 0: off).",
                       "N", "0"});
     parser.addOption({"estimate-noise", "Estimate the noise level from the recording (noise is not amplified)."});
     parser.addOption({"compress", "Compress the dynamics between regions first: 1 levels every region, larger "

@@ -51,8 +51,8 @@ public:
 
     /// Number of branches, empty ones included.
     unsigned getBranchNumber() const { return static_cast<unsigned>(branches.size()); }
-    /// The nodes of branch `b` in order, alignment nodes included; not owned
-    /// by the caller.
+    /// The nodes of branch `b` (below getBranchNumber()) in order, alignment
+    /// nodes included; not owned by the caller.
     const std::vector<SoundAlgo*>& getBranch(unsigned b) const { return branches[b]; }
 
     void debugBuffers() override;

@@ -11,8 +11,9 @@
 /// SoundAlgoFFTFilter(type, freq1, freq2) and SoundAlgoFFTInverseCompute
 /// (OverlapAdd), fixed after construction. The output lags the input by
 /// (taps - 1) / 2 frames (223 with 447 taps), not reported as a delay, and
-/// goes on for fftSize / 2 - 1 to fftSize frames after the input, which holds
-/// the filter's whole tail.
+/// goes on after the input for less than fftSize frames (at least
+/// fftSize / 2 - 1, the filter's whole tail, when it reads straight from the
+/// input).
 class TEVO_EXPORT SoundAlgoEqFFT : public SoundAlgoComposite {
 public:
     /// Frequencies in Hz (see SoundAlgoFFTFilter); `fftSize` in frames, even,

@@ -26,9 +26,10 @@
 /// the node asks for hop - 1 frames of silence after the stream (its sample
 /// shift), so that the last partial hop is transformed padded with zeros
 /// wherever the node sits in a graph. No delay: a chain with an inverse
-/// transform gives its frames back at their own positions, followed by at
-/// least hop - 1 frames of tail (less than two hops), which hold the whole
-/// convolution tail of a filter of up to hop taps.
+/// transform gives its frames back at their own positions, followed by less
+/// than two hops of tail; when the node reads straight from the input (the
+/// reader then pads the end too) that tail is at least hop - 1 frames long,
+/// enough for the whole convolution tail of a filter of up to hop taps.
 ///
 /// One FFTW plan per run, made when the run starts.
 class TEVO_EXPORT SoundAlgoFFTDirectCompute : public SoundAlgoFFT {

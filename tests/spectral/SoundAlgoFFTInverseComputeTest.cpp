@@ -33,8 +33,8 @@ constexpr double sRoundTripTolerance = 1e-12;
 void expectReproduces(const std::vector<double>& in, const std::vector<double>& out, unsigned hop)
 {
     const std::size_t frames = in.size() / 2;
-    // The input, then its tail: at least hop - 1 frames, less than two hops.
-    ASSERT_GE(out.size() / 2, frames + hop - 1) << "frames lost at the end";
+    // The input, then a tail of silence shorter than two hops.
+    ASSERT_GE(out.size(), in.size()) << "frames lost at the end";
     EXPECT_LT(out.size() / 2, frames + 2 * hop);
     std::size_t firstBad = frames;
     for (std::size_t i = 0; i < in.size(); ++i) {

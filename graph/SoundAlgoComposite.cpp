@@ -315,8 +315,9 @@ bool SoundAlgoComposite::appendAligners()
 
 SoundTools::Status SoundAlgoComposite::initInputBuffer()
 {
-    // Each pass re-initialises every node; alignment converges in one pass,
-    // a third one would mean nodes whose geometry changes as they are laid out.
+    // Each pass re-initialises every node. Two passes settle the alignment
+    // (lay out, append, lay out again); needing more than three would mean
+    // nodes whose geometry changes every time they are laid out.
     if (++layoutPasses > 3) {
         setError("the branches could not be aligned", getName());
         return SoundTools::StatusError;

@@ -118,17 +118,20 @@ void SoundPlayerQt::audioStatusChanged(QAudio::State state)
         qCDebug(lcPlayer) << "player finished";
         emit playingHasFinished(false);
         break;
-    case QAudio::IdleState:
-        // The output also idles when the graph falls behind; only once the
-        // input is exhausted (or the run failed) is this the end.
-        if (device->getStatus() == SoundTools::StatusOk) {
+    case QAudio::IdleState: {
+        // The output also idles when the graph falls behind, even after the
+        // input is exhausted while the ring still plays; only once the device
+        // has delivered its end (or the run failed) is this the end.
+        const SoundTools::Status status = device->getStatus();
+        if (!endReported.load() && (status == SoundTools::StatusOk || status == SoundTools::StatusEnd)) {
             qCDebug(lcPlayer) << "player underrun";
             break;
         }
         stopped = true;
         qCDebug(lcPlayer) << "player finished";
-        emit playingHasFinished(device->getStatus() == SoundTools::StatusEnd);
+        emit playingHasFinished(status == SoundTools::StatusEnd);
         break;
+    }
     default:
         break;
     }

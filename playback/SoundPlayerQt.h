@@ -16,9 +16,9 @@ class QThread;
 /// The output is created on the constructing thread and needs that thread's
 /// event loop running while it plays. Its notifications arrive every 500 ms
 /// of played sound and become playingProgress; the first ActiveState after
-/// start becomes playingStarted; IdleState once the input is exhausted
-/// becomes playingHasFinished(true) (an idle output while the graph falls
-/// behind is an underrun, not the end); StoppedState and SuspendedState
+/// start becomes playingStarted; IdleState once the device has delivered the
+/// end of the sound becomes playingHasFinished(true) (an idle output while the
+/// graph falls behind is an underrun, not the end); StoppedState and SuspendedState
 /// playingHasFinished(false). The end of the data also emits
 /// playingHasFinished(true), so a normal end reaches the host twice.
 ///

@@ -20,6 +20,11 @@ public:
     /// Absolute position of the next output frame (or spectrum) to write.
     int getOutOrigin() const override;
 
+    /// The node feeding this one in the current run (not owned); null outside
+    /// a run. Lets an inverse transform find the direct transform that
+    /// numbers the spectra it receives.
+    const SoundAlgo* getFeedingNode() const { return previous; }
+
 protected:
     /// Lays out the output buffers for a block whose new frames (or spectra)
     /// start at absolute position `first`: each buffer keeps, in front of

@@ -55,7 +55,7 @@ const SoundAlgoFFTDirectCompute* SoundAlgoFFTInverseCompute::findSource() const
         if (auto* direct = dynamic_cast<const SoundAlgoFFTDirectCompute*>(node))
             return direct;
         if (auto* spectral = dynamic_cast<const SoundAlgoFFT*>(node))
-            node = static_cast<const SoundAlgoFFTInverseCompute*>(spectral)->previous;
+            node = spectral->getFeedingNode();
         else if (auto* composite = dynamic_cast<const SoundAlgoComposite*>(node))
             node = composite->getBranchNumber() > 0 && !composite->getBranch(0).empty()
                 ? composite->getBranch(0).back()

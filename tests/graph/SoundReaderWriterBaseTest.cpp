@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <type_traits>
 
 using namespace GraphTest;
 
@@ -114,6 +115,12 @@ TEST(SoundReaderStereoRead, RefusesBuffersItWouldOverrun)
     EXPECT_STRNE(reader.getError(), "");
     EXPECT_EQ(reader.stereoRead(nullptr, 0), 0u);
 }
+
+// Readers and writers own a library handle that two copies would both close.
+static_assert(!std::is_copy_constructible<SoundReader>::value && !std::is_copy_assignable<SoundReader>::value,
+              "readers must not be copyable");
+static_assert(!std::is_copy_constructible<SoundWriter>::value && !std::is_copy_assignable<SoundWriter>::value,
+              "writers must not be copyable");
 
 TEST(SoundReader, ZeroSampleRateHasNoLength)
 {

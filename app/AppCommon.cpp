@@ -2,7 +2,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -141,12 +143,16 @@ std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate
     return writer;
 }
 
-void applyRange(SoundWriter& writer, const OutputOptions& options, unsigned sampleRate)
+void applyRange(SoundWriter& writer, const OutputOptions& options, SoundReader& reader)
 {
-    if (!options.hasRange)
-        return;
-    writer.setRange(SoundTools::secondsToFrames(options.rangeFrom, sampleRate),
-                    SoundTools::secondsToFrames(options.rangeTo, sampleRate));
+    const unsigned rate = reader.getSampleRate();
+    int from = reader.getOffset();
+    int to = std::numeric_limits<int>::max();
+    if (options.hasRange) {
+        from = std::max(from, SoundTools::secondsToFrames(options.rangeFrom, rate));
+        to = SoundTools::secondsToFrames(options.rangeTo, rate);
+    }
+    writer.setRange(from, std::max(from, to));
 }
 
 static std::atomic<SoundAlgo*> sRunningNode{nullptr};
@@ -179,8 +185,13 @@ int runWithProgress(SoundAlgo& node, SoundReader& reader, SoundWriter* writer, c
     progress.finish();
     QObject::disconnect(&node, nullptr, &progress, nullptr);
 
-    if (writer != nullptr)
+    if (writer != nullptr) {
         writer->close();
+        if ((status == SoundTools::StatusOk || status == SoundTools::StatusEnd) && writer->closeFailed()) {
+            printError(QString::fromUtf8(writer->getError()));
+            return ExitFailure;
+        }
+    }
     switch (status) {
     case SoundTools::StatusOk:
     case SoundTools::StatusEnd:

@@ -52,8 +52,10 @@ std::unique_ptr<SoundReader> openReader(const QString& path, double startSeconds
 std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate, SoundTools::SoundFormat format,
                                         unsigned bitrate = 192);
 
-/// Applies --range (seconds, relative to the input file) to a writer.
-void applyRange(SoundWriter& writer, const OutputOptions& options, unsigned sampleRate);
+/// Sets the writer's frame range from --range (seconds of the input file) and
+/// the reader's start point: output starts where the run starts, so a start
+/// point alone is not taken for a gap in the output.
+void applyRange(SoundWriter& writer, const OutputOptions& options, SoundReader& reader);
 
 /// Runs `node` over `reader` into `writer` (may be null) with a progress
 /// display and Ctrl-C wired to pleaseStop. Prints the outcome; returns the

@@ -79,7 +79,7 @@ int runProcess(const QStringList& args)
     }
     if (inputTags || anyOption)
         writer->setTags(tags);
-    applyRange(*writer, output, rate);
+    applyRange(*writer, output, *reader);
 
     NodePtr node = chain.takeGraph();
     return runWithProgress(*node, *reader, writer.get(), "process");

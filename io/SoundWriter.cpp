@@ -18,6 +18,11 @@ void SoundWriter::setTags(const SoundIDTag&)
 {
 }
 
+bool SoundWriter::closeFailed() const
+{
+    return false;
+}
+
 unsigned SoundWriter::getChannelNum() const
 {
     return 2;

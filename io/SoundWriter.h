@@ -26,6 +26,9 @@ public:
     virtual void close() = 0;
     virtual void setTags(const SoundIDTag& tag);
     virtual unsigned getChannelNum() const;
+    /// True when the last close() could not complete the file (data not
+    /// flushed, header not updated); the error text says why.
+    virtual bool closeFailed() const;
 
     /// Chooses a stereo writer from the extension: .mp3, .wav, .flac, .ogg (any
     /// case), anything else raw 32-bit float; null for a null path or a path

@@ -49,7 +49,7 @@ public:
     /// the first write, before or after open.
     void setTags(const SoundIDTag& tag) override;
     /// True when the last close could not complete the file.
-    bool closeFailed() const { return lastCloseFailed; }
+    bool closeFailed() const override { return lastCloseFailed; }
 
 protected:
     /// Encodes `frames` frames of getChannelNum() interleaved samples; 0 on an

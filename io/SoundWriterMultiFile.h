@@ -54,7 +54,7 @@ public:
     int GetWrittenFiles() const;
     /// True when a segment file could not be completed at its close (the
     /// error text says which); a later write then fails too.
-    bool closeFailed() const { return segmentCloseFailed; }
+    bool closeFailed() const override { return segmentCloseFailed; }
     /// Name of segment `number` for the path given to open ("" before open).
     std::string getSegmentName(int number) const;
 

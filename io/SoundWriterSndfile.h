@@ -52,7 +52,7 @@ public:
     /// without a string keep their value. True when one was found.
     bool getTags(SoundIDTag& tag);
     /// True when the last close could not complete the file.
-    bool closeFailed() const { return lastCloseFailed; }
+    bool closeFailed() const override { return lastCloseFailed; }
 
 protected:
     /// Writes `frames` interleaved frames of getChannelNum() channels. A short

@@ -5,6 +5,15 @@
 
 #include <cstdio>
 
+// The library writes diagnostics to Qt's debug output; a command-line user
+// sees them only when asking with --verbose. Warnings and errors always show.
+static void hideDebugOutput(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 static void printUsage(FILE* to)
 {
     QTextStream out(to);
@@ -24,6 +33,8 @@ int main(int argc, char** argv)
         printUsage(stderr);
         return 2;
     }
+    if (!args.contains("--verbose"))
+        qInstallMessageHandler(hideDebugOutput);
     const QString name = args.at(1);
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(stdout);

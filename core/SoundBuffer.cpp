@@ -1,7 +1,45 @@
 #include "SoundBuffer.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
+
+namespace {
+
+// Block buffers are large (16 MB for a stereo block of 1048576 frames) and
+// are touched whole at once. With 4 KB pages the first touch costs thousands
+// of page faults per buffer, more than the copy itself; asking for huge pages
+// cuts that to a handful. Small arrays use the ordinary heap.
+constexpr std::size_t kHugePage = 2u << 20;
+
+double* allocateSamples(std::size_t doubles)
+{
+    const std::size_t bytes = std::max<std::size_t>(doubles, 1) * sizeof(double);
+    if (bytes < kHugePage) {
+        void* p = std::malloc(bytes);
+        if (p == nullptr)
+            throw std::bad_alloc();
+        return static_cast<double*>(p);
+    }
+    void* p = nullptr;
+    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    if (posix_memalign(&p, kHugePage, rounded) != 0)
+        throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+    return static_cast<double*>(p);
+}
+
+void freeSamples(double* p)
+{
+    std::free(p);
+}
+
+} // namespace
 
 unsigned SoundBuffer::sSize = 1048576;
 
@@ -19,7 +57,7 @@ SoundBuffer::SoundBuffer(const SoundBuffer& other)
 
 SoundBuffer::~SoundBuffer()
 {
-    delete[] data;
+    freeSamples(data);
 }
 
 SoundBuffer& SoundBuffer::operator=(const SoundBuffer& other)
@@ -62,8 +100,8 @@ void SoundBuffer::alloc(unsigned frames, int channels, unsigned fSize, unsigned 
     frameNBAllocated = frames;
     if (replace) {
         // Allocate before freeing: if new throws, the buffer stays consistent.
-        double* fresh = new double[std::max<std::size_t>(wanted, 1)];
-        delete[] data;
+        double* fresh = allocateSamples(wanted);
+        freeSamples(data);
         data = fresh;
         capacity = std::max<std::size_t>(wanted, 1);
         reset();
@@ -145,10 +183,10 @@ void SoundBuffer::appendMargin(unsigned n)
     if (total > frameNBAllocated) {
         const std::size_t wanted = std::max<std::size_t>(total * stride, 1);
         if (data == nullptr || capacity < wanted) {
-            double* grown = new double[wanted];
+            double* grown = allocateSamples(wanted);
             if (frameNB > 0)
                 std::memcpy(grown, data, sizeof(double) * frameNB * stride);
-            delete[] data;
+            freeSamples(data);
             data = grown;
             capacity = wanted;
         }

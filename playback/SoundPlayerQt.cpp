@@ -153,4 +153,15 @@ void SoundPlayerQt::endOfData()
     // the end of the input is a completed playback.
     emit playingHasFinished(device->getStatus() == SoundTools::StatusEnd);
     inEndOfData = nullptr;
+    // An output that ran dry just before the end was delivered idles already
+    // and will not say so again. Once this read is over (the output has
+    // written what it got, which makes it active again), an output still
+    // idle has played everything.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!stopped.load() && output->state() == QAudio::IdleState)
+                audioStatusChanged(QAudio::IdleState);
+        },
+        Qt::QueuedConnection);
 }

@@ -232,7 +232,6 @@ bool printStats(const QString& path)
 
 bool demoLevel(CommandRegistry::DemoContext& demo)
 {
-    QLoggingCategory::setFilterRules("default.debug=false");
     std::printf("Level statistics of the recording:\n");
     bool ok = printStats(demo.recording);
 
@@ -256,9 +255,7 @@ bool demoLevel(CommandRegistry::DemoContext& demo)
     if (levelInto(*reader, detector, out, options) != ExitOk)
         return false;
     std::printf("  wrote %s (regions levelled to %.0f dB)\n", qPrintable(out), options.levelDb);
-    ok = printStats(out) && ok;
-    QLoggingCategory::setFilterRules("");
-    return ok;
+    return printStats(out) && ok;
 }
 
 const bool registered = CommandRegistry::add(

@@ -301,6 +301,14 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
     context.status = SoundTools::StatusOk;
     SoundTools::Status blockResult = SoundTools::StatusOk;
     const unsigned n = reader.stereoRead(context.inBuffer, context.inOverlap);
+    if (reader.readFailed()) {
+        // A file that breaks off before its announced end must not pass for a
+        // shorter file: the run fails with the reader's reason.
+        setError(reader.getError(), nullptr);
+        context.status = SoundTools::StatusError;
+        context.outBuffer.reset();
+        return SoundTools::StatusError;
+    }
     if (n == 0) {
         const unsigned tail = getSampleShift(context.sampleRate);
         if (context.inOverlap == 0 && tail == 0)

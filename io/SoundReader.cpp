@@ -17,6 +17,11 @@ bool SoundReader::getTags(SoundIDTag&)
     return false;
 }
 
+bool SoundReader::readFailed() const
+{
+    return false;
+}
+
 int SoundReader::getStartOffset()
 {
     return static_cast<int>(std::floor(double(getSampleRate()) * startPoint + 0.5));

@@ -33,6 +33,9 @@ public:
     virtual SoundTools::SoundFormat getInputFormat() const = 0;
     /// True when at least one tag was found; the base finds none.
     virtual bool getTags(SoundIDTag& tag);
+    /// True when the last read stopped short of the end the file announced
+    /// (a truncated or damaged file); the error text says where and why.
+    virtual bool readFailed() const;
 
     /// Chooses a reader from the file name's extension (.mp3, .wav, .flac,
     /// .ogg, any case); null for anything else. The reader is closed; the

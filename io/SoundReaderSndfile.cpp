@@ -67,6 +67,7 @@ SoundReaderSndfile::~SoundReaderSndfile()
 SoundTools::Status SoundReaderSndfile::open(const char* p)
 {
     close();
+    shortRead = false;
     path = p != nullptr ? p : "";
     const QByteArray local = QString::fromUtf8(path.c_str()).toLocal8Bit();
     SF_INFO opened;
@@ -124,6 +125,7 @@ void SoundReaderSndfile::rewind()
     if (offset < 0 || static_cast<unsigned>(offset) >= getFrameNB())
         offset = 0;
     sf_seek(handle, offset, SEEK_SET);
+    shortRead = false;
 }
 
 SoundTools::SoundFormat SoundReaderSndfile::getInputFormat() const
@@ -174,5 +176,19 @@ unsigned SoundReaderSndfile::read(unsigned frames, double* out)
     if (got < 0)
         got = 0;
     setError(sf_strerror(handle), sf_error(handle) != SF_ERR_NO_ERROR ? path.c_str() : nullptr);
+    // Decoders of compressed files (FLAC, Vorbis) stop quietly at a damaged
+    // or missing part; a read that falls short of the announced length is
+    // the only sign of it.
+    if (sf_count_t(got) < sf_count_t(frames) && offset >= 0 && sf_count_t(offset) + got < info->frames) {
+        shortRead = true;
+        // An unknown length (the largest count) means the end of the stream
+        // was never found: the file was cut off.
+        const std::string total = info->frames >= 0x7fffffff ? std::string("an unknown length (the end of the stream is missing)")
+                                                           : std::to_string(info->frames);
+        const std::string message = "the file ends early: decoding stopped at frame "
+            + std::to_string(sf_count_t(offset) + got) + " of " + total
+            + (sf_error(handle) != SF_ERR_NO_ERROR ? std::string(" (") + sf_strerror(handle) + ")" : std::string());
+        setError(message.c_str(), path.c_str());
+    }
     return static_cast<unsigned>(got);
 }

@@ -37,6 +37,7 @@ public:
     void rewind() override;
     /// Sample format of the file (PCM16 for compressed kinds).
     SoundTools::SoundFormat getInputFormat() const override;
+    bool readFailed() const override { return shortRead; }
 
 protected:
     /// Reads up to `frames` frames as stereo. The error text becomes
@@ -48,6 +49,8 @@ private:
     sf_private_tag* handle = nullptr;
     std::unique_ptr<SF_INFO> info;
     std::string path;
+    /// A read delivered less than the file announced before its end.
+    bool shortRead = false;
     /// Interleaved frames of a non-stereo file; grows to the largest read and
     /// is reused, so a run of constant blocks allocates once.
     std::vector<double> convert;

@@ -160,6 +160,7 @@ void SoundPlayerQt::endOfData()
     QMetaObject::invokeMethod(
         this,
         [this] {
+            qCDebug(lcPlayer) << "after end of data" << output->state() << stopped.load();
             if (!stopped.load() && output->state() == QAudio::IdleState)
                 audioStatusChanged(QAudio::IdleState);
         },

@@ -163,3 +163,26 @@ TEST_F(TevoProcess, InterruptStopsTheRunAndSaysSo)
     EXPECT_EQ(process.exitCode(), 3) << err.toStdString();
     EXPECT_TRUE(err.contains("stopped")) << err.toStdString();
 }
+
+TEST_F(TevoProcess, TruncatedCompressedInputFailsInsteadOfEndingEarly)
+{
+    // A FLAC and an Ogg file cut in the middle decode quietly up to the cut;
+    // the run must fail rather than write a shorter file and report success.
+    for (const char* ext : {"flac", "ogg"}) {
+        SCOPED_TRACE(ext);
+        const QString whole = path((std::string("whole.") + ext).c_str());
+        const QString cut = path((std::string("cut.") + ext).c_str());
+        ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 '" + whole.toStdString() + "' synth 20 pinknoise"), 0);
+        QFile in(whole);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        const QByteArray bytes = in.readAll();
+        QFile out(cut);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes.left(bytes.size() / 2));
+        out.close();
+        EXPECT_EQ(tevo({"process", whole, path("ok.wav")}).exitCode, 0);
+        Result r = tevo({"process", cut, path("cut.wav")});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains(cut) && r.err.contains("ends early")) << r.err.toStdString();
+    }
+}

@@ -51,7 +51,7 @@ bool parseOutputOptions(const QCommandLineParser& parser, OutputOptions& options
         return false;
     }
     if (parser.isSet("range")) {
-        QStringList parts = parser.value("range").split(QRegExp("[,: ]"), QString::SkipEmptyParts);
+        QStringList parts = parser.value("range").split(QRegExp("[,: ]"), Qt::SkipEmptyParts);
         if (parts.size() != 2 || !toNumber(parts[0], options.rangeFrom) || !toNumber(parts[1], options.rangeTo)
             || options.rangeFrom < 0 || options.rangeTo <= options.rangeFrom) {
             error = QString("--range needs FROM,TO in seconds with 0 <= FROM < TO, not '%1'")

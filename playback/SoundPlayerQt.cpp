@@ -9,6 +9,9 @@
 #include <QMetaType>
 #include <QSignalBlocker>
 #include <QThread>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <ostream>
 
@@ -17,6 +20,9 @@ Q_LOGGING_CATEGORY(lcPlayer, "tevo.playback")
 namespace {
 
 constexpr int kNotifyIntervalMs = 500;
+// Beyond the duration of the output's buffer, how long to wait for its idle
+// state after the end of the data.
+constexpr int kEndGraceMs = 1000;
 
 QAudioFormat pcmFormat(int sampleRate)
 {
@@ -66,6 +72,7 @@ void SoundPlayerQt::start()
     notifyCount = 0;
     endReported = false;
     startedReported = false;
+    ++runCount;
     device->start();
     // The output does not notice a closed device (it keeps polling it), so a
     // graph that cannot start is handled as an output that cannot.
@@ -153,16 +160,27 @@ void SoundPlayerQt::endOfData()
     // the end of the input is a completed playback.
     emit playingHasFinished(device->getStatus() == SoundTools::StatusEnd);
     inEndOfData = nullptr;
-    // An output that ran dry just before the end was delivered idles already
-    // and will not say so again. Once this read is over (the output has
-    // written what it got, which makes it active again), an output still
-    // idle has played everything.
+    // The output reports its idle state once it has played what it holds,
+    // but after underruns it may stay active on the exhausted device for
+    // good. Once this read is over, give it the time its buffer needs, then
+    // end playback here.
+    const int run = runCount.load();
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            qCDebug(lcPlayer) << "after end of data" << output->state() << stopped.load();
-            if (!stopped.load() && output->state() == QAudio::IdleState)
+        [this, run] {
+            const qint64 queued = std::max(0, output->bufferSize() - output->bytesFree());
+            const qint64 rate = std::max(1u, device->getSampleRate());
+            const int waitMs = static_cast<int>(queued * 1000 / (4 * rate)) + kEndGraceMs;
+            QTimer::singleShot(waitMs, this, [this, run] {
+                if (run != runCount.load() || stopped.load())
+                    return;
+                qCDebug(lcPlayer) << "no idle state from the output after the end";
+                {
+                    const QSignalBlocker quiet(output);
+                    output->stop();
+                }
                 audioStatusChanged(QAudio::IdleState);
+            });
         },
         Qt::QueuedConnection);
 }

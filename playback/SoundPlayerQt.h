@@ -56,6 +56,8 @@ private:
     // playingStarted is for the start of playback, not for each recovery
     // from an underrun.
     std::atomic<bool> startedReported{false};
+    // Counts the starts, so that a late check of one run leaves the next alone.
+    std::atomic<int> runCount{0};
     // The thread inside endOfData's signal, if any: stop() called from there
     // is deferred.
     std::atomic<QThread*> inEndOfData{nullptr};

@@ -1,5 +1,6 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
+#include "LevelStages.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoComposite.h"
@@ -37,6 +38,7 @@ struct LevelOptions {
     bool verbose = false;
     bool progress = true; ///< progress display on standard error
     OutputOptions output;
+    LevelStages::Options stages; ///< final limiter, multiband levelling
 };
 
 void addLevelOptions(QCommandLineParser& parser)
@@ -56,6 +58,7 @@ void addLevelOptions(QCommandLineParser& parser)
                       "RATIO"});
     parser.addOption({"gate", "Silence passages whose level stays below DB (dBFS, after levelling).", "DB"});
     parser.addOption({"verbose", "Show the gain chosen for each region."});
+    LevelStages::addOptions(parser);
 }
 
 /// Reads the options; false with `error` set on a bad value.
@@ -98,7 +101,7 @@ bool parseLevelOptions(const QCommandLineParser& parser, LevelOptions& options, 
         }
     }
     options.verbose = parser.isSet("verbose");
-    return true;
+    return LevelStages::parseOptions(parser, options.levelDb, options.stages, error);
 }
 
 /// The graph of the second run: the amplifier driven by the analysed
@@ -107,10 +110,12 @@ bool parseLevelOptions(const QCommandLineParser& parser, LevelOptions& options, 
 NodePtr buildLevelGraph(RMSStepDetector* detector, const LevelOptions& options)
 {
     std::vector<SoundAlgo*> stages;
-    stages.push_back(new SoundAlgoRMSAmplifier(options.levelDb, detector, options.rampSeconds, options.smoothing,
-                                               options.maxGainDb));
+    stages.push_back(LevelStages::makeLevelling(options.stages, options.levelDb, detector, options.rampSeconds,
+                                                options.smoothing, options.maxGainDb));
     if (options.gate)
         stages.push_back(new SoundAlgoNoiseGate(options.gateDb));
+    if (SoundAlgo* limiter = LevelStages::makeFinalLimiter(options.stages))
+        stages.push_back(limiter);
     if (stages.size() == 1)
         return NodePtr(stages.front());
     auto* chain = new SoundAlgoComposite("level", true);
@@ -151,7 +156,7 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
     auto writer = openWriter(out, rate, options.output.format);
     if (!writer)
         return ExitFailure;
-    const int64_t delay = graph->getDelay(rate);
+    const int64_t delay = int64_t(graph->getDelay(rate)) + LevelStages::hiddenLatency(options.stages);
     int64_t from = reader.getStartOffset();
     int64_t to = reader.getFrameNB();
     if (options.output.hasRange) {
@@ -184,7 +189,7 @@ int runLevel(const QStringList& args)
     addLevelOptions(parser);
     addOutputOptions(parser);
     int exitCode = ExitOk;
-    if (!parseCommandLine(parser, args, 2, "IN and OUT", exitCode))
+    if (!parseCommandLine(parser, LevelStages::normaliseArguments(args), 2, "IN and OUT", exitCode))
         return exitCode;
     LevelOptions options;
     QString error;
@@ -199,6 +204,10 @@ int runLevel(const QStringList& args)
     auto reader = openReader(parser.positionalArguments().at(0), options.output.start);
     if (!reader)
         return ExitFailure;
+    if (!LevelStages::checkSampleRate(options.stages, reader->getSampleRate(), error)) {
+        printError(error);
+        return ExitUsage;
+    }
     NodePtr detectorNode(new RMSStepDetector(5.0, 5.0, -40.0, 0.2, RMSStepDetector::NoOutput));
     auto* detector = static_cast<RMSStepDetector*>(detectorNode.get());
     exitCode = analyse(*reader, *detector, options);

@@ -93,12 +93,9 @@ LiveGraph buildGraph(const PlayOptions& options)
     return live;
 }
 
-std::atomic<bool> sInterrupted{false};
+std::atomic<bool> sInterrupted { false };
 
-void onInterrupt(int)
-{
-    sInterrupted = true;
-}
+void onInterrupt(int) { sInterrupted = true; }
 
 /// How a playback session ended.
 enum class Outcome { Completed, StoppedByCommand, Interrupted, BrokeOff, StartFailed };
@@ -349,7 +346,7 @@ bool parsePlayOptions(const QCommandLineParser& parser, PlayOptions& options, QS
 
 /// Plays `reader` as `options` say; returns the exit code.
 int play(SoundReader& reader, const PlayOptions& options, bool commands, double limitSeconds, bool showProgress,
-         Outcome* outcomeOut = nullptr)
+    Outcome* outcomeOut = nullptr)
 {
     const unsigned previousBlock = SoundBuffer::getDefaultSize();
     SoundBuffer::setDefaultSize(kLiveBlockFrames);
@@ -392,15 +389,15 @@ int runPlay(const QStringList& args)
                 "sound, with 'stop' or with Ctrl-C.")
             .arg(kCommandsHelp));
     parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
-    parser.addOption({"start", "Start playing at SECONDS into IN.", "SECONDS", "0"});
-    parser.addOption({"level", "Level the sound to a target RMS level of DB (dBFS), region by region.", "DB"});
-    parser.addOption({"gate", "Silence passages whose level stays below DB (dBFS).", "DB"});
-    parser.addOption({"eq",
-                      QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, WIDTH in octaves "
-                              "(shelf slope for the shelves), GAIN in dB.")
-                          .arg(FilterOptions::eqTypeNames()),
-                      "TYPE:FREQ:WIDTH:GAIN"});
-    parser.addOption({"verbose", "Show the playback diagnostics (Qt debug output)."});
+    parser.addOption({ "start", "Start playing at SECONDS into IN.", "SECONDS", "0" });
+    parser.addOption({ "level", "Level the sound to a target RMS level of DB (dBFS), region by region.", "DB" });
+    parser.addOption({ "gate", "Silence passages whose level stays below DB (dBFS).", "DB" });
+    parser.addOption({ "eq",
+        QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, WIDTH in octaves "
+                "(shelf slope for the shelves), GAIN in dB.")
+            .arg(FilterOptions::eqTypeNames()),
+        "TYPE:FREQ:WIDTH:GAIN" });
+    parser.addOption({ "verbose", "Show the playback diagnostics (Qt debug output)." });
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
         return exitCode;
@@ -420,8 +417,10 @@ int runPlay(const QStringList& args)
     if (!reader)
         return ExitFailure;
     if (options.startSeconds > 0 && options.startSeconds >= reader->getLength()) {
-        printError(QString("--start %1 is past the end of %2 (%3 s)").arg(options.startSeconds).arg(in).arg(
-            reader->getLength()));
+        printError(QString("--start %1 is past the end of %2 (%3 s)")
+                       .arg(options.startSeconds)
+                       .arg(in)
+                       .arg(reader->getLength()));
         return ExitUsage;
     }
 
@@ -437,7 +436,7 @@ int runPlay(const QStringList& args)
 }
 
 const bool registered = CommandRegistry::add(
-    {"play", "Play a file through the audio output, changing level, gate and equaliser live.", runPlay});
+    { "play", "Play a file through the audio output, changing level, gate and equaliser live.", runPlay });
 
 /// A few seconds of the recording through an equaliser; says so and goes on
 /// when there is no audio device.
@@ -464,12 +463,12 @@ bool demoPlay(CommandRegistry::DemoContext& demo)
     demo.audioDevice = true;
     if (outcome != Outcome::Completed && outcome != Outcome::StoppedByCommand)
         return false;
-    std::printf("  played %.0f s of the recording from %.0f s through the audio output\n", seconds,
-                options.startSeconds);
+    std::printf(
+        "  played %.0f s of the recording from %.0f s through the audio output\n", seconds, options.startSeconds);
     return true;
 }
 
-const bool playStep = CommandRegistry::addDemoStep({400, "Live playback (a few seconds, if there is audio output)",
-                                                    demoPlay});
+const bool playStep
+    = CommandRegistry::addDemoStep({ 400, "Live playback (a few seconds, if there is audio output)", demoPlay });
 
 } // namespace

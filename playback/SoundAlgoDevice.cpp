@@ -53,22 +53,17 @@ inline void storePcm16(double sample, char* out)
 #ifdef TEVO_TSAN
 extern "C" void __tsan_acquire(void* address);
 extern "C" void __tsan_release(void* address);
-inline void syncAcquire(const void* p)
-{
-    __tsan_acquire(const_cast<void*>(p));
-}
-inline void syncRelease(const void* p)
-{
-    __tsan_release(const_cast<void*>(p));
-}
+inline void syncAcquire(const void* p) { __tsan_acquire(const_cast<void*>(p)); }
+inline void syncRelease(const void* p) { __tsan_release(const_cast<void*>(p)); }
 #else
-inline void syncAcquire(const void*) {}
-inline void syncRelease(const void*) {}
+inline void syncAcquire(const void*) { }
+inline void syncRelease(const void*) { }
 #endif
 
 class ReadLock {
 public:
-    explicit ReadLock(QReadWriteLock& l) : lock(l)
+    explicit ReadLock(QReadWriteLock& l)
+        : lock(l)
     {
         lock.lockForRead();
         syncAcquire(&lock);
@@ -87,7 +82,8 @@ private:
 
 class WriteLock {
 public:
-    explicit WriteLock(QReadWriteLock& l) : lock(l)
+    explicit WriteLock(QReadWriteLock& l)
+        : lock(l)
     {
         lock.lockForWrite();
         syncAcquire(&lock);
@@ -151,15 +147,9 @@ SoundAlgoDevice::~SoundAlgoDevice()
     algo->releaseReference();
 }
 
-int SoundAlgoDevice::getCurrentSize()
-{
-    return currentSize;
-}
+int SoundAlgoDevice::getCurrentSize() { return currentSize; }
 
-bool SoundAlgoDevice::onWorkerThread() const
-{
-    return workerId.load() == std::this_thread::get_id();
-}
+bool SoundAlgoDevice::onWorkerThread() const { return workerId.load() == std::this_thread::get_id(); }
 
 void SoundAlgoDevice::setTokens(QSemaphore& semaphore, int n)
 {
@@ -200,10 +190,11 @@ void SoundAlgoDevice::start()
         blocksLoaded = 0;
         blocksTaken = 0;
         framesProcessed = 0;
+        framesTotal = loop.totalFrames;
     }
     if (initStatus != SoundTools::StatusOk) {
         setError(*algo->getError() != '\0' ? algo->getError() : "cannot prepare the processing graph",
-                 "SoundAlgoDevice::start");
+            "SoundAlgoDevice::start");
         qCDebug(lcDevice) << "device start failure :" << algo->getError();
         return;
     }
@@ -277,10 +268,7 @@ void SoundAlgoDevice::endOpenLoop()
     loopOpen = false;
 }
 
-bool SoundAlgoDevice::isRunning() const
-{
-    return getThread() > 0;
-}
+bool SoundAlgoDevice::isRunning() const { return getThread() > 0; }
 
 SoundTools::Status SoundAlgoDevice::getStatus() const
 {
@@ -288,10 +276,7 @@ SoundTools::Status SoundAlgoDevice::getStatus() const
     return status;
 }
 
-unsigned SoundAlgoDevice::getSampleRate() const
-{
-    return reader->getSampleRate();
-}
+unsigned SoundAlgoDevice::getSampleRate() const { return reader->getSampleRate(); }
 
 void SoundAlgoDevice::lockAlgo()
 {
@@ -305,10 +290,7 @@ void SoundAlgoDevice::unlockAlgo()
     algoLock.unlock();
 }
 
-bool SoundAlgoDevice::atEnd()
-{
-    return getStatus() != SoundTools::StatusOk;
-}
+bool SoundAlgoDevice::atEnd() { return getStatus() != SoundTools::StatusOk; }
 
 qint64 SoundAlgoDevice::bytesAvailable() const
 {
@@ -317,14 +299,10 @@ qint64 SoundAlgoDevice::bytesAvailable() const
         return 0;
     // The silent tail the loop appends counts as read, so framesRead can pass
     // the total: saturate instead of wrapping.
-    const uint32_t total = loop.totalFrames;
-    return total > framesProcessed ? qint64(total - framesProcessed) * 4 : 0;
+    return framesTotal > framesProcessed ? qint64(framesTotal - framesProcessed) * 4 : 0;
 }
 
-qint64 SoundAlgoDevice::writeData(const char*, qint64)
-{
-    return 0;
-}
+qint64 SoundAlgoDevice::writeData(const char*, qint64) { return 0; }
 
 void SoundAlgoDevice::setStatus(SoundTools::Status s)
 {
@@ -352,7 +330,9 @@ void SoundAlgoDevice::wakeWaiters()
 {
     // Taking the mutex orders this wake-up after the waiter's last look at
     // its condition, so it cannot be lost.
-    { std::lock_guard<std::mutex> lock(waitMutex); }
+    {
+        std::lock_guard<std::mutex> lock(waitMutex);
+    }
     waitCondition.notify_all();
 }
 

@@ -144,9 +144,11 @@ private:
     // the end token, whatever the order the status and tokens were published in.
     int64_t blocksLoaded = 0;
     int64_t blocksTaken = 0;
-    // loop.framesRead as of the last block, published under statusLock for
-    // bytesAvailable (the worker writes the loop context without that lock).
+    // loop.framesRead as of the last block and loop.totalFrames, published
+    // under statusLock for bytesAvailable (the loop context is written without
+    // that lock).
     uint32_t framesProcessed = 0;
+    uint32_t framesTotal = 0;
     // One past the last final frame copied into the ring: a step that reports
     // the end without processing leaves the previous block in outBuffer.
     int64_t loadedEnd = 0;
@@ -155,7 +157,7 @@ private:
     bool endReached = false;
     // A run was prepared by initProcessLoop and not yet ended by endProcessLoop.
     bool loopOpen = false;
-    std::atomic<std::thread::id> workerId{};
+    std::atomic<std::thread::id> workerId {};
     // stop() and readData wait on the worker through this pair.
     std::mutex waitMutex;
     std::condition_variable waitCondition;

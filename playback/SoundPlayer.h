@@ -75,8 +75,7 @@ signals:
 
 protected:
     /// Runs `change` on the graph with the worker kept out of it.
-    template <typename Change>
-    void changeLive(Change change)
+    template <typename Change> void changeLive(Change change)
     {
         device->lockAlgo();
         change();
@@ -84,11 +83,11 @@ protected:
     }
 
     // Written by the output's thread, read by the host's.
-    std::atomic<int> notifyCount{0};
+    std::atomic<int> notifyCount { 0 };
     SoundAlgoDevice* device;
     SoundReader* reader; ///< not owned
-    std::atomic<bool> stopped{true};
-    std::atomic<SoundAlgoFilterBiquad*> equalizer{nullptr};     ///< not owned
-    std::atomic<SoundAlgoAmpliInterface*> amplifier{nullptr};   ///< not owned
-    std::atomic<SoundAlgoNoiseGate*> noiseGate{nullptr};        ///< not owned
+    std::atomic<bool> stopped { true };
+    std::atomic<SoundAlgoFilterBiquad*> equalizer { nullptr }; ///< not owned
+    std::atomic<SoundAlgoAmpliInterface*> amplifier { nullptr }; ///< not owned
+    std::atomic<SoundAlgoNoiseGate*> noiseGate { nullptr }; ///< not owned
 };

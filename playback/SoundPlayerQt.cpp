@@ -46,7 +46,7 @@ SoundPlayerQt::SoundPlayerQt(SoundReader* r, SoundAlgo* algo)
     output->setNotifyInterval(kNotifyIntervalMs);
     connect(device, SIGNAL(readChannelFinished()), this, SLOT(endOfData()), Qt::DirectConnection);
     connect(output, SIGNAL(stateChanged(QAudio::State)), this, SLOT(audioStatusChanged(QAudio::State)),
-            Qt::DirectConnection);
+        Qt::DirectConnection);
     connect(output, SIGNAL(notify()), this, SLOT(notified()), Qt::DirectConnection);
 }
 
@@ -100,7 +100,8 @@ void SoundPlayerQt::stop()
         // is from inside the output's read of the device: stopping the output
         // there pulls its stream from under the read in progress. Stop once
         // the read has returned.
-        QMetaObject::invokeMethod(this, [this] { stop(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { stop(); }, Qt::QueuedConnection);
         return;
     }
     output->stop();

@@ -1,5 +1,5 @@
-// The stats, regions and level commands on files written by sox, checked
-// against sox's own measurements and against the material's known levels.
+// The stats, regions and level commands on files written by sox, checked against sox's own
+// measurements and against the material's known levels.
 #include "TestUtil.h"
 
 #include <QFile>
@@ -20,8 +20,7 @@ namespace {
 
 struct Result {
     int exitCode = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 Result tevo(const QStringList& args)
@@ -29,11 +28,8 @@ Result tevo(const QStringList& args)
     QProcess process;
     process.start(QString::fromStdString(TestUtil::tevoPath()), args);
     process.waitForFinished(120000);
-    Result r;
-    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.out = QString::fromUtf8(process.readAllStandardOutput());
-    r.err = QString::fromUtf8(process.readAllStandardError());
-    return r;
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
 /// "NAME   -12.34 dB" lines of tevo stats.
@@ -41,8 +37,7 @@ std::map<QString, double> tevoFigures(const QString& text)
 {
     std::map<QString, double> figures;
     const QRegularExpression line("^(\\w+(?: \\w+)?)\\s+(-?[0-9.]+) dB$", QRegularExpression::MultilineOption);
-    auto it = line.globalMatch(text);
-    while (it.hasNext()) {
+    for (auto it = line.globalMatch(text); it.hasNext();) {
         const auto m = it.next();
         figures[m.captured(1)] = m.captured(2).toDouble();
     }
@@ -57,8 +52,7 @@ std::vector<double> soxRow(const std::string& stats, const std::string& name)
     if (at == std::string::npos)
         return values;
     std::istringstream row(stats.substr(at + name.size(), stats.find('\n', at) - at - name.size()));
-    double v;
-    while (row >> v)
+    for (double v; row >> v;)
         values.push_back(v);
     return values;
 }
@@ -80,13 +74,11 @@ protected:
             GTEST_SKIP() << "tevo was not built";
         ASSERT_TRUE(TestUtil::haveTool("sox")) << "sox writes the material and is the reference";
         ASSERT_TRUE(dir.isValid());
-        // Four stretches of 8 s at 44.1 kHz, RMS -23, -43, -13 and -73 dB
-        // (sines 3 dB below their peak).
+        // Four stretches of 8 s at 44.1 kHz, RMS -23, -43, -13 and -73 dB (sines 3 dB below their peak).
         steps = path("steps.wav");
         std::string parts;
-        int i = 0;
         for (int gain : {20, 40, 10, 70}) {
-            const std::string part = path("part" + std::to_string(i++) + ".wav");
+            const std::string part = path("part" + std::to_string(gain) + ".wav");
             ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -b 16 '" + part + "' synth 8 sine 440 gain -"
                                     + std::to_string(gain) + " channels 2"),
                       0);
@@ -96,6 +88,17 @@ protected:
     }
     std::string path(const std::string& name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }
     static QString q(const std::string& s) { return QString::fromStdString(s); }
+
+    /// `tevo level steps NAME --level -23 --format float32 EXTRA`: its result and the samples written.
+    std::vector<double> levelled(const std::string& name, const QStringList& extra, Result* result = nullptr)
+    {
+        const Result r = tevo(QStringList{"level", q(steps), q(path(name)), "--level", "-23", "--format", "float32"}
+                              + extra);
+        EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
+        if (result != nullptr)
+            *result = r;
+        return TestUtil::soxReadStereo(path(name));
+    }
 
     QTemporaryDir dir;
     std::string steps;
@@ -117,8 +120,7 @@ TEST_F(DynamicsCommands, StatsAgreeWithSox)
 
     std::string sox;
     TestUtil::run("sox -V1 '" + in + "' -n stats 2>&1", &sox);
-    const std::vector<double> rms = soxRow(sox, "RMS lev dB");
-    const std::vector<double> peak = soxRow(sox, "Pk lev dB");
+    const std::vector<double> rms = soxRow(sox, "RMS lev dB"), peak = soxRow(sox, "Pk lev dB");
     ASSERT_EQ(rms.size(), 3u) << sox;
     ASSERT_EQ(peak.size(), 3u) << sox;
     // sox prints two decimals.
@@ -154,8 +156,8 @@ TEST_F(DynamicsCommands, RegionsAsJsonAndAsReport)
     const Result merged = tevo({"regions", q(steps), "--min", "2", "--merge"});
     ASSERT_EQ(merged.exitCode, 0) << qPrintable(merged.err);
     EXPECT_TRUE(merged.out.startsWith("2 regions\nNoise level :-40.00 dB\n")) << qPrintable(merged.out);
-    // The -73 dB stretch measures about -42 dB (its region starts with the
-    // look-ahead into the loud one before): signal, so all of it merges.
+    // The -73 dB stretch measures about -42 dB (its region starts with the look-ahead into the
+    // loud one before): signal, so all of it merges.
     EXPECT_TRUE(merged.out.contains("[Thread 0] 00:00:00.000 (00:00:31.")) << qPrintable(merged.out);
 
     const Result bad = tevo({"regions", q(steps), "--step", "-3"});
@@ -171,51 +173,39 @@ TEST_F(DynamicsCommands, RegionsAsJsonAndAsReport)
 
 TEST_F(DynamicsCommands, LevelBringsEveryPassageToTheTarget)
 {
-    const std::string out = path("levelled.wav");
-    const Result r = tevo({"level", q(steps), q(out), "--level", "-23", "--format", "float32"});
-    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
-    EXPECT_FALSE(r.err.contains("Amp=")) << "gain messages only with --verbose";
     unsigned rate = 0;
     const std::vector<double> in = TestUtil::soxReadStereo(steps, &rate);
-    const std::vector<double> levelled = TestUtil::soxReadStereo(out);
-    ASSERT_EQ(levelled.size(), in.size());
-    // After each step and its ramp. The -43 dB region measures -42.5 dB: the
-    // start of its window still held some of the stretch before.
-    EXPECT_NEAR(rmsDb(levelled, 1, 7.5, rate), -23.0, 0.3);
-    EXPECT_NEAR(rmsDb(levelled, 9, 15.5, rate), -23.0, 0.6);
-    EXPECT_NEAR(rmsDb(levelled, 17, 23.5, rate), -23.0, 0.3);
+    Result r;
+    const std::vector<double> out = levelled("levelled.wav", {}, &r);
+    EXPECT_FALSE(r.err.contains("Amp=")) << "gain messages only with --verbose";
+    ASSERT_EQ(out.size(), in.size());
+    // After each step and its ramp. The -43 dB region measures -42.5 dB: the start of its window
+    // still held some of the stretch before.
+    EXPECT_NEAR(rmsDb(out, 1, 7.5, rate), -23.0, 0.3);
+    EXPECT_NEAR(rmsDb(out, 9, 15.5, rate), -23.0, 0.6);
+    EXPECT_NEAR(rmsDb(out, 17, 23.5, rate), -23.0, 0.3);
 
-    // The gate works on the levelled signal and the output stays aligned
-    // with the input: the -73 dB passage (levelled to about -50 dB) is
-    // silenced, the rest is the same as without the gate.
-    const std::string gated = path("gated.wav");
-    const Result g = tevo({"level", q(steps), q(gated), "--level", "-23", "--gate", "-45", "--format", "float32",
-                           "--verbose"});
-    ASSERT_EQ(g.exitCode, 0) << qPrintable(g.err);
-    EXPECT_TRUE(g.err.contains("Amp=")) << qPrintable(g.err);
-    const std::vector<double> gatedOut = TestUtil::soxReadStereo(gated);
-    ASSERT_EQ(gatedOut.size(), in.size());
+    // The gate works on the levelled signal and the output stays aligned with the input: the -73 dB
+    // passage (levelled to about -50 dB) is silenced, the rest is the same as without the gate.
+    const std::vector<double> gated = levelled("gated.wav", {"--gate", "-45", "--verbose"}, &r);
+    EXPECT_TRUE(r.err.contains("Amp=")) << qPrintable(r.err);
+    ASSERT_EQ(gated.size(), in.size());
     double worst = 0;
     for (size_t k = 2 * rate; k < 22 * size_t(rate); ++k)
-        worst = std::max(worst, std::fabs(gatedOut[2 * k] - levelled[2 * k]));
+        worst = std::max(worst, std::fabs(gated[2 * k] - out[2 * k]));
     EXPECT_LT(worst, 1e-6);
-    EXPECT_LT(rmsDb(gatedOut, 26, 31, rate), -120.0);
-    EXPECT_GT(rmsDb(levelled, 26, 31, rate), -60.0);
+    EXPECT_LT(rmsDb(gated, 26, 31, rate), -120.0);
+    EXPECT_GT(rmsDb(out, 26, 31, rate), -60.0);
 
-    // A start point and a range (in seconds of the input) cut the same
-    // levelled material. The first region, 1 s to 8 s, is long enough to
-    // stand alone.
-    const std::string part = path("part.wav");
-    const Result p = tevo({"level", q(steps), q(part), "--level", "-23", "--format", "float32", "--start", "1",
-                           "--range", "10,12"});
-    ASSERT_EQ(p.exitCode, 0) << qPrintable(p.err);
-    const std::vector<double> partOut = TestUtil::soxReadStereo(part);
-    ASSERT_EQ(partOut.size(), 2u * 2 * rate);
-    EXPECT_NEAR(rmsDb(partOut, 0, 2, rate), -23.0, 0.6);
+    // A start point and a range (in seconds of the input) cut the same levelled material; the
+    // first region, 1 s to 8 s, is long enough to stand alone.
+    const std::vector<double> part = levelled("part.wav", {"--start", "1", "--range", "10,12"});
+    ASSERT_EQ(part.size(), 2u * 2 * rate);
+    EXPECT_NEAR(rmsDb(part, 0, 2, rate), -23.0, 0.6);
     double partWorst = 0;
     for (size_t k = 0; k < 2 * size_t(rate); ++k)
-        partWorst = std::max(partWorst, std::fabs(partOut[2 * k] - levelled[2 * (k + 10 * size_t(rate))]));
-    // The gains differ by rounding (the first region now starts at 1 s); one
-    // frame of misalignment would show as 6e-3 on this 440 Hz sine.
+        partWorst = std::max(partWorst, std::fabs(part[2 * k] - out[2 * (k + 10 * size_t(rate))]));
+    // The gains differ by rounding (the first region now starts at 1 s); one frame of
+    // misalignment would show as 6e-3 on this 440 Hz sine.
     EXPECT_LT(partWorst, 1e-4);
 }

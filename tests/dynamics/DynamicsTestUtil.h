@@ -4,7 +4,10 @@
 #include "SoundAlgo.h"
 #include "SoundBuffer.h"
 
+#include <functional>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace DynamicsTest {
@@ -20,25 +23,27 @@ struct Release {
 template <typename T>
 using Owned = std::unique_ptr<T, Release>;
 
-/// One stretch of a test signal: a sine whose RMS is `rmsDb` on both channels
-/// (digital silence below −200 dB).
+/// One stretch of a test signal: RMS `rmsDb` on both channels (silence below -200 dB).
 struct Stretch {
     double seconds;
     double rmsDb;
 };
 
-/// Cosines of 400 Hz (a stretch never starts on a 0 sample): at 8000 Hz a
-/// period is 20 frames, so a window of whole periods holds exactly the
-/// stretch's power.
+/// 400 Hz cosines: at 8000 Hz a window of whole 20-frame periods holds exactly the stretch's power.
 std::vector<double> levelSteps(const std::vector<Stretch>& stretches, unsigned rate);
 
-/// Runs `node` over the interleaved stereo `signal` from `startSeconds` and
-/// returns what the loop wrote (interleaved stereo).
+/// Stereo uniform noise (seed 2, right channel scaled) for the first half of `frames`, then digital silence.
+std::vector<double> noiseThenSilence(int frames, double rightScale);
+
+/// Lowest value a running window sum of squares of `x` reaches, one add then one subtract per
+/// step, over windows [k, k + w) for k in [begin, end).
+double lowestRunningSum(const std::function<double(int)>& x, int begin, int end, int w);
+
+/// Runs `node` over interleaved stereo `signal` from `startSeconds`; returns what the loop wrote.
 std::vector<double> runNode(SoundAlgo& node, const std::vector<double>& signal, unsigned rate,
                             double startSeconds = 0.0);
 
-/// Linear RMS to dB and back, written out here rather than taken from the
-/// library.
+/// Linear RMS to dB and back, written out here rather than taken from the library.
 double toDb(double amplitude);
 double fromDb(double db);
 
@@ -71,6 +76,17 @@ public:
 
 private:
     unsigned saved;
+};
+
+/// Diagnostics go to a string while the object lives; debug and verbose are off afterwards.
+class CapturedStream {
+public:
+    CapturedStream() { SoundDebuggableClass::setOStream(&text); }
+    ~CapturedStream();
+    std::string str() const { return text.str(); }
+
+private:
+    std::ostringstream text;
 };
 
 RMSStepDetector::Region region(int start, int length, double powerLeft, double powerRight, int count,

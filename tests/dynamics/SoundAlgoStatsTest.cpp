@@ -4,73 +4,85 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
-#include <sstream>
 
 using namespace DynamicsTest;
-using SoundTools::StereoFrame;
 
 namespace {
 
 constexpr unsigned kRate = 8000;
+using Figures = std::array<double, 5>; // RMS left, right, total; peak left, right (dB)
 
-struct Figures {
-    StereoFrame<double> rms{1.0, 1.0};
-    double total = 1.0;
-    StereoFrame<double> max{1.0, 1.0};
-};
-
-Figures statsOf(SoundAlgoStats::OutputType type, const std::vector<double>& signal, double window = 1.0)
+/// The figures of a whole run; each starts at 1.0, which a run that counts nothing leaves.
+Figures statsOf(SoundAlgoStats::OutputType type, const std::vector<double>& signal)
 {
-    Owned<SoundAlgoStats> stats(new SoundAlgoStats(type, window));
+    Owned<SoundAlgoStats> stats(new SoundAlgoStats(type));
     runNode(*stats, signal, kRate);
-    Figures f;
-    stats->getGlobalStats(f.rms, f.total, f.max);
-    return f;
+    SoundTools::StereoFrame<double> rms{1.0, 1.0}, max{1.0, 1.0};
+    double total = 1.0;
+    stats->getGlobalStats(rms, total, max);
+    return {rms.left, rms.right, total, max.left, max.right};
 }
 
-/// Runs with the verbose report on and returns what it printed.
+/// Figures computed directly from the samples.
+Figures reference(const std::vector<double>& s)
+{
+    double sumL = 0, sumR = 0, peakL = 0, peakR = 0;
+    for (size_t i = 0; i < s.size(); i += 2) {
+        sumL += s[i] * s[i];
+        sumR += s[i + 1] * s[i + 1];
+        peakL = std::max(peakL, std::fabs(s[i]));
+        peakR = std::max(peakR, std::fabs(s[i + 1]));
+    }
+    const double frames = double(s.size() / 2);
+    return {10 * std::log10(sumL / frames), 10 * std::log10(sumR / frames),
+            10 * std::log10((sumL + sumR) / (2 * frames)), 20 * std::log10(peakL), 20 * std::log10(peakR)};
+}
+
 std::string reportOf(SoundAlgoStats::OutputType type, const std::vector<double>& signal)
 {
-    std::ostringstream text;
-    SoundDebuggableClass::setOStream(&text);
+    CapturedStream captured;
     SoundDebuggableClass::setVerbose(true);
     Owned<SoundAlgoStats> stats(new SoundAlgoStats(type));
     runNode(*stats, signal, kRate);
-    SoundDebuggableClass::setVerbose(false);
-    SoundDebuggableClass::setOStream(&std::cout);
-    return text.str();
+    return captured.str();
 }
 
 } // namespace
 
-TEST(SoundAlgoStats, FullScaleSquareWaveAndSilence)
+TEST(SoundAlgoStats, WholeRunFiguresMatchADirectComputation)
 {
-    std::vector<double> square;
+    // Full-scale square wave (0 dB), digital silence (-100 dB floor) and Gaussian noise. One second
+    // with a 1 s window: the node's delay (4000 frames of leading silence) would weigh a third if counted.
+    std::vector<double> square, gaussian;
+    std::mt19937 random(3);
+    std::normal_distribution<double> gauss(0.0, 0.1);
     for (int i = 0; i < 8000; ++i) {
         const double v = (i / 20) % 2 ? -1.0 : 1.0;
-        square.push_back(v);
-        square.push_back(-v);
+        square.insert(square.end(), {v, -v});
+        const double l = gauss(random), r = 0.5 * gauss(random);
+        gaussian.insert(gaussian.end(), {l, r});
     }
-    for (auto type : {SoundAlgoStats::RMSAndStats, SoundAlgoStats::StatsOnly}) {
-        SCOPED_TRACE(testing::Message() << "type " << type);
-        const Figures f = statsOf(type, square);
-        EXPECT_NEAR(f.rms.left, 0.0, 1e-12);
-        EXPECT_NEAR(f.rms.right, 0.0, 1e-12);
-        EXPECT_NEAR(f.total, 0.0, 1e-12);
-        EXPECT_EQ(f.max.left, 0.0);
-        EXPECT_EQ(f.max.right, 0.0);
-
-        const Figures s = statsOf(type, std::vector<double>(16000, 0.0));
-        EXPECT_EQ(s.rms.left, -100.0);
-        EXPECT_EQ(s.rms.right, -100.0);
-        EXPECT_EQ(s.total, -100.0);
-        EXPECT_EQ(s.max.left, -100.0);
-        EXPECT_EQ(s.max.right, -100.0);
-    }
-    const Figures none = statsOf(SoundAlgoStats::RMSOnly, square);
-    EXPECT_EQ(none.total, 1.0) << "RMSOnly counts nothing: the figures are left as they were";
+    const struct {
+        const char* name;
+        std::vector<double> signal;
+        Figures want;
+        double rmsTolerance, peakTolerance;
+    } cases[] = {{"square", square, Figures{}, 1e-12, 0.0},
+                 {"silence", std::vector<double>(16000, 0.0), Figures{-100, -100, -100, -100, -100}, 0.0, 0.0},
+                 {"gaussian", gaussian, reference(gaussian), 1e-9, 1e-12}};
+    for (const auto& c : cases)
+        for (auto type : {SoundAlgoStats::RMSAndStats, SoundAlgoStats::StatsOnly})
+            for (unsigned block : {1u << 20, 3001u}) {
+                SCOPED_TRACE(testing::Message() << c.name << ", type " << type << ", blocks of " << block);
+                BlockSizeGuard guard(block);
+                const Figures f = statsOf(type, c.signal);
+                for (int i = 0; i < 5; ++i)
+                    EXPECT_NEAR(f[i], c.want[i], i < 3 ? c.rmsTolerance : c.peakTolerance) << "figure " << i;
+            }
+    EXPECT_EQ(statsOf(SoundAlgoStats::RMSOnly, square)[2], 1.0) << "RMSOnly counts nothing";
 
     Owned<SoundAlgoStats> statsOnly(new SoundAlgoStats(SoundAlgoStats::StatsOnly, 3.0));
     EXPECT_EQ(statsOnly->getInOverlap(48000), 1u) << "no window";
@@ -78,66 +90,14 @@ TEST(SoundAlgoStats, FullScaleSquareWaveAndSilence)
     EXPECT_EQ(runNode(*statsOnly, square, kRate), square) << "passes its input through";
 }
 
-TEST(SoundAlgoStats, WholeRunFiguresMatchADirectComputation)
-{
-    // One second at 8000 Hz with a 1 s window: the node's delay (4000 frames
-    // of leading silence) would weigh a third of the run if it were counted.
-    std::mt19937 random(3);
-    std::normal_distribution<double> gauss(0.0, 0.1);
-    std::vector<double> signal;
-    double sumL = 0, sumR = 0, peakL = 0, peakR = 0;
-    for (int i = 0; i < 8000; ++i) {
-        const double l = gauss(random), r = 0.5 * gauss(random);
-        signal.push_back(l);
-        signal.push_back(r);
-        sumL += l * l;
-        sumR += r * r;
-        peakL = std::max(peakL, std::fabs(l));
-        peakR = std::max(peakR, std::fabs(r));
-    }
-    for (auto type : {SoundAlgoStats::RMSAndStats, SoundAlgoStats::StatsOnly}) {
-        for (unsigned block : {1u << 20, 3001u}) {
-            SCOPED_TRACE(testing::Message() << "type " << type << ", blocks of " << block);
-            BlockSizeGuard guard(block);
-            const Figures f = statsOf(type, signal);
-            EXPECT_NEAR(f.rms.left, 10 * std::log10(sumL / 8000), 1e-9);
-            EXPECT_NEAR(f.rms.right, 10 * std::log10(sumR / 8000), 1e-9);
-            EXPECT_NEAR(f.total, 10 * std::log10((sumL + sumR) / 16000), 1e-9);
-            EXPECT_NEAR(f.max.left, 20 * std::log10(peakL), 1e-12);
-            EXPECT_NEAR(f.max.right, 20 * std::log10(peakR), 1e-12);
-        }
-    }
-}
-
 TEST(SoundAlgoStats, SlidingRmsIsCentredAndNeverNaN)
 {
-    // Loud noise then digital silence: the running window sum ends a few ulps
-    // below 0 on this material, which must not reach the square root.
-    std::mt19937 random(2);
-    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-    std::vector<double> signal;
-    for (int i = 0; i < 16000; ++i) {
-        signal.push_back(i < 8000 ? uniform(random) : 0.0);
-        signal.push_back(i < 8000 ? 0.25 * uniform(random) : 0.0);
-    }
-    const int w = 1601; // 0.2 s made odd
-    const int half = 800;
-    // Precondition, in the node's order over a single block: the full sum of
-    // the first window (behind 800 frames of leading silence), then one add
-    // and one subtract per frame.
-    double running = 0.0;
-    double lowest = 0.0;
+    // Loud noise then digital silence: the running window sum ends a few ulps below 0.
+    const std::vector<double> signal = noiseThenSilence(16000, 0.25);
+    const int w = 1601, half = 800; // 0.2 s made odd
+    // Precondition in the node's order over one block, the first window behind 800 frames of silence.
     auto left = [&](int i) { return i < 0 || i >= 16000 ? 0.0 : signal[2 * size_t(i)]; };
-    for (int k = -half; k < 16000 - w; ++k) {
-        if (k == -half)
-            for (int j = 0; j < w; ++j)
-                running += left(k + j) * left(k + j);
-        else
-            running += left(k + w - 1) * left(k + w - 1);
-        lowest = std::min(lowest, running);
-        running -= left(k) * left(k);
-    }
-    ASSERT_LT(lowest, 0.0);
+    ASSERT_LT(lowestRunningSum(left, -half, 16000 - w, w), 0.0);
     std::vector<long double> prefix(16000 + 1, 0.0L);
     for (int i = 0; i < 16000; ++i)
         prefix[size_t(i) + 1] = prefix[size_t(i)] + (long double)signal[2 * size_t(i)] * signal[2 * size_t(i)];

@@ -1,9 +1,8 @@
 #pragma once
 
-// Helpers shared by the file tests: feeding frames to a writer the way the
-// processing loop does, reading a whole file through a reader, and decoding
-// with the command-line tools as independent references.
+// Helpers of the file tests; the command-line tools serve as independent references.
 
+#include "SoundIDTag.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
 #include "TestUtil.h"
@@ -16,8 +15,7 @@
 
 namespace IoTest {
 
-/// Hands interleaved frames of `channels` channels to `writer` as one block
-/// at stream position `origin`; true when writeBuffer reported a failure.
+/// Hands interleaved frames to `writer` as one block at stream position `origin`; true on failure.
 inline bool writeBlock(SoundWriter& writer, const std::vector<double>& samples, unsigned channels = 2,
                        int origin = 0, unsigned rate = 44100)
 {
@@ -31,8 +29,15 @@ inline bool writeBlock(SoundWriter& writer, const std::vector<double>& samples, 
     return writer.writeBuffer(buffer, 0);
 }
 
-/// Reads everything `reader` delivers from its current position, in blocks of
-/// `block` frames (interleaved stereo).
+/// Opens `path`, writes `samples` as one block and closes; true when all of it succeeded.
+inline bool writeFile(SoundWriter& writer, const std::string& path, const std::vector<double>& samples)
+{
+    const bool ok = writer.open(path.c_str()) == SoundTools::StatusOk && !writeBlock(writer, samples);
+    writer.close();
+    return ok;
+}
+
+/// Everything `reader` delivers from its current position, as interleaved stereo.
 inline std::vector<double> readAll(SoundReader& reader, unsigned block = 4096)
 {
     auto buffer = SoundBuffer::createNew(reader.getSampleRate());
@@ -45,43 +50,69 @@ inline std::vector<double> readAll(SoundReader& reader, unsigned block = 4096)
     return out;
 }
 
-/// Decodes an MP3 file to 16-bit stereo with mpg123 (gapless, the same
-/// library family but its own front end); samples scaled by 1/32768.
-inline std::vector<double> mpg123Decode(const std::string& path)
+/// The output of a shell command as raw samples of type T, scaled by `scale`.
+template <typename T>
+std::vector<double> runSamples(const std::string& command, double scale = 1.0)
 {
     std::string raw;
-    TestUtil::run("mpg123 -q --stereo -s '" + path + "' 2>/dev/null", &raw);
-    std::vector<double> out(raw.size() / 2);
+    TestUtil::run(command, &raw);
+    std::vector<double> out(raw.size() / sizeof(T));
     for (size_t i = 0; i < out.size(); ++i) {
-        int16_t v;
-        std::memcpy(&v, raw.data() + 2 * i, 2);
-        out[i] = v / 32768.0;
+        T v;
+        std::memcpy(&v, raw.data() + sizeof(T) * i, sizeof(T));
+        out[i] = v * scale;
     }
     return out;
 }
 
-/// Largest normalised cross-correlation of the left channels of `a` and `b`
-/// over lags 0 .. maxLag of `b` behind `a` (codecs add a delay), and the lag.
-inline double bestCorrelation(const std::vector<double>& a, const std::vector<double>& b, int maxLag, int* lagOut,
-                              double* gainOut = nullptr)
+/// An MP3 decoded by the mpg123 command (gapless) to 16-bit stereo.
+inline std::vector<double> mpg123Decode(const std::string& path)
+{
+    return runSamples<int16_t>("mpg123 -q --stereo -s '" + path + "' 2>/dev/null", 1.0 / 32768);
+}
+
+/// First line of a shell command's output.
+inline std::string firstLine(const std::string& command)
+{
+    std::string out;
+    TestUtil::run(command + " 2>/dev/null", &out);
+    return out.substr(0, out.find('\n'));
+}
+
+/// The container tags as ffprobe lists them.
+inline std::string probeTags(const std::string& path)
+{
+    std::string probe;
+    TestUtil::run("ffprobe -v error -show_entries format_tags -of default=nw=1 '" + path + "'", &probe);
+    return probe;
+}
+
+/// True when an error text starts by naming `path`.
+inline bool namesFile(const char* error, const std::string& path)
+{
+    return std::string(error).rfind(path + " : ", 0) == 0;
+}
+
+inline std::vector<std::string> fields(const SoundIDTag& t)
+{
+    return {t.title, t.artist, t.album, t.year, t.comment, t.track, t.genre};
+}
+
+/// Largest normalised cross-correlation of the left channels over lags 0..maxLag of `b` behind `a`,
+/// and the gain of `b` over `a` at that lag.
+inline double bestCorrelation(const std::vector<double>& a, const std::vector<double>& b, int maxLag, double* gain)
 {
     double best = -2.0;
     const size_t frames = std::min(a.size(), b.size()) / 2;
-    for (int lag = 0; lag <= maxLag; ++lag) {
+    for (size_t lag = 0; lag <= size_t(maxLag); ++lag) {
         double ab = 0, aa = 0, bb = 0;
-        for (size_t i = 0; i + size_t(lag) < frames; ++i) {
-            const double x = a[2 * i], y = b[2 * (i + size_t(lag))];
-            ab += x * y;
-            aa += x * x;
-            bb += y * y;
+        for (size_t i = 0; i + lag < frames; ++i) {
+            const double x = a[2 * i], y = b[2 * (i + lag)];
+            ab += x * y, aa += x * x, bb += y * y;
         }
         const double c = (aa > 0 && bb > 0) ? ab / std::sqrt(aa * bb) : 0.0;
-        if (c > best) {
-            best = c;
-            *lagOut = lag;
-            if (gainOut != nullptr)
-                *gainOut = std::sqrt(bb / aa);
-        }
+        if (c > best)
+            best = c, *gain = std::sqrt(bb / aa);
     }
     return best;
 }

@@ -35,8 +35,7 @@ ProbeNode::ProbeNode(int sleepMsPerBlock, int withheldBlocks, unsigned sampleShi
 {
 }
 
-SoundTools::Status ProbeNode::initProcess(unsigned rate, unsigned channels, int offset, SoundAlgo* prev,
-                                          SoundAlgo* nxt)
+SoundTools::Status ProbeNode::initProcess(unsigned rate, unsigned channels, int offset, SoundAlgo* prev, SoundAlgo* nxt)
 {
     ++inits;
     return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
@@ -78,7 +77,8 @@ std::vector<int16_t> drain(TestDevice& device, qint64 chunkBytes, bool& finished
             if (got <= 0)
                 break;
             for (qint64 b = 0; b + 1 < got; b += 2)
-                codes.push_back(static_cast<int16_t>(uint16_t(uint8_t(chunk[b])) | uint16_t(uint8_t(chunk[b + 1])) << 8));
+                codes.push_back(
+                    static_cast<int16_t>(uint16_t(uint8_t(chunk[b])) | uint16_t(uint8_t(chunk[b + 1])) << 8));
         }
         return codes;
     });
@@ -105,9 +105,8 @@ bool waitProcessed(const SoundAlgoDevice& device, unsigned totalFrames, unsigned
 /// directory, is not found by clients on their own); "" when none answers.
 static std::string findServerSocket()
 {
-    std::vector<std::string> patterns = {"/run/pulse/native", "/var/run/pulse/native", "/tmp/pulse-*/native",
-                                         "/tmp/*/pulse/native",
-                                         "/run/user/" + std::to_string(getuid()) + "/pulse/native"};
+    std::vector<std::string> patterns = { "/run/pulse/native", "/var/run/pulse/native", "/tmp/pulse-*/native",
+        "/tmp/*/pulse/native", "/run/user/" + std::to_string(getuid()) + "/pulse/native" };
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"))
         patterns.insert(patterns.begin(), std::string(runtime) + "/pulse/native");
     if (const char* home = std::getenv("HOME"))
@@ -143,9 +142,6 @@ std::string audioProblem()
     return "";
 }
 
-void quietPlaybackLog()
-{
-    QLoggingCategory::setFilterRules("tevo.playback.debug=false");
-}
+void quietPlaybackLog() { QLoggingCategory::setFilterRules("tevo.playback.debug=false"); }
 
 } // namespace PlaybackTest

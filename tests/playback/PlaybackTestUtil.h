@@ -5,11 +5,11 @@
 #include "TestUtil.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace PlaybackTest {
@@ -32,14 +32,14 @@ public:
     ProbeNode(int sleepMsPerBlock = 0, int withheldBlocks = 0, unsigned sampleShift = 0);
     const char* getName() const override { return "ProbeNode"; }
     unsigned getSampleShift(unsigned) const override { return shift; }
-    SoundTools::Status initProcess(unsigned rate, unsigned channels, int offset, SoundAlgo* prev,
-                                   SoundAlgo* nxt) override;
+    SoundTools::Status initProcess(
+        unsigned rate, unsigned channels, int offset, SoundAlgo* prev, SoundAlgo* nxt) override;
     void endProcess(int status, unsigned frames) override;
     SoundTools::Status process() override;
 
-    std::atomic<int> inits{0};
-    std::atomic<int> ends{0};
-    std::atomic<int> lastEndStatus{-1};
+    std::atomic<int> inits { 0 };
+    std::atomic<int> ends { 0 };
+    std::atomic<int> lastEndStatus { -1 };
 
 protected:
     ~ProbeNode() override = default;
@@ -51,10 +51,12 @@ private:
 };
 
 /// Drops the creator's reference of a node at the end of a scope.
-template <typename Node>
-struct Owned {
+template <typename Node> struct Owned {
     Node* node;
-    explicit Owned(Node* n) : node(n) {}
+    explicit Owned(Node* n)
+        : node(n)
+    {
+    }
     ~Owned() { node->releaseReference(); }
     Node* operator->() const { return node; }
     Node* get() const { return node; }
@@ -63,9 +65,9 @@ struct Owned {
 /// Opens the protected side of the device for the tests.
 class TestDevice : public SoundAlgoDevice {
 public:
-    using SoundAlgoDevice::SoundAlgoDevice;
     using SoundAlgoDevice::addResource;
     using SoundAlgoDevice::readData;
+    using SoundAlgoDevice::SoundAlgoDevice;
 };
 
 /// Reads the device to its end in chunks of `chunkBytes` on another thread.
@@ -87,13 +89,13 @@ void quietPlaybackLog();
 } // namespace PlaybackTest
 
 // Fails (or skips when TEVO_NO_AUDIO=1) a test that needs the audio server.
-#define REQUIRE_AUDIO()                                                                                     \
-    do {                                                                                                    \
-        const char* noAudio = std::getenv("TEVO_NO_AUDIO");                                                 \
-        if (noAudio != nullptr && std::strcmp(noAudio, "1") == 0)                                           \
-            GTEST_SKIP() << "TEVO_NO_AUDIO=1: live playback on the audio output not tested";                \
-        const std::string problem = PlaybackTest::audioProblem();                                           \
-        if (!problem.empty())                                                                               \
-            FAIL() << "Live playback needs an audio output: " << problem                                    \
-                   << ". Start one with tests/playback/start-pulseaudio.sh, or set TEVO_NO_AUDIO=1 to skip."; \
+#define REQUIRE_AUDIO()                                                                                                \
+    do {                                                                                                               \
+        const char* noAudio = std::getenv("TEVO_NO_AUDIO");                                                            \
+        if (noAudio != nullptr && std::strcmp(noAudio, "1") == 0)                                                      \
+            GTEST_SKIP() << "TEVO_NO_AUDIO=1: live playback on the audio output not tested";                           \
+        const std::string problem = PlaybackTest::audioProblem();                                                      \
+        if (!problem.empty())                                                                                          \
+            FAIL() << "Live playback needs an audio output: " << problem                                               \
+                   << ". Start one with tests/playback/start-pulseaudio.sh, or set TEVO_NO_AUDIO=1 to skip.";          \
     } while (0)

@@ -1,4 +1,4 @@
-#include "SpectralTestUtil.h"
+#include "FftTestUtil.h"
 
 #include "SoundAlgoAdd.h"
 #include "SoundAlgoFFTDirectCompute.h"

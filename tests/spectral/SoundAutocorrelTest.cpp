@@ -1,4 +1,4 @@
-#include "SpectralTestUtil.h"
+#include "FftTestUtil.h"
 
 #include "SoundAlgoFFTDirectCompute.h"
 #include "SoundAutocorrel.h"

@@ -22,7 +22,7 @@ constexpr unsigned kDefaultFftSize = 4096;
 constexpr unsigned kMinFftSize = 1024;
 constexpr unsigned kMaxFftSize = 1u << 22;
 
-struct FirSpec {
+struct BandRequest {
     SoundTools::FilterType type = SoundTools::LowPass;
     double freq1 = 0;
     double freq2 = 0;
@@ -33,34 +33,34 @@ const char* kTypes = "lowpass, bandpass, bandstop, highpass";
 
 /// TYPE:F1[:F2]...: the type, its frequencies (two for the band types, the
 /// second above the first) and whatever follows them.
-bool parseFirSpec(const QString& option, const QString& value, FirSpec& spec, QString& error)
+bool parseBandRequest(const QString& option, const QString& value, BandRequest& request, QString& error)
 {
     const QStringList parts = value.split(':');
     const QString type = parts.value(0).trimmed().toLower();
     bool band = false;
     if (type == "lowpass")
-        spec.type = SoundTools::LowPass;
+        request.type = SoundTools::LowPass;
     else if (type == "highpass")
-        spec.type = SoundTools::HighPass;
+        request.type = SoundTools::HighPass;
     else if (type == "bandpass")
-        spec.type = SoundTools::BandPass, band = true;
+        request.type = SoundTools::BandPass, band = true;
     else if (type == "bandstop")
-        spec.type = SoundTools::BandStop, band = true;
+        request.type = SoundTools::BandStop, band = true;
     else {
         error = QString("--%1: unknown filter type '%2' (%3)").arg(option, parts.value(0), kTypes);
         return false;
     }
     const int frequencies = band ? 2 : 1;
-    if (parts.size() < 1 + frequencies || !toNumber(parts[1], spec.freq1) || spec.freq1 <= 0) {
+    if (parts.size() < 1 + frequencies || !toNumber(parts[1], request.freq1) || request.freq1 <= 0) {
         error = QString("--%1 needs %2 with a frequency in Hz above 0, not '%3'")
                     .arg(option, band ? type + ":F1:F2" : type + ":F1", value);
         return false;
     }
-    if (band && (!toNumber(parts[2], spec.freq2) || spec.freq2 <= spec.freq1)) {
+    if (band && (!toNumber(parts[2], request.freq2) || request.freq2 <= request.freq1)) {
         error = QString("--%1 %2 needs F2 above F1, in Hz, not '%3'").arg(option, type, value);
         return false;
     }
-    spec.rest = parts.mid(1 + frequencies);
+    request.rest = parts.mid(1 + frequencies);
     return true;
 }
 
@@ -71,14 +71,14 @@ const bool firOption = CommandRegistry::addChainOption(
              "(lowpass:1000 has 35 taps, highpass:100 1363).")
          .arg(kTypes),
      [](const QString& value, QString& error) -> SoundAlgo* {
-         FirSpec spec;
-         if (!parseFirSpec("fir", value, spec, error))
+         BandRequest request;
+         if (!parseBandRequest("fir", value, request, error))
              return nullptr;
-         if (!spec.rest.isEmpty()) {
+         if (!request.rest.isEmpty()) {
              error = QString("--fir takes TYPE:F1[:F2] only, not '%1'").arg(value);
              return nullptr;
          }
-         return new SoundAlgoEqFIR(spec.type, spec.freq1, spec.freq2);
+         return new SoundAlgoEqFIR(request.type, request.freq1, request.freq2);
      }});
 
 const bool fftEqOption = CommandRegistry::addChainOption(
@@ -89,13 +89,13 @@ const bool fftEqOption = CommandRegistry::addChainOption(
          .arg(kMinFftSize)
          .arg(kDefaultFftSize),
      [](const QString& value, QString& error) -> SoundAlgo* {
-         FirSpec spec;
-         if (!parseFirSpec("fft-eq", value, spec, error))
+         BandRequest request;
+         if (!parseBandRequest("fft-eq", value, request, error))
              return nullptr;
          double size = kDefaultFftSize;
-         if (spec.rest.size() > 1
-             || (spec.rest.size() == 1
-                 && (!toNumber(spec.rest[0], size) || size != double(long(size)) || long(size) % 2 != 0
+         if (request.rest.size() > 1
+             || (request.rest.size() == 1
+                 && (!toNumber(request.rest[0], size) || size != double(long(size)) || long(size) % 2 != 0
                      || size < kMinFftSize || size > kMaxFftSize))) {
              error = QString("--fft-eq: SIZE must be an even number of frames from %1 to %2, in '%3'")
                          .arg(kMinFftSize)
@@ -103,7 +103,7 @@ const bool fftEqOption = CommandRegistry::addChainOption(
                          .arg(value);
              return nullptr;
          }
-         return new SoundAlgoEqFFT(spec.type, spec.freq1, spec.freq2, static_cast<unsigned>(size));
+         return new SoundAlgoEqFFT(request.type, request.freq1, request.freq2, static_cast<unsigned>(size));
      }});
 
 } // namespace

@@ -2,6 +2,14 @@
 
 #include "TevoExport.h"
 
+// GCC 12 inlines `delete this` into callers holding a derived pointer and then
+// warns that the base subobject is not the start of the allocation; the
+// virtual destructor frees the whole object, so the warning is moot.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wfree-nonheap-object"
+#endif
+
 /// Intrusive reference count of processing nodes.
 ///
 /// The creator holds the first reference; composites take it over, and the
@@ -33,3 +41,7 @@ protected:
 private:
     int refCount = 1;
 };
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif

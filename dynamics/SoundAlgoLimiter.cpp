@@ -143,7 +143,9 @@ void SoundAlgoLimiter::startRelease()
         releaseRemaining = 1;
 }
 
-double SoundAlgoLimiter::GetForwardCoeff() const
+// Inline and private: process asks for it once per frame, and the exported
+// GetForwardCoeff would be called through the PLT.
+inline double SoundAlgoLimiter::forwardCoeff() const
 {
     if (attackRemaining == 0) {
         if (releaseRemaining != 0 && releaseRemaining >= attackFrames)
@@ -160,12 +162,14 @@ double SoundAlgoLimiter::GetForwardCoeff() const
     return end + (attackFrames - attackRemaining) * slope;
 }
 
-void SoundAlgoLimiter::planAttack(const SoundTools::StereoFrame<double>* in, int i, int frames, int32_t position)
+double SoundAlgoLimiter::GetForwardCoeff() const
 {
-    const double q = framePeak(in[i + attackFrames]);
-    if (GetForwardCoeff() * q <= sPeakCeiling)
-        return;
+    return forwardCoeff();
+}
 
+void SoundAlgoLimiter::planAttack(const SoundTools::StereoFrame<double>* in, int i, int frames, int32_t position,
+                                  double q)
+{
     // A larger peak a little further on may need the steeper ramp: aim at the
     // later frame while its peak grows faster than the ramp length does. The
     // scan stays inside the look-ahead of this block.
@@ -221,6 +225,23 @@ SoundTools::Status SoundAlgoLimiter::process()
     }
 
     for (int i = 0; i < frames; ++i) {
+        if (attackRemaining == 0 && releaseRemaining == 0) {
+            // At rest most frames only pass at the gain in force: run through
+            // them until one would clip or needs a plan, and give that one to
+            // the full treatment below. (|x| * gain is exactly |x * gain|, so
+            // the tests are the ones below.)
+            while (i < frames && framePeak(in[i]) * gain <= sClipThreshold
+                   && (inOrigin + i + attackFrames <= attackTarget
+                       || level * framePeak(in[i + attackFrames]) <= sPeakCeiling)) {
+                out[i].left = in[i].left * gain;
+                out[i].right = in[i].right * gain;
+                if (trace != nullptr)
+                    trace[i] = gain;
+                ++i;
+            }
+            if (i == frames)
+                break;
+        }
         const int32_t position = inOrigin + i;
         out[i].left = in[i].left * gain;
         out[i].right = in[i].right * gain;
@@ -256,8 +277,15 @@ SoundTools::Status SoundAlgoLimiter::process()
             attackRemaining = 0;
         }
 
-        if (position + attackFrames > attackTarget)
-            planAttack(in, i, frames, position);
+        // The frame attackFrames ahead is not covered by a plan yet: will it
+        // pass the ceiling with the gain expected when it arrives? At rest
+        // (no attack, no release) that gain is simply the make-up level.
+        if (position + attackFrames > attackTarget) {
+            const double q = framePeak(in[i + attackFrames]);
+            const double forward = attackRemaining == 0 && releaseRemaining == 0 ? level : forwardCoeff();
+            if (forward * q > sPeakCeiling)
+                planAttack(in, i, frames, position, q);
+        }
 
         if (attackRemaining > 0) {
             --attackRemaining;

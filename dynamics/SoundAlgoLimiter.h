@@ -91,7 +91,9 @@ protected:
 
 private:
     void startRelease();
-    void planAttack(const SoundTools::StereoFrame<double>* in, int i, int frames, int32_t position);
+    double forwardCoeff() const;
+    /// Plans the attack toward the peak q seen attackFrames ahead of frame i.
+    void planAttack(const SoundTools::StereoFrame<double>* in, int i, int frames, int32_t position, double q);
     static int framesFor(double seconds, unsigned sampleRate);
 
     double attackDuration;

@@ -1,5 +1,4 @@
-// SoundBuffer: geometry, origins, margins and growth, including the rule that
-// a larger array kept by alloc() keeps its contents when setFrameNB grows.
+// SoundBuffer: geometry, origins, margins and growth (a larger array kept by alloc() keeps its contents).
 
 #include "SoundBuffer.h"
 
@@ -22,12 +21,6 @@ std::shared_ptr<SoundBuffer> ramp(unsigned frames, int origin)
     return b;
 }
 
-struct CaptureDiagnostics {
-    CaptureDiagnostics() { SoundDebuggableClass::setOStream(&text); }
-    ~CaptureDiagnostics() { SoundDebuggableClass::setOStream(&std::cout); }
-    std::ostringstream text;
-};
-
 } // namespace
 
 TEST(SoundBuffer, PositionsAndTheLowerBound)
@@ -37,10 +30,12 @@ TEST(SoundBuffer, PositionsAndTheLowerBound)
     EXPECT_EQ(b->getFrameNB(1200), 100);
     EXPECT_EQ(b->getStereoFrame(1000)->left, 0.0);
     EXPECT_EQ(b->getStereoFrame(1299)->right, -299.0);
-    CaptureDiagnostics capture;
+    std::ostringstream diagnostics;
+    SoundDebuggableClass::setOStream(&diagnostics);
     EXPECT_EQ(b->getFrame(999), nullptr);
     EXPECT_EQ(b->getRelFrame(-1), nullptr);
-    EXPECT_EQ(capture.text.str(), "Frame 999 inferior to 1000\nFrame negative\n");
+    SoundDebuggableClass::setOStream(&std::cout);
+    EXPECT_EQ(diagnostics.str(), "Frame 999 inferior to 1000\nFrame negative\n");
 }
 
 TEST(SoundBuffer, KeepMarginMovesTheTailToTheFront)
@@ -50,12 +45,10 @@ TEST(SoundBuffer, KeepMarginMovesTheTailToTheFront)
     EXPECT_EQ(b->getOrigin(), 1200);
     EXPECT_EQ(b->getRelStereoFrame(0)->left, 200.0);
     EXPECT_EQ(b->getRelStereoFrame(99)->right, -299.0);
-
     auto full = ramp(300, 1000);
     EXPECT_EQ(full->keepMargin(300), 299u); // at least one frame is dropped
     EXPECT_EQ(full->getOrigin(), 1001);
     EXPECT_EQ(full->getRelStereoFrame(0)->left, 1.0);
-
     auto empty = SoundBuffer::createNew(44100);
     empty->alloc(50, 2, 1, 1);
     empty->setOrigin(7);
@@ -73,7 +66,6 @@ TEST(SoundBuffer, InitialDelayBecomesLeadingSilence)
     for (int i = 0; i < 70; ++i)
         ASSERT_EQ(b->getRelStereoFrame(i)->left, 0.0) << i;
     EXPECT_EQ(b->getRelStereoFrame(70)->left, 70.0); // beyond delay + margin: untouched
-
     auto small = ramp(30, 0);
     small->setInitialDelay(50);
     EXPECT_EQ(small->keepMargin(20), 50u); // zeroes all 30 allocated frames, no further

@@ -5,14 +5,10 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-struct Debuggable : SoundDebuggableClass {
-};
-} // namespace
-
 TEST(SoundDebuggableClass, ErrorTexts)
 {
-    Debuggable d;
+    struct Debuggable : SoundDebuggableClass {
+    } d;
     ASSERT_NE(d.getError(), nullptr);
     EXPECT_STREQ(d.getError(), "");
     d.setError("first", "Ctx");

@@ -123,12 +123,10 @@ TEST_F(DynamicsCommands, StatsAgreeWithSox)
     const std::vector<double> rms = soxRow(sox, "RMS lev dB"), peak = soxRow(sox, "Pk lev dB");
     ASSERT_EQ(rms.size(), 3u) << sox;
     ASSERT_EQ(peak.size(), 3u) << sox;
-    // sox prints two decimals.
-    EXPECT_NEAR(f["RMS"], rms[0], 0.006);
-    EXPECT_NEAR(f["RMS left"], rms[1], 0.006);
-    EXPECT_NEAR(f["RMS right"], rms[2], 0.006);
-    EXPECT_NEAR(f["Peak left"], peak[1], 0.006);
-    EXPECT_NEAR(f["Peak right"], peak[2], 0.006);
+    const std::pair<const char*, double> pairs[] = {
+        {"RMS", rms[0]}, {"RMS left", rms[1]}, {"RMS right", rms[2]}, {"Peak left", peak[1]}, {"Peak right", peak[2]}};
+    for (const auto& [name, soxDb] : pairs)
+        EXPECT_NEAR(f[name], soxDb, 0.006) << name << " (sox prints two decimals)";
 }
 
 TEST_F(DynamicsCommands, RegionsAsJsonAndAsReport)

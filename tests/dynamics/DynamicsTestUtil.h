@@ -14,11 +14,7 @@ namespace DynamicsTest {
 
 /// Releases a node through its reference count.
 struct Release {
-    void operator()(SoundAlgo* node) const
-    {
-        if (node != nullptr)
-            node->releaseReference();
-    }
+    void operator()(SoundAlgo* node) const { if (node != nullptr) node->releaseReference(); }
 };
 template <typename T>
 using Owned = std::unique_ptr<T, Release>;
@@ -67,15 +63,11 @@ public:
 /// Keeps the block size of the whole test program unchanged by a test.
 class BlockSizeGuard {
 public:
-    explicit BlockSizeGuard(unsigned frames)
-        : saved(SoundBuffer::getDefaultSize())
-    {
-        SoundBuffer::setDefaultSize(frames);
-    }
+    explicit BlockSizeGuard(unsigned frames) { SoundBuffer::setDefaultSize(frames); }
     ~BlockSizeGuard() { SoundBuffer::setDefaultSize(saved); }
 
 private:
-    unsigned saved;
+    const unsigned saved = SoundBuffer::getDefaultSize();
 };
 
 /// Diagnostics go to a string while the object lives; debug and verbose are off afterwards.

@@ -1,6 +1,5 @@
-// Equaliser sections against the audio-EQ cookbook computed here in long
-// double, their analytic responses at the points the cookbook fixes, and
-// finite, stable designs for every parameter a live setter can pass.
+// Equaliser sections against the audio-EQ cookbook computed here in long double, their analytic
+// responses at the points it fixes, and finite, stable designs for any parameter a live setter can pass.
 
 #include "BiquadEqBuilder.h"
 #include "FilterTestSupport.h"
@@ -20,8 +19,7 @@ struct Coefficients {
     long double b0, b1, b2, a0, a1, a2;
 };
 
-/// The cookbook's formulas as published: bandwidth form for the pass and
-/// peaking filters, shelf slope form for the shelves.
+/// The cookbook as published: bandwidth form for the pass and peaking filters, shelf slope for the shelves.
 Coefficients cookbook(FilterType type, long double f, long double fs, long double width, long double dB)
 {
     const long double w0 = 2 * kPi * f / fs, c = std::cos(w0), s = std::sin(w0);
@@ -46,8 +44,7 @@ Coefficients cookbook(FilterType type, long double f, long double fs, long doubl
 
 std::shared_ptr<Filter> build(FilterType type, double f, double width, double dB, unsigned fs)
 {
-    BiquadEqBuilder builder(type, f, width, dB);
-    return builder.buildFilter(fs);
+    return BiquadEqBuilder(type, f, width, dB).buildFilter(fs);
 }
 
 void expectCookbook(FilterType type, double f, double width, double dB, unsigned fs, double tolerance)
@@ -57,8 +54,7 @@ void expectCookbook(FilterType type, double f, double width, double dB, unsigned
     const auto kernel = build(type, f, width, dB, fs);
     const Coefficients r = cookbook(type, f, fs, width, dB);
     const long double want[5] = {r.b0 / r.a0, r.b1 / r.a0, r.b2 / r.a0, r.a1 / r.a0, r.a2 / r.a0};
-    const auto& b = kernel->getFeedForward();
-    const auto& a = kernel->getFeedback();
+    const auto &b = kernel->getFeedForward(), &a = kernel->getFeedback();
     ASSERT_EQ(kernel->getOrder(), 3u);
     EXPECT_EQ(a[0], 1.0);
     const double got[5] = {b[0], b[1], b[2], a[1], a[2]};
@@ -70,11 +66,8 @@ void expectCookbook(FilterType type, double f, double width, double dB, unsigned
 
 TEST(BiquadEqBuilder, MatchesTheCookbook)
 {
-    // Relative tolerances: LowPass and the peaking filter are computed in
-    // double throughout (1e-9 covers the cancellation in 1 - cos w0 at low
-    // frequencies); HighPass and BandPass round 1/(1 + alpha) to single
-    // precision (2^-24 ~ 6e-8); the shelves hold A in single precision, which
-    // moves their coefficients by a few 1e-8.
+    // Relative: LowPass and peaking in double (1e-9 covers 1 - cos w0 at low frequencies); HighPass and
+    // BandPass round 1/(1 + alpha) to single precision (2^-24); the shelves hold A in single precision.
     for (unsigned fs : {44100u, 48000u, 96000u}) {
         for (double f : {50.0, 1000.0, 9000.0}) {
             for (double w : {0.3, 1.0, 2.5}) {
@@ -116,37 +109,28 @@ TEST(BiquadEqBuilder, EveryDesignIsFiniteAndStableWhateverTheParameters)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    const FilterType types[] = {LowPass, BandPass, HighPass, LowShelf, BandEq, HighShelf};
-    for (unsigned fs : {8000u, 22050u, 44100u, 48000u, 96000u, 192000u}) {
-        const double freqs[] = {0.0, 1.0, fs * 0.5, fs * 0.6, -100.0, fs * 0.4999, 1e-9, nan, inf};
-        for (FilterType type : types)
-            for (double f : freqs)
+    for (unsigned fs : {8000u, 22050u, 44100u, 48000u, 96000u, 192000u})
+        for (FilterType type : {LowPass, BandPass, HighPass, LowShelf, BandEq, HighShelf})
+            for (double f : {0.0, 1.0, fs * 0.5, fs * 0.6, -100.0, fs * 0.4999, 1e-9, nan, inf})
                 for (double w : {1e-4, 0.5, 1.0, 4.0, 12.0, 0.0, -1.0, nan})
-                    for (double g : {-24.0, 0.0, 12.0, 400.0, -2000.0}) {
-                        const auto k = build(type, f, w, g, fs);
-                        ASSERT_TRUE(allFinite(*k))
+                    for (double g : {-24.0, 0.0, 12.0, 400.0, -2000.0})
+                        ASSERT_TRUE(finiteAndStable(*build(type, f, w, g, fs)))
                             << "type " << type << " f " << f << " width " << w << " gain " << g << " Fs " << fs;
-                        ASSERT_LT(largestPoleRadius(k->getFeedback()), 1.0L)
-                            << "type " << type << " f " << f << " width " << w << " gain " << g << " Fs " << fs;
-                    }
-    }
 }
 
 TEST(BiquadEqBuilder, GuardedDesignsStayMeaningful)
 {
     const unsigned fs = 48000;
-    // 0 Hz and Fs/2 and above are designed inside [1 Hz, 0.49 Fs]: a low-pass
-    // still passes DC, a high-pass still blocks it, and nothing folds back.
+    // 0 Hz and Fs/2 and above are designed inside [1 Hz, 0.49 Fs]: a low-pass still passes DC,
+    // a high-pass still blocks it, and nothing folds back.
     for (double f : {0.0, fs * 0.5, fs * 0.6}) {
         SCOPED_TRACE(testing::Message() << "f " << f);
-        // At 1 Hz numerator and denominator at DC are both near 1e-8, so their
-        // roundings show at 1e-8 in the ratio.
+        // At 1 Hz numerator and denominator at DC are both near 1e-8: their roundings show at 1e-8.
         EXPECT_NEAR(magnitude(*build(LowPass, f, 1, 0, fs), 0, fs), 1.0, 1e-7);
         EXPECT_NEAR(magnitude(*build(HighPass, f, 1, 0, fs), 0, fs), 0.0, 1e-9);
         EXPECT_NEAR(magnitude(*build(HighPass, f, 1, 0, fs), fs * 0.5, fs), 1.0, 1e-6);
     }
-    // A high-pass asked for 0.6 Fs behaves like one near Fs/2, not like the
-    // aliased 0.4 Fs filter the raw formula gives.
+    // A high-pass asked for 0.6 Fs behaves like one near Fs/2, not like the aliased 0.4 Fs raw design.
     EXPECT_LT(magnitude(*build(HighPass, fs * 0.6, 1, 0, fs), fs * 0.4, fs), 0.5);
     // The peaking filter at Fs/2 keeps its gain near the top of the band.
     EXPECT_NEAR(toDb(magnitude(*build(BandEq, fs * 0.5, 0.5, 6, fs), fs * 0.49, fs)), 6.0, 0.5);
@@ -158,10 +142,7 @@ TEST(BiquadEqBuilder, UnsupportedKindGivesAUnitySection)
     const auto k = build(BandStop, 1000, 1, 6, 44100);
     EXPECT_TRUE(log.lastCritical().startsWith("Unsupported Biquad Eq mode :"));
     EXPECT_TRUE(log.lastCritical().trimmed().endsWith("2"));
-    std::vector<double> impulse(20, 0.0);
-    impulse[0] = 1.0;
-    impulse[1] = -0.5;
-    std::vector<double> out(impulse.size());
-    k->filter(frames(impulse), frames(out), 10);
-    EXPECT_EQ(out, impulse);
+    std::vector<double> x = noise(10, 8), out(x.size());
+    k->filter(frames(x), frames(out), 10);
+    EXPECT_EQ(out, x);
 }

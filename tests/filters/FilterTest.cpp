@@ -1,6 +1,5 @@
-// Recursive kernels: the general one against a direct evaluation of the
-// difference equation, the unrolled ones against the general one, and the
-// block, in-place, gain and copy behaviours that the nodes rely on.
+// Recursive kernels: the general one against the difference equation, the unrolled ones against the
+// general one, and the block, in-place, gain and copy behaviours the nodes rely on.
 
 #include "BiquadFilter.h"
 #include "Filter.h"
@@ -10,42 +9,35 @@
 
 #include <gtest/gtest.h>
 
+using SoundTools::BiquadFilter;
 using SoundTools::Filter;
 using namespace FilterTest;
 
 namespace {
 
-/// y[t] = (sum b[i] x[t-i] - sum_{i>=1} a[i] y[t-i]) / a[0] over the whole
-/// signal at once, in long double, one channel.
-std::vector<double> directForm(const std::vector<double>& b, const std::vector<double>& a,
-                               const std::vector<double>& x, int channel)
+using Coefs = std::valarray<double>;
+
+/// y[t] = (sum b[i] x[t-i] - sum_{i>=1} a[i] y[t-i]) / a[0] over one channel, in long double.
+std::vector<double> directForm(const Coefs& b, const Coefs& a, const std::vector<double>& x, int channel)
 {
     const std::size_t n = x.size() / 2;
     std::vector<long double> y(n, 0.0L);
-    std::vector<double> out(n);
     for (std::size_t t = 0; t < n; ++t) {
-        long double acc = 0;
         for (std::size_t i = 0; i < b.size() && i <= t; ++i)
-            acc += (long double)b[i] * x[2 * (t - i) + channel];
+            y[t] += (long double)b[i] * x[2 * (t - i) + channel];
         for (std::size_t i = 1; i < a.size() && i <= t; ++i)
-            acc -= (long double)a[i] * y[t - i];
-        y[t] = acc / a[0];
-        out[t] = static_cast<double>(y[t]);
+            y[t] -= (long double)a[i] * y[t - i];
+        y[t] /= a[0];
     }
-    return out;
+    return std::vector<double>(y.begin(), y.end());
 }
 
 // Stable test filters of orders 1, 2 and 6 (poles well inside the circle).
-const std::vector<double> kB1 = {0.3, -0.2}, kA1 = {1.5, -0.6};
-const std::vector<double> kB2 = {0.2, 0.35, -0.1}, kA2 = {1.0, -1.2, 0.5};
-const std::vector<double> kB6 = {0.1, -0.05, 0.2, 0.3, -0.1, 0.05, 0.02};
+const Coefs kB1 = {0.3, -0.2}, kA1 = {1.5, -0.6};
+const Coefs kB2 = {0.2, 0.35, -0.1}, kA2 = {1.0, -1.2, 0.5};
+const Coefs kB6 = {0.1, -0.05, 0.2, 0.3, -0.1, 0.05, 0.02};
 // (1 - 0.5 z^-1)(1 - 0.8 z^-1)(1 + 0.3 z^-1)(1 - 0.9 z^-1 + 0.4 z^-2)(1 + 0.2 z^-1)
-const std::vector<double> kA6 = {1.0, -1.7, 0.75, 0.4656, -0.48584, 0.02496, 0.01152};
-
-std::valarray<double> va(const std::vector<double>& v)
-{
-    return std::valarray<double>(v.data(), v.size());
-}
+const Coefs kA6 = {1.0, -1.7, 0.75, 0.4656, -0.48584, 0.02496, 0.01152};
 
 std::vector<double> filtered(Filter& f, std::vector<double> x)
 {
@@ -57,20 +49,19 @@ std::vector<double> filtered(Filter& f, std::vector<double> x)
 
 TEST(Filter, GeneralKernelFollowsTheDifferenceEquation)
 {
-    const std::vector<double> x = noise(3000, 1);
-    // Besides the test filters: a plain gain (N = 1), a two-frame moving
-    // average (feedback padded to {1, 0}; its first output is half the first
-    // input, the history starting at zero) and a0 = 2 (every output halved).
-    const std::vector<std::pair<std::vector<double>, std::vector<double>>> cases = {
-        {kB1, kA1}, {kB2, kA2}, {kB6, kA6}, {{0.75}, {1.0}}, {{0.5, 0.5}, {1.0}}, {{1.0}, {2.0, 0.5, 0.1}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "order " << std::max(c.first.size(), c.second.size()));
-        Filter f(va(c.first), va(c.second));
-        EXPECT_EQ(f.getOrder(), std::max(c.first.size(), c.second.size()));
+    std::vector<double> x = noise(3000, 1);
+    // Besides the test filters: a plain gain (N = 1), a two-frame moving average (feedback padded
+    // to {1, 0}, its first output half the first input) and a0 = 2 (every output halved).
+    const std::pair<Coefs, Coefs> cases[] = {{kB1, kA1},   {kB2, kA2},          {kB6, kA6},
+                                             {{0.75}, {1.0}}, {{0.5, 0.5}, {1.0}}, {{1.0}, {2.0, 0.5, 0.1}}};
+    for (const auto& [b, a] : cases) {
+        SCOPED_TRACE(testing::Message() << "order " << std::max(b.size(), a.size()));
+        Filter f(b, a);
+        EXPECT_EQ(f.getOrder(), std::max(b.size(), a.size()));
         std::vector<double> out(x.size());
-        f.filter(frames(const_cast<std::vector<double>&>(x)), frames(out), 3000);
+        f.filter(frames(x), frames(out), 3000);
         for (int ch = 0; ch < 2; ++ch) {
-            const std::vector<double> ref = directForm(c.first, c.second, x, ch);
+            const std::vector<double> ref = directForm(b, a, x, ch);
             for (std::size_t t = 0; t < ref.size(); ++t)
                 ASSERT_NEAR(out[2 * t + ch], ref[t], 1e-12) << "frame " << t << " channel " << ch;
         }
@@ -80,21 +71,16 @@ TEST(Filter, GeneralKernelFollowsTheDifferenceEquation)
 TEST(Filter, UnrolledKernelsMatchTheGeneralOne)
 {
     const std::vector<double> x = noise(5000, 2);
-    const double b1[2] = {kB1[0], kB1[1]}, a1[2] = {kA1[0], kA1[1]};
-    const double b2[3] = {kB2[0], kB2[1], kB2[2]}, a2[3] = {kA2[0], kA2[1], kA2[2]};
-    SoundTools::Order1Filter o1(b1, a1);
-    SoundTools::BiquadFilter o2(b2, a2);
-    SoundTools::Order6Filter o6(va(kB6), va(kA6));
-    Filter g1(va(kB1), va(kA1)), g2(va(kB2), va(kA2)), g6(va(kB6), va(kA6));
-    const std::pair<Filter*, Filter*> pairs[] = {{&o1, &g1}, {&o2, &g2}, {&o6, &g6}};
-    for (auto [unrolled, general] : pairs) {
+    SoundTools::Order1Filter o1(&kB1[0], &kA1[0]);
+    BiquadFilter o2(&kB2[0], &kA2[0]);
+    SoundTools::Order6Filter o6(kB6, kA6);
+    Filter g1(kB1, kA1), g2(kB2, kA2), g6(kB6, kA6);
+    for (auto [unrolled, general] : {std::pair<Filter*, Filter*>{&o1, &g1}, {&o2, &g2}, {&o6, &g6}}) {
         SCOPED_TRACE(testing::Message() << "order " << general->getOrder());
         unrolled->setGain(0.7);
         general->setGain(0.7);
-        const std::vector<double> u = filtered(*unrolled, x);
-        const std::vector<double> g = filtered(*general, x);
-        // Only the summation order differs: a few units of rounding.
-        for (std::size_t i = 0; i < u.size(); ++i)
+        const std::vector<double> u = filtered(*unrolled, x), g = filtered(*general, x);
+        for (std::size_t i = 0; i < u.size(); ++i) // only the summation order differs
             ASSERT_NEAR(u[i], g[i], 1e-13) << "sample " << i;
         EXPECT_NEAR(unrolled->getOutput().left, general->getOutput().left, 1e-13);
         EXPECT_EQ(unrolled->getLastInput().right, x.back());
@@ -104,34 +90,28 @@ TEST(Filter, UnrolledKernelsMatchTheGeneralOne)
 TEST(Filter, BlockSplitAndInPlaceGiveTheSameStream)
 {
     const std::vector<double> x = noise(4000, 3);
-    const double b[3] = {kB2[0], kB2[1], kB2[2]}, a[3] = {2.0, -2.4, 1.0}; // a0 != 1: the normalising path
+    const double b[3] = {0.2, 0.35, -0.1}, a[3] = {2.0, -2.4, 1.0}; // a0 != 1: the normalising path
     const double b1[2] = {0.4, 0.4}, a1[2] = {1.0, -0.2};
-    // Owned as the library owns kernels: shared pointers made for the
-    // concrete class (the destructor is not virtual).
-    auto makers = std::vector<std::function<std::shared_ptr<Filter>()>>{
-        [&] { return std::make_shared<SoundTools::BiquadFilter>(b, a); },
+    // Owned as the library owns kernels: shared pointers of the concrete class (no virtual destructor).
+    const std::function<std::shared_ptr<Filter>()> makers[] = {
+        [&] { return std::make_shared<BiquadFilter>(b, a); },
         [&] { return std::make_shared<SoundTools::Order1Filter>(b1, a1); },
-        [&] { return std::make_shared<SoundTools::Order6Filter>(va(kB6), va(kA6)); },
-        [&] { return std::make_shared<Filter>(va(kB6), va(kA6)); }};
-    const unsigned splits[] = {0, 1, 2, 999, 0, 1500, 7, 491, 1000};
-    for (std::size_t k = 0; k < makers.size(); ++k) {
+        [&] { return std::make_shared<SoundTools::Order6Filter>(kB6, kA6); },
+        [&] { return std::make_shared<Filter>(kB6, kA6); }};
+    for (std::size_t k = 0; k < std::size(makers); ++k) {
         SCOPED_TRACE(testing::Message() << "kernel " << k);
-        auto whole = makers[k]();
-        auto pieces = makers[k]();
-        auto outOfPlace = makers[k]();
-        const std::vector<double> ref = filtered(*whole, x);
-
+        const std::vector<double> ref = filtered(*makers[k](), x);
         std::vector<double> split = x;
         unsigned pos = 0;
-        for (unsigned m : splits) {
+        auto pieces = makers[k]();
+        for (unsigned m : {0, 1, 2, 999, 0, 1500, 7, 491, 1000}) {
             pieces->filter(frames(split) + pos, frames(split) + pos, m);
             pos += m;
         }
         ASSERT_EQ(pos, 4000u);
         EXPECT_EQ(split, ref);
-
         std::vector<double> in = x, out(x.size());
-        outOfPlace->filter(frames(in), frames(out), 4000);
+        makers[k]()->filter(frames(in), frames(out), 4000);
         EXPECT_EQ(out, ref);
         EXPECT_EQ(in, x) << "the input must not be written";
     }
@@ -140,49 +120,45 @@ TEST(Filter, BlockSplitAndInPlaceGiveTheSameStream)
 TEST(Filter, CopiesTakeCoefficientsAndGainButStartFromZeroState)
 {
     const std::vector<double> x = noise(500, 5);
-    const double b[3] = {kB2[0], kB2[1], kB2[2]}, a[3] = {kA2[0], kA2[1], kA2[2]};
-    SoundTools::BiquadFilter source(b, a), fresh(b, a);
+    BiquadFilter source(&kB2[0], &kA2[0]), fresh(&kB2[0], &kA2[0]);
     source.setGain(3.0);
     fresh.setGain(3.0);
     filtered(source, x); // leaves state behind
-    SoundTools::BiquadFilter copy(source);
+    BiquadFilter copy(source);
     EXPECT_EQ(filtered(copy, x), filtered(fresh, x));
     // Assignment keeps the target's own gain.
-    Filter target(va({1.0, 0.5}), va({1.0}));
+    Filter target(Coefs{1.0, 0.5}, Coefs{1.0}), reference(kB2, kA2);
     filtered(target, x);
     target = source;
-    Filter reference(va({b[0], b[1], b[2]}), va({a[0], a[1], a[2]}));
     EXPECT_EQ(filtered(target, x), filtered(reference, x));
 }
 
 TEST(BiquadFilter, CascadeInOnePassEqualsStageAfterStage)
 {
     const std::vector<double> x = noise(6000, 6);
-    // Six stages (a group of four and one of two), one with a0 != 1, gains on
-    // two of them.
+    // Six stages (a group of four and one of two), one with a0 != 1, gains on two of them.
     const double bs[6][3] = {{0.2, 0.35, -0.1}, {1.0, -1.9, 0.95}, {0.5, 0.0, -0.5},
                              {0.9, -1.5, 0.7}, {0.3, 0.3, 0.3}, {1.1, -0.2, 0.05}};
     const double as[6][3] = {{1.0, -1.2, 0.5}, {1.0, -1.85, 0.9}, {2.0, -0.4, 0.3},
                              {1.0, -1.4, 0.6}, {1.0, 0.1, 0.2}, {1.0, -0.5, 0.1}};
     for (unsigned count : {1u, 3u, 4u, 6u}) {
         SCOPED_TRACE(testing::Message() << count << " stages");
-        std::vector<std::unique_ptr<SoundTools::BiquadFilter>> fused, single;
-        std::vector<SoundTools::BiquadFilter*> views;
+        std::vector<std::unique_ptr<BiquadFilter>> fused, single;
+        std::vector<BiquadFilter*> views;
         for (unsigned k = 0; k < count; ++k) {
-            fused.push_back(std::make_unique<SoundTools::BiquadFilter>(bs[k], as[k]));
-            single.push_back(std::make_unique<SoundTools::BiquadFilter>(bs[k], as[k]));
-            if (k == 1 || k == count - 1) {
-                fused.back()->setGain(1.5);
-                single.back()->setGain(1.5);
+            for (auto* list : {&fused, &single}) {
+                list->push_back(std::make_unique<BiquadFilter>(bs[k], as[k]));
+                if (k == 1 || k == count - 1)
+                    list->back()->setGain(1.5);
             }
             views.push_back(fused.back().get());
         }
         // Two blocks, so that the state carried between calls is checked too.
         std::vector<double> in = x, a(x.size()), b = x;
-        SoundTools::BiquadFilter::filterCascade(views.data(), count, frames(in), frames(a), 2500);
-        SoundTools::BiquadFilter::filterCascade(views.data(), count, frames(in) + 2500, frames(a) + 2500, 3500);
+        BiquadFilter::filterCascade(views.data(), count, frames(in), frames(a), 2500);
+        BiquadFilter::filterCascade(views.data(), count, frames(in) + 2500, frames(a) + 2500, 3500);
         for (unsigned k = 0; k < count; ++k)
-            filtered(*single[k], b).swap(b);
+            b = filtered(*single[k], b);
         EXPECT_EQ(a, b);
         EXPECT_EQ(in, x);
         for (unsigned k = 0; k < count; ++k)

@@ -1,8 +1,6 @@
 #pragma once
 
-// Helpers of the filter tests: analytic responses, pole checks and a block
-// driver for nodes. Everything here is computed independently of the library's
-// design code (long double, textbook formulas).
+// Helpers of the filter tests, independent of the library's design code (long double, textbook formulas).
 
 #include "Filter.h"
 #include "SoundAlgo.h"
@@ -13,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -29,12 +28,13 @@ using cld = std::complex<long double>;
 inline double magnitude(const std::valarray<double>& b, const std::valarray<double>& a, double freq, double fs)
 {
     const long double w = 2.0L * 3.14159265358979323846264338327950288L * freq / fs;
-    cld num = 0, den = 0;
-    for (std::size_t i = 0; i < b.size(); ++i)
-        num += (long double)b[i] * std::polar(1.0L, -w * (long double)i);
-    for (std::size_t i = 0; i < a.size(); ++i)
-        den += (long double)a[i] * std::polar(1.0L, -w * (long double)i);
-    return static_cast<double>(std::abs(num / den));
+    auto poly = [w](const std::valarray<double>& c) {
+        cld sum = 0;
+        for (std::size_t i = 0; i < c.size(); ++i)
+            sum += (long double)c[i] * std::polar(1.0L, -w * (long double)i);
+        return sum;
+    };
+    return static_cast<double>(std::abs(poly(b) / poly(a)));
 }
 
 inline double magnitude(const SoundTools::Filter& f, double freq, double fs)
@@ -47,28 +47,23 @@ inline double toDb(double x)
     return 20.0 * std::log10(x);
 }
 
-/// Largest pole radius of a first- or second-order recursion {a0, a1[, a2]},
-/// from the quadratic formula in long double.
-inline long double largestPoleRadius(const std::valarray<double>& a)
+/// Success when every coefficient of a first- or second-order kernel is finite and its largest
+/// pole radius (quadratic formula in long double) is below 1.
+inline testing::AssertionResult finiteAndStable(const SoundTools::Filter& f)
 {
-    const long double a0 = a[0];
-    const long double a1 = a.size() > 1 ? a[1] / a0 : 0.0L;
-    const long double a2 = a.size() > 2 ? a[2] / a0 : 0.0L;
-    if (a2 == 0.0L)
-        return std::fabs(a1);
+    for (const auto* c : {&f.getFeedForward(), &f.getFeedback()})
+        for (double v : *c)
+            if (!std::isfinite(v))
+                return testing::AssertionFailure() << "coefficient " << v;
+    const std::valarray<double>& a = f.getFeedback();
+    const long double a1 = a.size() > 1 ? a[1] / (long double)a[0] : 0.0L;
+    const long double a2 = a.size() > 2 ? a[2] / (long double)a[0] : 0.0L;
     const cld root = std::sqrt(cld(a1 * a1 - 4.0L * a2, 0.0L));
-    return std::max(std::abs((-a1 + root) / 2.0L), std::abs((-a1 - root) / 2.0L));
-}
-
-inline bool allFinite(const SoundTools::Filter& f)
-{
-    for (double v : f.getFeedForward())
-        if (!std::isfinite(v))
-            return false;
-    for (double v : f.getFeedback())
-        if (!std::isfinite(v))
-            return false;
-    return true;
+    const long double radius = a2 == 0.0L ? std::fabs(a1)
+                                          : std::max(std::abs((-a1 + root) / 2.0L), std::abs((-a1 - root) / 2.0L));
+    if (radius < 1.0L)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "pole radius " << (double)radius;
 }
 
 /// Interleaved stereo noise from a fixed seed.
@@ -94,18 +89,14 @@ struct Release {
 template <typename T>
 using NodeHolder = std::unique_ptr<T, Release>;
 
-/// Drives a node started alone (no neighbours) block by block, as the
-/// processing loop would, and collects every output port. A block size of 0
-/// is a block without new frames. `between(i)` runs before block i.
+/// Drives a node started alone block by block, as the processing loop would, collecting every
+/// output port; a block of 0 brings no new frames, `between(i)` runs before block i.
 inline std::vector<std::vector<double>> runBlocks(SoundAlgo& node, const std::vector<double>& signal,
                                                   const std::vector<unsigned>& blocks, unsigned rate,
                                                   const std::function<void(std::size_t)>& between = nullptr)
 {
     const unsigned savedSize = SoundBuffer::getDefaultSize();
-    unsigned largest = 1;
-    for (unsigned m : blocks)
-        largest = std::max(largest, m);
-    SoundBuffer::setDefaultSize(largest);
+    SoundBuffer::setDefaultSize(std::max(1u, *std::max_element(blocks.begin(), blocks.end())));
     std::vector<std::vector<double>> out;
     if (node.initProcess(rate, 2, 0, nullptr, nullptr) != SoundTools::StatusOk) {
         ADD_FAILURE() << "initProcess failed: " << node.getError();
@@ -140,8 +131,7 @@ inline std::vector<std::vector<double>> runBlocks(SoundAlgo& node, const std::ve
     return out;
 }
 
-/// Amplitude of the component at `freq` in the left channel of `signal`,
-/// from frame `from` on (least squares on a sine and a cosine).
+/// Amplitude at `freq` in the left channel from frame `from` on (least squares on a sine and a cosine).
 inline double toneAmplitude(const std::vector<double>& signal, double freq, double fs, std::size_t from)
 {
     long double ss = 0, sc = 0;
@@ -154,8 +144,7 @@ inline double toneAmplitude(const std::vector<double>& signal, double freq, doub
     return static_cast<double>(2.0L * std::sqrt(ss * ss + sc * sc) / n);
 }
 
-/// Swallows Qt's log output while alive (the A-weighting builder lists its
-/// coefficients on every build) and remembers the last critical message.
+/// Swallows Qt's log output while alive (the A-weighting builder logs every build); keeps the last critical message.
 class QtLogCapture {
 public:
     QtLogCapture() : previous(qInstallMessageHandler(handler)) { lastCritical().clear(); }

@@ -1,5 +1,4 @@
-// Band centre and quantised width: the width index is the largest k with
-// 2^(k step) <= high/low, which a logarithm gives directly.
+// Band centre and quantised width: the width index is the largest k with 2^(k step) <= high/low.
 
 #include "get_fco.h"
 
@@ -29,8 +28,7 @@ TEST(GetFco, QuantisedWidthAndCentre)
 
 TEST(GetFco, SameAnswersFromConcurrentFirstCalls)
 {
-    // Ratios in the middle of their steps, so that the logarithm's rounding
-    // cannot move them across a step boundary.
+    // Ratios mid-step, so that the logarithm's rounding cannot move them across a step boundary.
     std::vector<double> ratios;
     for (int k = 0; k < 4095; k += 37)
         ratios.push_back(std::pow(2.0, (k + 0.5) * kStep));

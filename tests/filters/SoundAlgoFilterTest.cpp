@@ -1,7 +1,5 @@
-// Filter nodes in a run: the cascade equals its kernels over the whole signal
-// whatever the blocks, the split outputs add up to the gained input, live band
-// changes restart only the changed stage and keep the output gain, and tone
-// levels measured at the output match the analytic response.
+// Filter nodes in a run: the cascade equals its kernels whatever the blocks, the split outputs add up
+// to the gained input, live band changes restart only their stage, tone levels match the analytic response.
 
 #include "BiquadEqBuilder.h"
 #include "FilterTestSupport.h"
@@ -39,8 +37,7 @@ void cascade(const std::vector<std::shared_ptr<Filter>>& kernels, std::vector<do
         k->filter(frames(x) + from, frames(x) + from, static_cast<unsigned>(to - from));
 }
 
-/// Runs `node` over `signal` through the processing loop with blocks of
-/// `blockFrames`; returns what the writer received.
+/// What the writer receives from `node` run over `signal` by the processing loop in blocks of `blockFrames`.
 std::vector<double> runLoop(SoundAlgo& node, const std::vector<double>& signal, unsigned blockFrames)
 {
     const unsigned saved = SoundBuffer::getDefaultSize();
@@ -54,20 +51,26 @@ std::vector<double> runLoop(SoundAlgo& node, const std::vector<double>& signal, 
 
 const Band kEq[] = {{BandEq, 1000, 1.0, 6.0}, {LowShelf, 200, 0.8, -4.0}, {HighPass, 40, 1.9, 0.0}};
 
+SoundAlgoFilterBiquad* makeEq()
+{
+    auto* eq = new SoundAlgoFilterBiquad();
+    for (const Band& b : kEq)
+        eq->pushFilter(b.type, b.freq, b.width, b.gain);
+    return eq;
+}
+
+double dbToGain(double dB)
+{
+    return std::pow(10.0, dB / 20.0);
+}
+
 } // namespace
 
 TEST(SoundAlgoFilter, LoopOutputEqualsTheKernelsOverTheWholeSignal)
 {
     const std::vector<double> x = noise(20000, 11);
-    NodeHolder<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
-    NodeHolder<SoundAlgoFilterBiquad> eqGained(new SoundAlgoFilterBiquad());
-    for (const Band& b : kEq) {
-        eq->pushFilter(b.type, b.freq, b.width, b.gain);
-        eqGained->pushFilter(b.type, b.freq, b.width, b.gain);
-    }
+    NodeHolder<SoundAlgoFilterBiquad> eq(makeEq()), eqGained(makeEq());
     eqGained->setOutputGain(6.0);
-    EXPECT_STREQ(eq->getName(), "SoundAlgoFilterBiquad");
-
     std::vector<double> want = x;
     cascade({kernel(kEq[0]), kernel(kEq[1]), kernel(kEq[2])}, want, 0, 20000);
     // Blocks of 4096 frames: the state crosses four block boundaries.
@@ -75,9 +78,8 @@ TEST(SoundAlgoFilter, LoopOutputEqualsTheKernelsOverTheWholeSignal)
     // The output gain scales what is written, not the recursion.
     const std::vector<double> gained = runLoop(*eqGained, x, 3000);
     ASSERT_EQ(gained.size(), want.size());
-    const double g = std::pow(10.0, 6.0 / 20.0);
     for (std::size_t i = 0; i < want.size(); ++i)
-        ASSERT_EQ(gained[i], want[i] * g) << "sample " << i;
+        ASSERT_EQ(gained[i], want[i] * dbToGain(6.0)) << "sample " << i;
     // A second run starts again from zero state.
     EXPECT_EQ(runLoop(*eq, x, 1 << 20), want);
 }
@@ -96,7 +98,7 @@ TEST(SoundAlgoFilter, MixedCascadeAcrossUnevenBlocks)
 
     std::vector<double> want = x;
     auto last = BiquadEqBuilder(BandEq, 3000, 1, -5).buildFilter(kRate);
-    last->setGain(std::pow(10.0, -2.0 / 20.0));
+    last->setGain(dbToGain(-2.0));
     cascade({order1->buildFilter(kRate), weighting->buildFilter(kRate), last}, want, 0, 9000);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0], want);
@@ -120,10 +122,9 @@ TEST(SoundAlgoFilterSplit, OutputsAddUpToTheGainedInput)
     ASSERT_EQ(out.size(), 2u);
     ASSERT_EQ(out[0].size(), x.size());
     ASSERT_EQ(out[1].size(), x.size());
-
-    const double g = std::pow(10.0, -3.0 / 20.0);
+    const double g = dbToGain(-3.0);
     std::vector<double> low = x;
-    auto lp = BiquadEqBuilder(LowPass, 1000, 1.0, 0.0).buildFilter(kRate);
+    auto lp = kernel({LowPass, 1000, 1.0, 0.0});
     lp->setGain(g);
     cascade({lp}, low, 0, 12000);
     EXPECT_EQ(out[0], low);
@@ -150,21 +151,17 @@ TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
             node->SetFreq(2, 8000.0); // the last stage: keeps the output gain
     });
 
-    // Stage 0 restarts at frame 3000 with its new gain, the last stage at
-    // frame 6000 with its new frequency; stage 1 runs throughout.
-    const double g = std::pow(10.0, 4.0 / 20.0);
+    // Stage 0 restarts at frame 3000 with its new gain, the last stage at frame 6000 with its new
+    // frequency; stage 1 runs throughout.
     std::vector<double> want = x;
-    auto s0 = kernel({BandEq, 1000, 0.5, 6.0});
-    s0->filter(frames(want), frames(want), 3000);
-    s0 = kernel({BandEq, 1000, 0.5, -6.0});
-    s0->filter(frames(want) + 3000, frames(want) + 3000, 6000);
-    Order1FilterBuilder(LowPass, 15000).buildFilter(kRate)->filter(frames(want), frames(want), 9000);
-    auto s2 = kernel({HighShelf, 5000, 1.0, -3.0});
-    s2->setGain(g);
-    s2->filter(frames(want), frames(want), 6000);
-    s2 = kernel({HighShelf, 8000, 1.0, -3.0});
-    s2->setGain(g);
-    s2->filter(frames(want) + 6000, frames(want) + 6000, 3000);
+    cascade({kernel({BandEq, 1000, 0.5, 6.0})}, want, 0, 3000);
+    cascade({kernel({BandEq, 1000, 0.5, -6.0})}, want, 3000, 9000);
+    cascade({Order1FilterBuilder(LowPass, 15000).buildFilter(kRate)}, want, 0, 9000);
+    auto s2 = kernel({HighShelf, 5000, 1.0, -3.0}), s2b = kernel({HighShelf, 8000, 1.0, -3.0});
+    s2->setGain(dbToGain(4.0));
+    s2b->setGain(dbToGain(4.0));
+    cascade({s2}, want, 0, 6000);
+    cascade({s2b}, want, 6000, 9000);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0], want);
 }
@@ -173,13 +170,10 @@ TEST(SoundAlgoFilter, MeasuredToneLevelsMatchTheAnalyticResponse)
 {
     QtLogCapture quiet;
     NodeHolder<SoundAlgoFilter> weighting(new SoundAlgoFilter(std::make_shared<WeightingFilterBuilder>()));
-    NodeHolder<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
-    for (const Band& b : kEq)
-        eq->pushFilter(b.type, b.freq, b.width, b.gain);
+    NodeHolder<SoundAlgoFilterBiquad> eq(makeEq());
     const auto aKernel = WeightingFilterBuilder().buildFilter(kRate);
 
-    // Two seconds of a 0.25 sine; the level is read over the second one (a
-    // whole number of periods of every integer frequency).
+    // Two seconds of a 0.25 sine, the level read over the second one (whole periods of any integer frequency).
     for (double f : {20.0, 100.0, 200.0, 1000.0, 3000.0, 10000.0}) {
         SCOPED_TRACE(testing::Message() << f << " Hz");
         std::vector<double> tone(2 * 2 * kRate);

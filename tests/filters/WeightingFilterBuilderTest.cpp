@@ -1,7 +1,5 @@
-// A-weighting: the digital filter is the bilinear image (no prewarping) of the
-// analogue A-weighting curve, so its response at f must equal the analogue
-// curve at (Fs/pi) tan(pi f/Fs) — an exact reference computed from the
-// published pole frequencies.
+// A-weighting is the bilinear image (no prewarping) of the analogue curve: its response at f equals
+// the analogue curve, from the published pole frequencies, at (Fs/pi) tan(pi f/Fs).
 
 #include "FilterTestSupport.h"
 #include "WeightingFilterBuilder.h"
@@ -41,9 +39,8 @@ TEST(WeightingFilterBuilder, BilinearImageOfTheAnalogueCurve)
         EXPECT_DOUBLE_EQ(std::max(std::abs(k->getFeedForward()).max(), std::abs(k->getFeedback()).max()), 1.0);
         for (double f : {10.0, 31.5, 100.0, 440.0, 1000.0, 2500.0, 0.3 * fs, 0.45 * fs}) {
             const long double warped = fs / kPi * std::tan(kPi * f / fs);
-            // 1e-4 dB: the sixth-order polynomial in double precision, with
-            // four poles crowding z = 1 at high rates, loses a few digits at
-            // the lowest frequencies.
+            // 1e-4 dB: the sixth-order polynomial in double, four poles crowding z = 1 at high rates,
+            // loses a few digits at the lowest frequencies.
             EXPECT_NEAR(toDb(magnitude(*k, f, fs)), analogueA(warped), 1e-4) << "f " << f << " Fs " << fs;
         }
     }
@@ -51,8 +48,7 @@ TEST(WeightingFilterBuilder, BilinearImageOfTheAnalogueCurve)
 
 TEST(WeightingFilterBuilder, PolesAreTheMappedAnaloguePoles)
 {
-    // s = -w maps to z = (K - w)/(K + w), K = 2 Fs: real, inside the circle.
-    // Each must be a root of the denominator a(z^-1).
+    // s = -w maps to z = (K - w)/(K + w), K = 2 Fs, real and inside the circle: a root of a(z^-1).
     for (unsigned fs : {8000u, 44100u, 192000u}) {
         const auto k = build(fs);
         const auto& a = k->getFeedback();

@@ -1,12 +1,8 @@
-// Composite nodes: branch alignment (delay, history, provisional tail), dry /
-// wet graphs over many small blocks, shared and divided inputs, failures in
-// parallel branches, ownership.
+// Composite nodes: branch alignment, dry / wet graphs, shared and divided inputs, failures, ownership.
 
 #include "GraphTestSupport.h"
 
 #include "SoundAlgoAdd.h"
-#include "SoundAlgoBypass.h"
-#include "SoundAlgoComposite.h"
 #include "SoundAlgoDelay.h"
 #include "SoundAlgoScale.h"
 #include "SoundAlgoSelectChannel.h"
@@ -21,38 +17,18 @@ namespace {
 /// Gives the tests the protected parts of the composite.
 class ProbeComposite : public SoundAlgoComposite {
 public:
-    using SoundAlgoComposite::SoundAlgoComposite;
     using SoundAlgoComposite::getBranchDelay;
-    using SoundAlgoComposite::getBranchOverlap;
     using SoundAlgoComposite::setReadOnly;
+    using SoundAlgoComposite::SoundAlgoComposite;
 };
 
+constexpr double kHalfDb = -6.0205999132796239; // 20 log10(0.5)
+
 /// [wet] beside [dry] (shared inputs), both kept as outputs 0 and 1.
-SoundAlgoComposite* dryWet(SoundAlgo* wet, SoundAlgo* dry)
-{
-    auto* c = new ProbeComposite(nullptr, true);
-    c->pushAlgo(wet);
-    c->addNewBranch();
-    c->pushAlgo(dry);
-    return c;
-}
+ProbeComposite* dryWet(SoundAlgo* wet, SoundAlgo* dry) { return composite<ProbeComposite>({{wet}, {dry}}); }
 
-/// A one-branch composite running `nodes` in sequence.
-SoundAlgoComposite* chain(std::initializer_list<SoundAlgo*> nodes)
-{
-    auto* c = new SoundAlgoComposite("chain", true);
-    for (SoundAlgo* node : nodes)
-        c->pushAlgo(node);
-    return c;
-}
-
-std::vector<double> scaled(const std::vector<double>& x, double f)
-{
-    std::vector<double> y(x);
-    for (double& v : y)
-        v *= f;
-    return y;
-}
+/// Outputs x and x/2.
+SoundAlgoComposite* split() { return dryWet(new SoundAlgoScale(0.0), new SoundAlgoScale(kHalfDb)); }
 
 } // namespace
 
@@ -69,26 +45,24 @@ TEST(SoundAlgoComposite, Names)
 TEST(SoundAlgoComposite, OneBranchBehavesLikeItsNodesInSequence)
 {
     BlockSizeGuard block(64);
-    const std::vector<double> x = noise(3000);
+    const Samples x = noise(3000);
     NodeRef c(chain({new TestFir(20, 20), new SoundAlgoDelay(33.0 / kRate, true), new SoundAlgoScale(0.0)}));
     EXPECT_EQ(c->getDelay(kRate), 20u);
     EXPECT_EQ(c->getInOverlap(kRate), 20u);
     EXPECT_EQ(c->getOutOverlap(kRate), 0u); // the last node's
     EXPECT_EQ(c->getSampleShift(kRate), 33u);
     const RunResult r = runWhole(*c, x);
-    EXPECT_EQ(r.status, SoundTools::StatusOk);
-    EXPECT_EQ(r.diagnostics, "");
+    expectClean(r);
     expectFrames(r.out, TestFir::reference(x, 20, 20, r.out.size() / 2), 3020, true, "chain");
 }
 
 TEST(SoundAlgoComposite, BranchesOfDifferentDelaysAreAlignedByABypass)
 {
     BlockSizeGuard block(100);
-    const std::vector<double> x = noise(2000);
-    auto* inner = static_cast<ProbeComposite*>(dryWet(new SoundAlgoBypass(), new SoundAlgoBypass(0, 512)));
+    const Samples x = noise(2000);
+    ProbeComposite* inner = dryWet(new SoundAlgoBypass(), new SoundAlgoBypass(0, 512));
     const double w[] = {1.0, -0.5};
     NodeRef outer(chain({inner, new SoundAlgoAdd(2, true, w)}));
-
     TestUtil::MemoryReader reader(x, kRate);
     TestUtil::MemoryWriter writer(kRate);
     SoundAlgo::LoopContext context;
@@ -98,26 +72,21 @@ TEST(SoundAlgoComposite, BranchesOfDifferentDelaysAreAlignedByABypass)
     EXPECT_EQ(inner->getBranch(0).back()->getDelay(kRate), 512u);
     EXPECT_EQ(inner->getBranch(1).size(), 1u);
     EXPECT_EQ(inner->getBranchDelay(kRate, 0), inner->getBranchDelay(kRate, 1));
-    EXPECT_EQ(inner->getOutBuffer(0)->getOrigin(), inner->getOutBuffer(1)->getOrigin());
-    while (outer->singleProcessLoop(reader, context, &writer) == SoundTools::StatusOk) {
+    do {
         EXPECT_EQ(inner->getOutBuffer(0)->getOrigin(), inner->getOutBuffer(1)->getOrigin());
         EXPECT_EQ(inner->getOutBuffer(0)->getFrameNB(), inner->getOutBuffer(1)->getFrameNB());
-    }
+    } while (outer->singleProcessLoop(reader, context, &writer) == SoundTools::StatusOk);
     outer->endProcessLoop(context);
     EXPECT_EQ(context.status, SoundTools::StatusOk);
     // Both branches now carry x delayed by 512: x[p-512] - 0.5 x[p-512].
-    std::vector<double> want(2 * 512, 0.0);
-    const std::vector<double> half = scaled(x, 0.5);
-    want.insert(want.end(), half.begin(), half.end());
-    expectFrames(writer.samples, want, 2512, true, "aligned");
+    expectFrames(writer.samples, delayed(scaled(x, 0.5), 512), 2512, true, "aligned");
 }
 
 TEST(SoundAlgoComposite, DryWetGivesWhatEachBranchGivesAloneOverManySmallBlocks)
 {
-    // The wet branch needs history, the dry one none: the dry branch must
-    // neither drift ahead block after block nor see a frame twice (the
-    // stateful integrator would show it).
-    const std::vector<double> x = noise(6000, 5);
+    // Each branch gives what it gives alone. Wet needs history, dry none: dry must neither drift ahead nor see a
+    // frame twice (the integrator would show it).
+    const Samples x = noise(6000, 5);
     struct Case {
         unsigned history, delay;
         bool wetFirst, statefulDry;
@@ -127,93 +96,72 @@ TEST(SoundAlgoComposite, DryWetGivesWhatEachBranchGivesAloneOverManySmallBlocks)
         SCOPED_TRACE("history " + std::to_string(c.history) + " delay " + std::to_string(c.delay)
                      + (c.wetFirst ? " wet first" : " dry first") + (c.statefulDry ? " integrator" : " bypass"));
         BlockSizeGuard block(32);
-        NodeRef alone(new TestFir(c.history, c.delay));
-        const RunResult wetAlone = runWhole(*alone, x);
-        const std::vector<double> wetWant = TestFir::reference(x, c.history, c.delay, 6000 + c.delay);
-        expectFrames(wetAlone.out, wetWant, 6000 + c.delay, false, "wet alone");
+        const std::size_t frames = 6000 + c.delay;
+        const Samples wetWant = TestFir::reference(x, c.history, c.delay, frames);
         // The dry branch comes out aligned on the wet one's delay.
-        std::vector<double> dryWant(2 * c.delay, 0.0);
-        const std::vector<double> dryAlone = c.statefulDry ? TestIntegrator::reference(x) : x;
-        dryWant.insert(dryWant.end(), dryAlone.begin(), dryAlone.end());
+        const Samples dryWant = delayed(c.statefulDry ? TestIntegrator::reference(x) : x, c.delay);
         auto makeDry = [&]() -> SoundAlgo* {
             return c.statefulDry ? static_cast<SoundAlgo*>(new TestIntegrator()) : new SoundAlgoBypass();
         };
-
-        const unsigned wetPort = c.wetFirst ? 0 : 1;
+        auto mix = [&] {
+            SoundAlgo* wet = new TestFir(c.history, c.delay);
+            return c.wetFirst ? dryWet(wet, makeDry()) : dryWet(makeDry(), wet);
+        };
         for (unsigned port : {0u, 1u}) {
             SCOPED_TRACE("port " + std::to_string(port));
-            SoundAlgo* wet = new TestFir(c.history, c.delay);
-            SoundAlgoComposite* mix = c.wetFirst ? dryWet(wet, makeDry()) : dryWet(makeDry(), wet);
-            NodeRef outer(chain({mix, new SoundAlgoSelectChannel(static_cast<int>(port), 2)}));
+            NodeRef outer(chain({mix(), new SoundAlgoSelectChannel(static_cast<int>(port), 2)}));
             const RunResult r = runWhole(*outer, x);
-            EXPECT_EQ(r.status, SoundTools::StatusOk) << r.error;
-            EXPECT_EQ(r.diagnostics, "");
-            if (port == wetPort)
-                expectFrames(r.out, wetAlone.out, 6000 + c.delay, false, "wet in the mix");
+            expectClean(r);
+            if (port == (c.wetFirst ? 0u : 1u))
+                expectFrames(r.out, wetWant, frames, false, "wet in the mix");
             else
-                expectFrames(r.out, dryWant, 6000 + c.delay, !c.statefulDry, "dry in the mix");
+                expectFrames(r.out, dryWant, frames, !c.statefulDry, "dry in the mix");
         }
         // Wet minus dry, through a subtraction fed by both outputs.
         NodeRef diff(chain({dryWet(new TestFir(c.history, c.delay), makeDry()), new SoundAlgoSub(2, true)}));
         const RunResult d = runWhole(*diff, x);
         EXPECT_EQ(d.status, SoundTools::StatusOk);
-        std::vector<double> want(wetWant);
+        Samples want(wetWant);
         for (std::size_t i = 0; i < want.size(); ++i)
             want[i] -= dryWant[i];
-        expectFrames(d.out, want, 6000 + c.delay, false, "wet - dry");
+        expectFrames(d.out, want, frames, false, "wet - dry");
     }
 }
 
 TEST(SoundAlgoComposite, BranchesWithDifferentProvisionalTailsStayAligned)
 {
-    // One branch ends with 300 provisional frames, the other with none; a
-    // branch with history and a select in front of a consumer with history.
+    // One branch ends with 300 provisional frames, the other with none; then a select before a node with history.
     BlockSizeGuard block(64);
-    const std::vector<double> x = noise(4000, 7);
-    NodeRef diff(chain({dryWet(new SoundAlgoDelay(300.0 / kRate, true), new SoundAlgoScale(-6.0205999132796239)),
+    const Samples x = noise(4000, 7);
+    NodeRef diff(chain({dryWet(new SoundAlgoDelay(300.0 / kRate, true), new SoundAlgoScale(kHalfDb)),
                         new SoundAlgoSub(2, true)}));
     const RunResult r = runWhole(*diff, x);
-    EXPECT_EQ(r.status, SoundTools::StatusOk) << r.error;
-    EXPECT_EQ(r.diagnostics, "");
+    expectClean(r);
     expectFrames(r.out, scaled(x, 0.5), 4000, true, "x - x/2");
 
     NodeRef selected(chain({dryWet(new SoundAlgoDelay(50.0 / kRate, true), new SoundAlgoBypass()),
                             new SoundAlgoSelectChannel(1, 2), new TestFir(40, 0)}));
     const RunResult s = runWhole(*selected, x);
-    EXPECT_EQ(s.status, SoundTools::StatusOk) << s.error;
-    EXPECT_EQ(s.diagnostics, "");
-    // The loop pads the history of the top node only: an inner node that looks
-    // 40 frames ahead and declares no sample shift keeps its last 40 frames.
+    expectClean(s);
+    // Only the top node's history is padded: an inner look-ahead without sample shift keeps its last 40 frames.
     expectFrames(s.out, TestFir::reference(x, 40, 0, s.out.size() / 2), 4000 - 40, true, "select then fir");
 }
 
 TEST(SoundAlgoComposite, NestedCompositesStayAligned)
 {
-    // A crossover tree: a split feeds a divided composite whose second branch
-    // splits again into another divided composite. The look-ahead nodes keep
-    // margins inside the inner composites; the outer alignment must see them.
+    // A crossover tree of divided composites; the outer alignment must see the look-ahead margins kept inside.
     BlockSizeGuard block(256);
-    const std::vector<double> x = noise(8000, 3);
-    auto split = [] { return dryWet(new SoundAlgoScale(0.0), new SoundAlgoScale(-6.0205999132796239)); };
-    auto* inner2 = new SoundAlgoComposite("inner2", false);
-    inner2->pushAlgo(new SoundAlgoScale(0.0));
-    inner2->pushAlgo(new TestFir(300, 0, 300));
-    inner2->addNewBranch();
-    inner2->pushAlgo(new SoundAlgoScale(0.0));
-    auto* inner = new SoundAlgoComposite("inner", false);
-    inner->pushAlgo(new SoundAlgoScale(0.0));
-    inner->pushAlgo(new TestFir(300, 0, 300));
-    inner->addNewBranch();
-    inner->pushAlgo(split());
-    inner->pushAlgo(inner2);
-    inner->pushAlgo(new SoundAlgoAdd(2, true, nullptr));
+    const Samples x = noise(8000, 3);
+    auto* inner2 = composite({{new SoundAlgoScale(0.0), new TestFir(300, 0, 300)}, {new SoundAlgoScale(0.0)}}, false);
+    auto* inner = composite({{new SoundAlgoScale(0.0), new TestFir(300, 0, 300)},
+                             {split(), inner2, new SoundAlgoAdd(2, true, nullptr)}},
+                            false);
     NodeRef outer(chain({split(), inner, new SoundAlgoAdd(2, true, nullptr), new TestFir(100, 0, 100)}));
     const RunResult r = runWhole(*outer, x);
-    EXPECT_EQ(r.status, SoundTools::StatusOk) << r.error;
-    EXPECT_EQ(r.diagnostics, "");
+    expectClean(r);
     // fir(x) + (fir(x/2) + x/4), then the last fir: fir(1.5 fir(x) + 0.25 x).
-    const std::vector<double> f = TestFir::reference(x, 300, 0, 8000);
-    std::vector<double> mix(f.size());
+    const Samples f = TestFir::reference(x, 300, 0, 8000);
+    Samples mix(f.size());
     for (std::size_t i = 0; i < mix.size(); ++i)
         mix[i] = 1.5 * f[i] + 0.25 * x[i];
     expectFrames(r.out, TestFir::reference(mix, 100, 0, 8000), 8000, false, "tree");
@@ -222,60 +170,42 @@ TEST(SoundAlgoComposite, NestedCompositesStayAligned)
 TEST(SoundAlgoComposite, SharedAndDividedInputs)
 {
     BlockSizeGuard block(32);
-    {
-        NodeRef shared(dryWet(new SoundAlgoScale(0.0), new SoundAlgoScale(-6.0)));
-        auto* c = static_cast<SoundAlgoComposite*>(shared.node);
-        EXPECT_EQ(c->getInputNumber(), 1u);
-        ASSERT_EQ(c->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusOk);
-        EXPECT_EQ(c->getBranch(0).front()->getInBuffer(0), c->getBranch(1).front()->getInBuffer(0));
-        EXPECT_EQ(c->getInBuffer(0), c->getBranch(0).front()->getInBuffer(0));
-        c->endProcess(0, 0);
-    }
-    {
-        NodeRef divided(new SoundAlgoComposite(nullptr, false));
-        auto* c = static_cast<SoundAlgoComposite*>(divided.node);
-        c->pushAlgo(new SoundAlgoScale(0.0));
-        c->addNewBranch();
-        c->pushAlgo(new SoundAlgoScale(-6.0));
-        EXPECT_EQ(c->getInputNumber(), 2u);
+    for (bool shared : {true, false}) {
+        SCOPED_TRACE(shared ? "shared" : "divided");
+        auto* c = composite({{new SoundAlgoScale(0.0)}, {new SoundAlgoScale(-6.0)}}, shared);
+        NodeRef ref(c);
+        EXPECT_EQ(c->getInputNumber(), shared ? 1u : 2u);
         ASSERT_EQ(c->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusOk);
         EXPECT_EQ(c->getInBuffer(0), c->getBranch(0).front()->getInBuffer(0));
-        EXPECT_EQ(c->getInBuffer(1), c->getBranch(1).front()->getInBuffer(0));
-        EXPECT_NE(c->getInBuffer(0), c->getInBuffer(1));
+        EXPECT_EQ(c->getInBuffer(shared ? 0 : 1), c->getBranch(1).front()->getInBuffer(0));
+        EXPECT_EQ(shared, c->getInBuffer(0) == c->getBranch(1).front()->getInBuffer(0));
         c->endProcess(0, 0);
     }
-    {
-        // A node of two outputs before a divided composite: branch 0 takes
-        // output 0 (x), branch 1 output 1 (x/2); 3x - 2 (x/2) = 2x. Crossed
-        // wiring would give 1.5x - 2x.
-        const std::vector<double> x = noise(1000, 9);
-        auto* split = dryWet(new SoundAlgoScale(0.0), new SoundAlgoScale(-6.0205999132796239));
-        auto* divided = new SoundAlgoComposite(nullptr, false);
-        divided->pushAlgo(new SoundAlgoScale(9.5424250943932485)); // x3
-        divided->addNewBranch();
-        divided->pushAlgo(new SoundAlgoScale(12.041199826559248)); // x4
-        NodeRef outer(chain({split, divided, new SoundAlgoSub(2, true)}));
-        const RunResult r = runWhole(*outer, x);
-        EXPECT_EQ(r.status, SoundTools::StatusOk);
-        ASSERT_EQ(r.out.size(), x.size());
-        for (std::size_t i = 0; i < x.size(); ++i)
-            ASSERT_NEAR(r.out[i], x[i], 1e-12) << i;
-        EXPECT_EQ(split->getOutPortNumber(), split->getOutputNumber()); // offset back to 0
-    }
+    // A two-output node before a divided composite: branch 0 takes x, branch 1 x/2; 3x - 4 (x/2) = x (crossed: -2.5x).
+    const Samples x = noise(1000, 9);
+    SoundAlgoComposite* twoOutputs = split();
+    auto* divided = composite({{new SoundAlgoScale(9.5424250943932485)}, {new SoundAlgoScale(12.041199826559248)}},
+                              false); // x3, x4
+    NodeRef outer(chain({twoOutputs, divided, new SoundAlgoSub(2, true)}));
+    const RunResult r = runWhole(*outer, x);
+    EXPECT_EQ(r.status, SoundTools::StatusOk);
+    ASSERT_EQ(r.out.size(), x.size());
+    for (std::size_t i = 0; i < x.size(); ++i)
+        ASSERT_NEAR(r.out[i], x[i], 1e-12) << i;
+    EXPECT_EQ(twoOutputs->getOutPortNumber(), twoOutputs->getOutputNumber()); // offset back to 0
 }
 
 TEST(SoundAlgoComposite, AFailingBranchFailsTheBlockWhicheverThreadRanIt)
 {
     BlockSizeGuard block(64);
-    const std::vector<double> x = noise(1000);
+    const Samples x = noise(1000);
     for (int failing = 0; failing < 4; ++failing) {
         SCOPED_TRACE("failing branch " + std::to_string(failing));
         auto* c = new SoundAlgoComposite(nullptr, true);
         for (int b = 0; b < 4; ++b) {
             if (b > 0)
                 c->addNewBranch();
-            c->pushAlgo(b == failing ? static_cast<SoundAlgo*>(new FailingNode(3, SoundTools::StatusError))
-                                     : new SoundAlgoBypass());
+            c->pushAlgo(b == failing ? new FailingNode(3, SoundTools::StatusError) : new SoundAlgoBypass());
         }
         NodeRef outer(chain({c, new SoundAlgoAdd(4, true, nullptr)}));
         const RunResult r = runWhole(*outer, x);
@@ -292,17 +222,17 @@ TEST(SoundAlgoComposite, AFailingBranchFailsTheBlockWhicheverThreadRanIt)
 
 TEST(SoundAlgoComposite, EmptyBranchesFailWithAText)
 {
-    NodeRef c(new SoundAlgoComposite(nullptr, true));
-    auto* composite = static_cast<SoundAlgoComposite*>(c.node);
-    EXPECT_EQ(composite->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);
-    EXPECT_STRNE(composite->getError(), "");
-    composite->pushAlgo(new SoundAlgoBypass());
-    composite->addNewBranch();
-    EXPECT_EQ(composite->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);
-    EXPECT_STREQ(composite->getError(), "SoundAlgoComposite : branch 1 has no node");
+    auto* c = new SoundAlgoComposite(nullptr, true);
+    NodeRef ref(c);
+    EXPECT_EQ(c->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);
+    EXPECT_STRNE(c->getError(), "");
+    c->pushAlgo(new SoundAlgoBypass());
+    c->addNewBranch();
+    EXPECT_EQ(c->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);
+    EXPECT_STREQ(c->getError(), "SoundAlgoComposite : branch 1 has no node");
     TestUtil::MemoryReader reader(noise(10), kRate);
-    EXPECT_EQ(composite->processAll(reader, nullptr), SoundTools::StatusError);
-    EXPECT_STREQ(composite->getError(), "SoundAlgoComposite : branch 1 has no node");
+    EXPECT_EQ(c->processAll(reader, nullptr), SoundTools::StatusError);
+    EXPECT_STREQ(c->getError(), "SoundAlgoComposite : branch 1 has no node");
 }
 
 TEST(SoundAlgoComposite, OwnsItsNodesAndRunsAgainUnchanged)
@@ -310,22 +240,16 @@ TEST(SoundAlgoComposite, OwnsItsNodesAndRunsAgainUnchanged)
     BlockSizeGuard block(32);
     int deletions = 0;
     auto* kept = new CountedNode(&deletions);
+    kept->addReference(); // as a device would
     {
-        auto* c = new ProbeComposite(nullptr, true);
-        c->pushAlgo(new CountedNode(&deletions));
-        c->pushAlgo(new TestFir(10, 0));
-        c->addNewBranch();
-        kept->addReference(); // as a device would
-        c->pushAlgo(kept);
+        auto* c = composite<ProbeComposite>({{new CountedNode(&deletions), new TestFir(10, 0)}, {kept}});
         NodeRef outer(chain({c, new SoundAlgoSub(2, true)}));
-        const std::vector<double> x = noise(500);
+        const Samples x = noise(500);
         const RunResult first = runWhole(*outer, x);
         const std::size_t nodes = c->getBranch(0).size() + c->getBranch(1).size();
-        const RunResult second = runWhole(*outer, x);
         EXPECT_EQ(first.status, SoundTools::StatusOk);
-        EXPECT_EQ(first.out, second.out);
+        EXPECT_EQ(first.out, runWhole(*outer, x).out);
         EXPECT_EQ(nodes, c->getBranch(0).size() + c->getBranch(1).size()); // no alignment node added twice
-
         c->setReadOnly();
         NodeRef refused(new SoundAlgoBypass());
         c->pushAlgo(refused.node); // ignored: the caller keeps its reference

@@ -1,9 +1,6 @@
-// The node contract of a run: buffer sizes, margins, port wiring and the
-// frame counts handed from node to node.
+// The node contract of a run: buffer sizes, margins, port wiring and frame counts handed from node to node.
 
 #include "GraphTestSupport.h"
-
-#include "SoundAlgoBypass.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +19,7 @@ TEST(SoundAlgoGeometry, BuffersAndCountsOfANodeAlone)
     EXPECT_EQ(plain->getOutBuffer(0)->getOrigin(), 500);
     plain->endProcess(0, 0);
     EXPECT_EQ(plain->getInBuffer(0), nullptr);
+    EXPECT_EQ(plain->initProcess(kRate, 1, 0, nullptr, nullptr), SoundTools::StatusError);
 
     NodeRef history(new SoundAlgoBypass(256, 0));
     ASSERT_EQ(history->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusOk);
@@ -38,15 +36,12 @@ TEST(SoundAlgoGeometry, BuffersAndCountsOfANodeAlone)
     EXPECT_EQ(history->getOutBuffer(0)->getFrameNB(), 0u);
     EXPECT_EQ(history->getOutFrameNb(), 0u);
     history->endProcess(0, 0);
-
-    EXPECT_EQ(plain->initProcess(kRate, 1, 0, nullptr, nullptr), SoundTools::StatusError);
 }
 
 TEST(SoundAlgoGeometry, MarginsBetweenNeighbours)
 {
+    // Out overlap 100, then in overlap 50: the first output keeps 150 frames; the second skips the provisional 100.
     BlockSizeGuard block(1000);
-    // Out overlap 100, then in overlap 50: the first output keeps 150 frames,
-    // and the second node does not count the provisional 100.
     NodeRef first(new SoundAlgoBypass(0, 0, 100, 1));
     NodeRef second(new SoundAlgoBypass(50, 0));
     ASSERT_EQ(first->initProcess(kRate, 2, 0, nullptr, second.node), SoundTools::StatusOk);

@@ -1,21 +1,20 @@
-// The reader and writer bases as the loop uses them: stereoRead keeping
-// history and padding the end, writeBuffer skipping what is written and
-// honouring its range.
+// The reader and writer bases as the loop uses them: stereoRead keeping history and padding the end, writeBuffer
+// skipping what is written and honouring its range.
 
 #include "GraphTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <numeric>
 #include <type_traits>
 
 using namespace GraphTest;
 
 namespace {
 
-std::shared_ptr<SoundBuffer> stereo(unsigned frames)
+std::shared_ptr<SoundBuffer> stereo(unsigned frames, unsigned rate = kRate)
 {
-    auto b = SoundBuffer::createNew(kRate);
+    auto b = SoundBuffer::createNew(rate);
     b->alloc(frames, 2, 1, 1);
     return b;
 }
@@ -23,8 +22,7 @@ std::shared_ptr<SoundBuffer> stereo(unsigned frames)
 /// A buffer of `frames` frames at `origin`, frame i holding (origin + i, 0).
 std::shared_ptr<SoundBuffer> positions(unsigned frames, int origin, unsigned rate = kRate)
 {
-    auto b = SoundBuffer::createNew(rate);
-    b->alloc(frames, 2, 1, 1);
+    auto b = stereo(frames, rate);
     b->setOrigin(origin);
     b->setFrameNB(frames);
     for (unsigned i = 0; i < frames; ++i)
@@ -32,28 +30,21 @@ std::shared_ptr<SoundBuffer> positions(unsigned frames, int origin, unsigned rat
     return b;
 }
 
-/// The left channel of what the writer got: the positions written, in order.
-std::vector<double> writtenPositions(const TestUtil::MemoryWriter& w)
+/// The left channel of what the writer got (the positions written, in order), compared with [from, to).
+void expectWritten(const TestUtil::MemoryWriter& w, int from, int to)
 {
-    std::vector<double> p;
+    std::vector<double> got, want(std::size_t(to - from));
     for (std::size_t i = 0; i < w.samples.size(); i += 2)
-        p.push_back(w.samples[i]);
-    return p;
-}
-
-std::vector<double> range(int from, int to)
-{
-    std::vector<double> r;
-    for (int i = from; i < to; ++i)
-        r.push_back(i);
-    return r;
+        got.push_back(w.samples[i]);
+    std::iota(want.begin(), want.end(), double(from));
+    EXPECT_EQ(got, want);
 }
 
 } // namespace
 
 TEST(SoundReaderStereoRead, KeepsHistoryAndPadsTheEnd)
 {
-    const std::vector<double> x = noise(4096 + 3840 + 100);
+    const Samples x = noise(4096 + 3840 + 100);
     TestUtil::MemoryReader reader(x, kRate);
     auto b = stereo(4096);
     EXPECT_EQ(reader.stereoRead(b, 0), 4096u);
@@ -72,7 +63,7 @@ TEST(SoundReaderStereoRead, KeepsHistoryAndPadsTheEnd)
 
 TEST(SoundReaderStereoRead, AFirstBlockShorterThanTheHistoryIsKeptWhole)
 {
-    const std::vector<double> x = noise(100);
+    const Samples x = noise(100);
     TestUtil::MemoryReader reader(x, kRate);
     auto b = stereo(512);
     EXPECT_EQ(reader.stereoRead(b, 256), 100u);
@@ -86,8 +77,8 @@ TEST(SoundReaderStereoRead, AFirstBlockShorterThanTheHistoryIsKeptWhole)
 
 TEST(SoundReaderStereoRead, ALongLeadingSilenceNeverInsertsZerosIntoTheStream)
 {
-    const std::vector<double> x = noise(1000);
-    TestUtil::MemoryReader reader(x, kRate);
+    const Samples x = noise(1000);
+    TestUtil::MemoryReader reader(x, kRate), again(x, kRate);
     auto b = stereo(101);
     b->setOrigin(0);
     b->setInitialDelay(100); // one frame of room behind the silence
@@ -96,9 +87,7 @@ TEST(SoundReaderStereoRead, ALongLeadingSilenceNeverInsertsZerosIntoTheStream)
     EXPECT_EQ(reader.stereoRead(b, 0), 101u);
     EXPECT_EQ(b->getOrigin(), 1); // frame 1 follows frame 0: no padding in between
     EXPECT_EQ(b->getStereoFrame(1)->left, x[2]);
-
     // A silence longer than the whole buffer still leaves room to read.
-    TestUtil::MemoryReader again(x, kRate);
     auto small = stereo(50);
     small->setInitialDelay(200);
     EXPECT_GT(again.stereoRead(small, 0), 0u);
@@ -131,30 +120,22 @@ TEST(SoundReader, ZeroSampleRateHasNoLength)
 
 TEST(SoundWriterWriteBuffer, WritesEachFrameOnceInsideTheRange)
 {
-    {
-        // Blocks of 4096 overlapping by 256: the overlap is written once.
-        TestUtil::MemoryWriter w(kRate);
-        EXPECT_FALSE(w.writeBuffer(positions(4096, 0), 0));
-        EXPECT_FALSE(w.writeBuffer(positions(4096, 4096 - 256), 0));
-        EXPECT_EQ(writtenPositions(w), range(0, 8192 - 256));
-    }
-    {
-        // Range [44100, 88200) over blocks of 4096 with margin 0.
-        TestUtil::MemoryWriter w(kRate);
-        w.setRange(44100, 88200);
-        for (int origin = 0; origin < 100000; origin += 4096)
-            EXPECT_FALSE(w.writeBuffer(positions(4096, origin), 0)) << origin;
-        EXPECT_EQ(writtenPositions(w), range(44100, 88200));
-        EXPECT_EQ(w.getCurrentOffset(), 44100);
-    }
-    {
-        // The margin is held back until a later block.
-        TestUtil::MemoryWriter w(kRate);
-        EXPECT_FALSE(w.writeBuffer(positions(4096, 0), 4096));
-        EXPECT_TRUE(w.samples.empty());
-        EXPECT_FALSE(w.writeBuffer(positions(1000, 0), 100));
-        EXPECT_EQ(writtenPositions(w), range(0, 900));
-    }
+    // Blocks of 4096 overlapping by 256: the overlap is written once.
+    TestUtil::MemoryWriter overlap(kRate), ranged(kRate), margin(kRate);
+    EXPECT_FALSE(overlap.writeBuffer(positions(4096, 0), 0));
+    EXPECT_FALSE(overlap.writeBuffer(positions(4096, 4096 - 256), 0));
+    expectWritten(overlap, 0, 8192 - 256);
+    // Range [44100, 88200) over blocks of 4096 with margin 0.
+    ranged.setRange(44100, 88200);
+    for (int origin = 0; origin < 100000; origin += 4096)
+        EXPECT_FALSE(ranged.writeBuffer(positions(4096, origin), 0)) << origin;
+    expectWritten(ranged, 44100, 88200);
+    EXPECT_EQ(ranged.getCurrentOffset(), 44100);
+    // The margin is held back until a later block.
+    EXPECT_FALSE(margin.writeBuffer(positions(4096, 0), 4096));
+    EXPECT_TRUE(margin.samples.empty());
+    EXPECT_FALSE(margin.writeBuffer(positions(1000, 0), 100));
+    expectWritten(margin, 0, 900);
 }
 
 TEST(SoundWriterWriteBuffer, GapsAreWarnedMismatchesFail)

@@ -25,27 +25,21 @@ public:
     explicit HandRegions(std::vector<Region> list) { regions = std::move(list); }
 };
 
-/// Noise 0-44099, signal 44100-264599, noise 264600-308699, signal
-/// 308700-352799 (the last passage exactly one second long).
-std::vector<Region> fourRegions()
-{
-    return {{0, 44100, 1e-6, 1e-6, 44100, true},
-            {44100, 220500, 0.1, 0.1, 220500, false},
-            {264600, 44100, 1e-6, 1e-6, 44100, true},
-            {308700, 44100, 0.1, 0.1, 44100, false}};
-}
+/// Noise 0-44099, signal 44100-264599, noise 264600-308699, signal 308700-352799 (exactly one second).
+const std::vector<Region> kFourRegions = {{0, 44100, 1e-6, 1e-6, 44100, true},
+                                          {44100, 220500, 0.1, 0.1, 220500, false},
+                                          {264600, 44100, 1e-6, 1e-6, 44100, true},
+                                          {308700, 44100, 0.1, 0.1, 44100, false}};
 
-/// Material for fourRegions: faint noise in the noise regions, a tone in the
-/// signal regions, the first passage starting with 1000 frames of digital
-/// silence and the second with a frame of (-0.5, 0.0).
+/// Faint noise in the noise regions and a tone in the signal ones, the first passage starting
+/// with 1000 frames of digital silence and the second with a frame of (-0.5, 0.0).
 std::vector<double> fourRegionSignal()
 {
     std::vector<double> s = TestUtil::makeTestSignal(352800, kRate, 0.5);
     std::mt19937 random(7);
     std::uniform_real_distribution<double> faint(-1e-3, 1e-3);
     for (size_t f = 0; f < 352800; ++f) {
-        const bool noise = f < 44100 || (f >= 264600 && f < 308700);
-        if (noise)
+        if (f < 44100 || (f >= 264600 && f < 308700))
             s[2 * f] = faint(random), s[2 * f + 1] = faint(random);
         if (f >= 44100 && f < 45100)
             s[2 * f] = s[2 * f + 1] = 0.0;
@@ -55,7 +49,17 @@ std::vector<double> fourRegionSignal()
     return s;
 }
 
-/// Feeds `samples` in blocks that straddle the region boundaries.
+/// A writer over hand-given regions; the detector is held by the writer alone.
+std::unique_ptr<SoundWriterMultiFile> makeWriter(std::vector<Region> regions, SoundTools::SoundFormat format,
+                                                 unsigned bitrate = 192)
+{
+    HandRegions* detector = new HandRegions(std::move(regions));
+    auto writer = std::make_unique<SoundWriterMultiFile>(detector, 1.0, kRate, 2, bitrate, format);
+    detector->releaseReference();
+    return writer;
+}
+
+/// Feeds `samples` in blocks that straddle the region boundaries; true on failure.
 bool writeInBlocks(SoundWriter& writer, const std::vector<double>& samples, int firstFrame = 0)
 {
     const size_t block = 10007;
@@ -76,8 +80,10 @@ std::vector<double> readFile(const std::string& path)
     return IoTest::readAll(reader);
 }
 
-void expectFrames(const std::vector<double>& file, const std::vector<double>& source, size_t from, size_t to)
+/// The file at `path` holds exactly frames [from, to) of `source`.
+void expectFrames(const std::string& path, const std::vector<double>& source, size_t from, size_t to)
 {
+    const std::vector<double> file = readFile(path);
     ASSERT_EQ(file.size(), 2 * (to - from));
     for (size_t i = 0; i < file.size(); ++i)
         ASSERT_EQ(file[i], source[2 * from + i]) << "frame " << i / 2;
@@ -87,9 +93,7 @@ void expectFrames(const std::vector<double>& file, const std::vector<double>& so
 
 TEST(SoundWriterMultiFile, NamesSegmentsAfterThePath)
 {
-    HandRegions* detector = new HandRegions({});
-    SoundWriterMultiFile writer(detector, 1.0, kRate, 2, 192, SoundTools::PCM16);
-    detector->releaseReference();
+    auto writer = makeWriter({}, SoundTools::PCM16);
     const struct {
         const char* path;
         int number;
@@ -108,25 +112,24 @@ TEST(SoundWriterMultiFile, NamesSegmentsAfterThePath)
         {"_ -9 x.wav", 4, "_ -9 004-x.wav"},
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(writer.open(c.path), SoundTools::StatusOk) << c.path;
-        EXPECT_EQ(writer.getSegmentName(c.number), c.expected) << c.path;
+        ASSERT_EQ(writer->open(c.path), SoundTools::StatusOk) << c.path;
+        EXPECT_EQ(writer->getSegmentName(c.number), c.expected) << c.path;
     }
     for (const char* noName : {"out/", "", "D:\\music\\", ".wav"}) {
-        EXPECT_EQ(writer.open(noName), SoundTools::StatusError) << noName;
-        EXPECT_NE(std::string(writer.getError()).find(" : "), std::string::npos);
+        EXPECT_EQ(writer->open(noName), SoundTools::StatusError) << noName;
+        EXPECT_NE(std::string(writer->getError()).find(" : "), std::string::npos);
     }
 }
 
-// The example of four regions: passages shorter than the minimum are
-// dropped, each kept passage goes whole into its own file from its first
-// frame that is not silent, and the detector is held while the writer lives.
+// Passages shorter than the minimum are dropped, each kept passage goes whole into its own file
+// from its first frame that is not silent, and the detector is held while the writer lives.
 TEST(SoundWriterMultiFile, CutsAlongTheRegions)
 {
     const std::vector<double> source = fourRegionSignal();
     for (double minSeconds : {3.0, 1.0}) {
         SCOPED_TRACE("minimum " + std::to_string(minSeconds));
         TempDir tmp;
-        HandRegions* detector = new HandRegions(fourRegions());
+        HandRegions* detector = new HandRegions(kFourRegions);
         std::ostringstream report;
         SoundDebuggableClass::setOStream(&report);
         SoundDebuggableClass::setVerbose(true);
@@ -145,42 +148,36 @@ TEST(SoundWriterMultiFile, CutsAlongTheRegions)
         detector->releaseReference();
 
         const QStringList files = QDir(tmp.dir.path()).entryList(QDir::Files, QDir::Name);
-        expectFrames(readFile(tmp.path("001-take.wav")), source, 45100, 264600);
+        expectFrames(tmp.path("001-take.wav"), source, 45100, 264600);
         if (minSeconds > 2) {
             EXPECT_EQ(files, QStringList{"001-take.wav"});
             EXPECT_EQ(report.str(), "File 1 : 00:00:05.000 written\n00:00:05.000 in 1 file(s) written\n");
         } else {
             EXPECT_EQ(files, (QStringList{"001-take.wav", "002-take.wav"}));
-            // (-0.5, 0.0) is sound: the file starts with it.
-            expectFrames(readFile(tmp.path("002-take.wav")), source, 308700, 352800);
+            expectFrames(tmp.path("002-take.wav"), source, 308700, 352800); // (-0.5, 0.0) is sound
             EXPECT_EQ(report.str(), "File 1 : 00:00:05.000 written\nFile 2 : 00:00:01.000 written\n"
                                     "00:00:06.000 in 2 file(s) written\n");
         }
     }
 }
 
-// Regions in stream positions: a run that starts later, with the range
-// starting there, cuts at the same frames.
+// Regions are in stream positions: a run that starts later, with the range starting there, cuts at the same frames.
 TEST(SoundWriterMultiFile, RunFromAStartPointCutsAtTheSameFrames)
 {
     const std::vector<double> source = fourRegionSignal();
     TempDir tmp;
-    HandRegions* detector = new HandRegions({{200000, 64600, 0.1, 0.1, 64600, false}, fourRegions()[2],
-                                             fourRegions()[3]});
-    SoundWriterMultiFile writer(detector, 1.0, kRate, 2, 192, SoundTools::Float64);
-    detector->releaseReference();
-    ASSERT_EQ(writer.open(tmp.path("late.wav").c_str()), SoundTools::StatusOk);
-    writer.setRange(200000, 2147483647);
-    const std::vector<double> tail(source.begin() + 2 * 200000, source.end());
-    EXPECT_FALSE(writeInBlocks(writer, tail, 200000));
-    writer.close();
-    ASSERT_EQ(writer.GetWrittenFiles(), 2);
-    expectFrames(readFile(tmp.path("001-late.wav")), source, 200000, 264600);
-    expectFrames(readFile(tmp.path("002-late.wav")), source, 308700, 352800);
+    auto writer = makeWriter({{200000, 64600, 0.1, 0.1, 64600, false}, kFourRegions[2], kFourRegions[3]},
+                             SoundTools::Float64);
+    ASSERT_EQ(writer->open(tmp.path("late.wav").c_str()), SoundTools::StatusOk);
+    writer->setRange(200000, 2147483647);
+    EXPECT_FALSE(writeInBlocks(*writer, std::vector<double>(source.begin() + 2 * 200000, source.end()), 200000));
+    writer->close();
+    ASSERT_EQ(writer->GetWrittenFiles(), 2);
+    expectFrames(tmp.path("001-late.wav"), source, 200000, 264600);
+    expectFrames(tmp.path("002-late.wav"), source, 308700, 352800);
 }
 
-// Any tag given makes every file carry it with its own track number; no tag
-// given, no tag written.
+// Any tag given makes every file carry it with its own track number; no tag given, no tag written.
 TEST(SoundWriterMultiFile, TagsCarryTrackNumbers)
 {
     if (!SoundWriterMp3::Init())
@@ -189,27 +186,20 @@ TEST(SoundWriterMultiFile, TagsCarryTrackNumbers)
     for (bool tagged : {true, false}) {
         SCOPED_TRACE(tagged ? "tagged" : "untagged");
         TempDir tmp;
-        HandRegions* detector = new HandRegions(fourRegions());
-        SoundWriterMultiFile writer(detector, 1.0, kRate, 2, 128, SoundTools::PCM16);
-        detector->releaseReference();
-        ASSERT_EQ(writer.open(tmp.path("t.mp3").c_str()), SoundTools::StatusOk);
-        if (tagged) {
-            SoundIDTag tag;
-            tag.title = "Live";
-            writer.setTags(tag);
-        }
-        ASSERT_FALSE(writeInBlocks(writer, source)) << writer.getError();
-        writer.close();
-        ASSERT_EQ(writer.GetWrittenFiles(), 2);
+        auto writer = makeWriter(kFourRegions, SoundTools::PCM16, 128);
+        ASSERT_EQ(writer->open(tmp.path("t.mp3").c_str()), SoundTools::StatusOk);
+        if (tagged)
+            writer->setTags({"Live", "", "", "", "", "", ""});
+        ASSERT_FALSE(writeInBlocks(*writer, source)) << writer->getError();
+        writer->close();
+        ASSERT_EQ(writer->GetWrittenFiles(), 2);
         for (int n = 1; n <= 2; ++n) {
             SoundReaderMp3 reader;
             ASSERT_EQ(reader.open(tmp.path("00" + std::to_string(n) + "-t.mp3").c_str()), SoundTools::StatusOk);
             SoundIDTag back;
             EXPECT_EQ(reader.getTags(back), tagged);
-            if (tagged) {
-                EXPECT_EQ(back.title, "Live");
-                EXPECT_EQ(back.track, std::to_string(n));
-            }
+            if (tagged)
+                EXPECT_EQ(back.title + "/" + back.track, "Live/" + std::to_string(n));
         }
     }
 }
@@ -217,20 +207,18 @@ TEST(SoundWriterMultiFile, TagsCarryTrackNumbers)
 TEST(SoundWriterMultiFile, SegmentThatCannotBeCreatedFailsTheWrite)
 {
     TempDir tmp;
-    HandRegions* detector = new HandRegions(fourRegions());
-    SoundWriterMultiFile writer(detector, 1.0, kRate, 2, 192, SoundTools::PCM16);
-    detector->releaseReference();
-    const std::string path = tmp.path("gone/x.wav");
-    ASSERT_EQ(writer.open(path.c_str()), SoundTools::StatusOk);
-    EXPECT_TRUE(writeInBlocks(writer, fourRegionSignal()));
-    EXPECT_EQ(std::string(writer.getError()).rfind(tmp.path("gone/001-x.wav") + " : ", 0), 0u) << writer.getError();
-    EXPECT_LT(writer.getCurrentOffset(), 352800);
-    writer.close();
-    EXPECT_EQ(writer.GetWrittenFiles(), 0);
+    auto writer = makeWriter(kFourRegions, SoundTools::PCM16);
+    ASSERT_EQ(writer->open(tmp.path("gone/x.wav").c_str()), SoundTools::StatusOk);
+    EXPECT_TRUE(writeInBlocks(*writer, fourRegionSignal()));
+    EXPECT_TRUE(IoTest::namesFile(writer->getError(), tmp.path("gone/001-x.wav"))) << writer->getError();
+    EXPECT_LT(writer->getCurrentOffset(), 352800);
+    writer->close();
+    EXPECT_EQ(writer->GetWrittenFiles(), 0);
 }
 
-// The whole command: a detector run, then the cut. Passages of a tone between
-// stretches of faint noise; started later, the cut falls on the same frames.
+// The whole command, a detector run then the cut, over passages of a tone between stretches of
+// faint noise: each passage gets its file, a run started later cuts on the same frames, and a
+// segment that cannot be created fails the command.
 TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
 {
     const std::string tevo = TestUtil::tevoPath();
@@ -248,26 +236,25 @@ TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
         for (int c = 0; c < 2; ++c)
             s[2 * f + c] = t < 1 ? 0.0 : tone ? 0.3 * std::sin(2 * M_PI * (440 + 220 * c) * t) : faint(random);
     }
-    {
-        SoundWriterSndfile writer(kRate, 2, SoundTools::Float32);
-        ASSERT_EQ(writer.open(in.c_str()), SoundTools::StatusOk);
-        ASSERT_FALSE(IoTest::writeBlock(writer, s));
-    }
-    QDir(tmp.dir.path()).mkpath("all");
-    QDir(tmp.dir.path()).mkpath("late");
+    SoundWriterSndfile source(kRate, 2, SoundTools::Float32);
+    ASSERT_TRUE(IoTest::writeFile(source, in, s));
+    for (const char* folder : {"all", "late", "taken/002-p.wav"}) // the last name is taken by a folder
+        QDir(tmp.dir.path()).mkpath(folder);
+    auto split = [&](const std::string& args, std::string* out) {
+        out->clear();
+        return TestUtil::run("'" + tevo + "' split '" + in + "' '" + tmp.path(args) + " 2>&1", out);
+    };
     std::string out;
-    const std::string split = "'" + tevo + "' split '" + in + "' ";
-    ASSERT_EQ(TestUtil::run(split + "'" + tmp.path("all/p.wav") + "' --min 1 --format float32 2>&1", &out), 0) << out;
-    out.clear();
-    ASSERT_EQ(TestUtil::run(split + "'" + tmp.path("late/p.wav") + "' --min 1 --format float32 --start 6 2>&1", &out), 0)
-        << out;
+    ASSERT_EQ(split("all/p.wav' --min 1 --format float32", &out), 0) << out;
+    ASSERT_EQ(split("late/p.wav' --min 1 --format float32 --start 6", &out), 0) << out;
     EXPECT_NE(out.find("2 file(s) written"), std::string::npos) << out;
+    EXPECT_NE(split("taken/p.wav' --min 1", &out), 0);
+    EXPECT_NE(out.find("002-p.wav : "), std::string::npos) << out;
 
     const QStringList all = QDir(QString::fromStdString(tmp.path("all"))).entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(all, (QStringList{"001-p.wav", "002-p.wav", "003-p.wav"}));
-    // Each file holds its passage. The detector ends a passage up to about
-    // half a second late: the tail of the tone in its window makes the first
-    // half second after the tone a region of its own that is not noise.
+    // The detector ends a passage up to about half a second late: the tone's tail in its window
+    // makes the first half second after the tone a region of its own that is not noise.
     const double lengths[] = {4.0, 3.0, 4.0};
     for (int i = 0; i < 3; ++i) {
         SoundReaderSndfile reader;
@@ -275,17 +262,9 @@ TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
         EXPECT_GT(reader.getLength(), lengths[i] - 0.25) << i;
         EXPECT_LT(reader.getLength(), lengths[i] + 0.75) << i;
     }
-    // A segment that cannot be created (its name is taken by a folder) fails
-    // the command.
-    QDir(tmp.dir.path()).mkpath("taken/002-p.wav");
-    out.clear();
-    EXPECT_NE(TestUtil::run(split + "'" + tmp.path("taken/p.wav") + "' --min 1 2>&1", &out), 0);
-    EXPECT_NE(out.find("002-p.wav : "), std::string::npos) << out;
     for (int i = 2; i <= 3; ++i) {
         SCOPED_TRACE(i);
         const std::vector<double> whole = readFile(tmp.path("all/00" + std::to_string(i) + "-p.wav"));
-        const std::vector<double> late = readFile(tmp.path("late/00" + std::to_string(i - 1) + "-p.wav"));
-        ASSERT_EQ(late.size(), whole.size());
-        EXPECT_EQ(late, whole);
+        EXPECT_EQ(readFile(tmp.path("late/00" + std::to_string(i - 1) + "-p.wav")), whole);
     }
 }

@@ -157,8 +157,9 @@ TEST(SoundAlgoSelectChannel, ForwardsTheSelectedBufferAndFollowsItsNeighbours)
 
 TEST(SoundAlgoMulti, NoInputsOrAnInputOutsideFailToInitialise)
 {
-    for (SoundAlgo* node : {new SoundAlgoAdd(0, true, nullptr), new SoundAlgoSub(-2, false),
-                            new SoundAlgoSelectChannel(3, 3), new SoundAlgoSelectChannel(-1, 3)}) {
+    for (SoundAlgo* node : std::initializer_list<SoundAlgo*>{new SoundAlgoAdd(0, true, nullptr), new SoundAlgoSub(-2, false),
+                                                             new SoundAlgoSelectChannel(3, 3),
+                                                             new SoundAlgoSelectChannel(-1, 3)}) {
         NodeRef ref(node);
         SCOPED_TRACE(node->getName());
         EXPECT_EQ(node->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);

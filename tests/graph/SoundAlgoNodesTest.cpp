@@ -157,9 +157,9 @@ TEST(SoundAlgoSelectChannel, ForwardsTheSelectedBufferAndFollowsItsNeighbours)
 
 TEST(SoundAlgoMulti, NoInputsOrAnInputOutsideFailToInitialise)
 {
-    for (SoundAlgo* node : std::initializer_list<SoundAlgo*>{new SoundAlgoAdd(0, true, nullptr), new SoundAlgoSub(-2, false),
-                                                             new SoundAlgoSelectChannel(3, 3),
-                                                             new SoundAlgoSelectChannel(-1, 3)}) {
+    SoundAlgo* const nodes[] = {new SoundAlgoAdd(0, true, nullptr), new SoundAlgoSub(-2, false),
+                                new SoundAlgoSelectChannel(3, 3), new SoundAlgoSelectChannel(-1, 3)};
+    for (SoundAlgo* node : nodes) {
         NodeRef ref(node);
         SCOPED_TRACE(node->getName());
         EXPECT_EQ(node->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);

@@ -47,8 +47,7 @@ inline double toDb(double x)
     return 20.0 * std::log10(x);
 }
 
-/// Success when every coefficient of a first- or second-order kernel is finite and its largest
-/// pole radius (quadratic formula in long double) is below 1.
+/// Success when a first- or second-order kernel is finite and its poles (long double) lie inside the circle.
 inline testing::AssertionResult finiteAndStable(const SoundTools::Filter& f)
 {
     for (const auto* c : {&f.getFeedForward(), &f.getFeedback()})
@@ -89,8 +88,7 @@ struct Release {
 template <typename T>
 using NodeHolder = std::unique_ptr<T, Release>;
 
-/// Drives a node started alone block by block, as the processing loop would, collecting every
-/// output port; a block of 0 brings no new frames, `between(i)` runs before block i.
+/// Runs a lone node block by block (0: no new frames), collecting every output; `between(i)` precedes block i.
 inline std::vector<std::vector<double>> runBlocks(SoundAlgo& node, const std::vector<double>& signal,
                                                   const std::vector<unsigned>& blocks, unsigned rate,
                                                   const std::function<void(std::size_t)>& between = nullptr)

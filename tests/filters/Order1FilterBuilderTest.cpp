@@ -1,5 +1,4 @@
-// First-order designs against the prewarped bilinear response |H_lp(f)|^2 = 1 / (1 + (tan(pi f/Fs) /
-// tan(pi fc/Fs))^2), the high-pass its power complement, and finite, stable kernels for any frequency.
+// First-order designs against the prewarped bilinear response; finite, stable kernels for any frequency.
 
 #include "FilterTestSupport.h"
 #include "Order1FilterBuilder.h"
@@ -13,6 +12,7 @@ using namespace FilterTest;
 
 namespace {
 
+/// |H_lp(f)|^2 = 1 / (1 + (tan(pi f/Fs) / tan(pi fc/Fs))^2); the high-pass is its power complement.
 double expectedLowPass(double f, double fc, double fs)
 {
     const long double pi = 3.14159265358979323846264338327950288L;

@@ -1,5 +1,4 @@
-// A-weighting is the bilinear image (no prewarping) of the analogue curve: its response at f equals
-// the analogue curve, from the published pole frequencies, at (Fs/pi) tan(pi f/Fs).
+// A-weighting, the bilinear image of the analogue curve: its response at f is the curve's at (Fs/pi) tan(pi f/Fs).
 
 #include "FilterTestSupport.h"
 #include "WeightingFilterBuilder.h"
@@ -39,8 +38,7 @@ TEST(WeightingFilterBuilder, BilinearImageOfTheAnalogueCurve)
         EXPECT_DOUBLE_EQ(std::max(std::abs(k->getFeedForward()).max(), std::abs(k->getFeedback()).max()), 1.0);
         for (double f : {10.0, 31.5, 100.0, 440.0, 1000.0, 2500.0, 0.3 * fs, 0.45 * fs}) {
             const long double warped = fs / kPi * std::tan(kPi * f / fs);
-            // 1e-4 dB: the sixth-order polynomial in double, four poles crowding z = 1 at high rates,
-            // loses a few digits at the lowest frequencies.
+            // 1e-4 dB: four poles crowding z = 1 cost the sixth-order polynomial digits at low frequencies.
             EXPECT_NEAR(toDb(magnitude(*k, f, fs)), analogueA(warped), 1e-4) << "f " << f << " Fs " << fs;
         }
     }

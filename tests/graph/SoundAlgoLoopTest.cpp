@@ -27,19 +27,31 @@ struct Spies {
 
 } // namespace
 
-TEST(SoundAlgoLoop, HistoryAndDelayOverManySmallBlocks)
+TEST(SoundAlgoLoop, HistoryAndDelayOverManySmallBlocksAndInputsShorterThanTheHistory)
 {
-    // Look-ahead, causal, and a delay longer than the history; blocks of at most 64 (raised to the history).
-    const Samples x = noise(5000);
-    const unsigned cases[][2] = {{0, 0}, {100, 0}, {100, 100}, {30, 200}, {7, 1}};
-    for (const auto& c : cases) {
-        BlockSizeGuard block(64);
-        SCOPED_TRACE("history " + std::to_string(c[0]) + " delay " + std::to_string(c[1]));
-        NodeRef fir(new TestFir(c[0], c[1]));
-        const RunResult r = runWhole(*fir, x);
-        expectClean(r);
-        // Every input frame comes out, placed `delay` frames later.
-        expectFrames(r.out, TestFir::reference(x, c[0], c[1], r.out.size() / 2), 5000 + c[1], true, "fir");
+    // Look-ahead, causal, a delay longer than the history, inputs shorter than the history: every input frame
+    // comes out, `delay` frames later. Behind it, a node keeping a margin: a block that consumed nothing must not
+    // move its output either.
+    struct Case {
+        unsigned frames, history, delay;
+    };
+    std::vector<Case> cases = {{5000, 0, 0}, {5000, 100, 0}, {5000, 100, 100}, {5000, 30, 200}, {5000, 7, 1}};
+    for (unsigned frames : {1u, 100u, 255u, 256u, 257u})
+        for (unsigned delay : {0u, 256u})
+            cases.push_back({frames, 256, delay});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.frames) + " frames, history " + std::to_string(c.history) + " delay "
+                     + std::to_string(c.delay));
+        BlockSizeGuard block(64); // raised to the history by the run
+        const Samples x = noise(c.frames, c.frames);
+        NodeRef fir(new TestFir(c.history, c.delay));
+        NodeRef withMargin(chain({new TestFir(c.history, c.delay), new SoundAlgoDelay(100.0 / kRate, true)}));
+        for (SoundAlgo* node : {fir.node, withMargin.node}) {
+            const RunResult r = runWhole(*node, x);
+            expectClean(r);
+            expectFrames(r.out, TestFir::reference(x, c.history, c.delay, r.out.size() / 2), c.frames + c.delay, true,
+                         node->getName());
+        }
     }
 }
 
@@ -57,27 +69,6 @@ TEST(SoundAlgoLoop, DelayLongerThanTheBlock)
         const Samples want = asOverlap ? x : delayed(x, 1000);
         ASSERT_EQ(r.out.size(), want.size());
         expectFrames(r.out, want, want.size() / 2, false, "delay");
-    }
-}
-
-TEST(SoundAlgoLoop, InputShorterThanTheHistoryStillComesOut)
-{
-    BlockSizeGuard block(64);
-    for (unsigned frames : {1u, 100u, 255u, 256u, 257u}) {
-        for (unsigned delay : {0u, 256u}) {
-            SCOPED_TRACE(std::to_string(frames) + " frames, delay " + std::to_string(delay));
-            const Samples x = noise(frames, frames);
-            NodeRef fir(new TestFir(256, delay));
-            const RunResult r = runWhole(*fir, x);
-            expectClean(r);
-            expectFrames(r.out, TestFir::reference(x, 256, delay, r.out.size() / 2), frames + delay, true, "short");
-            // Behind it a node keeping a margin: the block that consumed nothing must not move its output either.
-            NodeRef c(chain({new TestFir(256, delay), new SoundAlgoDelay(100.0 / kRate, true)}));
-            const RunResult rc = runWhole(*c, x);
-            expectClean(rc);
-            expectFrames(rc.out, TestFir::reference(x, 256, delay, rc.out.size() / 2), frames + delay, true,
-                         "short, then a margin");
-        }
     }
 }
 

@@ -103,8 +103,7 @@ inline std::vector<std::string> fields(const SoundIDTag& t)
     return {t.title, t.artist, t.album, t.year, t.comment, t.track, t.genre};
 }
 
-/// Largest normalised cross-correlation of the left channels over lags 0..maxLag of `b` behind `a`,
-/// and the gain of `b` over `a` at that lag.
+/// Best normalised correlation of the left channels, `b` lagging 0..maxLag behind `a`; `gain` is b/a there.
 inline double bestCorrelation(const std::vector<double>& a, const std::vector<double>& b, int maxLag, double* gain)
 {
     double best = -2.0;

@@ -21,7 +21,8 @@ protected:
     {
         if (!TestUtil::haveTool("lame") || !TestUtil::haveTool("sox") || !TestUtil::haveTool("mpg123"))
             GTEST_SKIP() << "lame, sox and mpg123 are needed";
-        ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.5 sine 440 sine 1000 gain -6"), 0);
+        ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.5 sine 440 sine 1000 gain -6"),
+                  0);
     }
 
     std::string encode(const std::string& name, const std::string& options)
@@ -95,8 +96,7 @@ TEST_F(SoundReaderMp3Test, StartPoints)
     EXPECT_NE(messages[0].find("rewind too wide"), std::string::npos) << messages[0];
 }
 
-// Version 2 tags win over version 1; version 1 fields are Latin-1 and NUL-ended; a tag
-// without a track leaves the caller's track alone (ID3v1 keeps it in a byte the reader skips).
+// Version 2 wins over version 1 (Latin-1, NUL-ended); without a track the caller's track stays.
 TEST_F(SoundReaderMp3Test, TagsFromEitherVersion)
 {
     const std::string all = "--tt \"Titre d'été\" --ta Artiste --tl Album --ty 2014 --tc \"A comment\" --tn 7 --tg Pop";
@@ -110,7 +110,8 @@ TEST_F(SoundReaderMp3Test, TagsFromEitherVersion)
         {"v2.mp3", "--id3v2-only " + all, {title, "Artiste", "Album", "2014", "A comment", "7", "Pop"}},
         {"v1.mp3", "--id3v1-only " + all, {title, "Artiste", "Album", "2014", "A comment", "caller's", "Pop"}},
         // Version 1 cuts the title at 30 characters: the full title shows version 2 was read.
-        {"both.mp3", "--add-id3v2 --tt \"" + longTitle + "\" --ta Artiste", {longTitle, "Artiste", "", "", "", "caller's", ""}},
+        {"both.mp3", "--add-id3v2 --tt \"" + longTitle + "\" --ta Artiste",
+         {longTitle, "Artiste", "", "", "", "caller's", ""}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

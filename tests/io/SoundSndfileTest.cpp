@@ -24,8 +24,7 @@ double clip(double v)
 
 } // namespace
 
-// Each container and sample format read back by sox: the real encoding is what the format table
-// promises, every sample is within one step of the format's resolution, and integers clip, not wrap.
+// Every container and format, read back by sox: the promised encoding, one step of accuracy, clipping not wrapping.
 TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
 {
     if (!TestUtil::haveTool("sox"))
@@ -86,8 +85,7 @@ TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
     }
 }
 
-// Ogg is always Vorbis whatever the format, lossy but 30 dB clean; Vorbis input goes in chunks of
-// at most 44100 frames, so a longer block must still arrive whole.
+// Vorbis takes at most 44100 frames a call, yet a longer block arrives whole; Ogg is Vorbis for any format.
 TEST(SoundWriterSndfile, OggIsVorbisAndALongBlockIsWrittenWhole)
 {
     TempDir tmp;
@@ -183,8 +181,7 @@ TEST(SoundReaderSndfile, StartPointBeyondEndRestartsAndLastFrameIsHonoured)
     EXPECT_EQ(IoTest::readAll(reader).size(), ramp.size());
 }
 
-// Tags come back from the open file, fields it does not carry stay as the caller left them,
-// and ffprobe finds them in the file.
+// Tags come back from the open file (fields it lacks stay as the caller left them) and ffprobe finds them.
 TEST(SoundWriterSndfile, TagsReadBackFromTheOpenFile)
 {
     TempDir tmp;
@@ -201,8 +198,7 @@ TEST(SoundWriterSndfile, TagsReadBackFromTheOpenFile)
     IoTest::expectProbedTags(path, {"Only a title", "Someone", "Album", "2014", "made by a test"});
 }
 
-// Missing, unreadable, non-audio and cut files, and outputs that cannot be created or filled:
-// status 1 and a text that names the file.
+// Unreadable inputs and outputs that cannot be created or filled: status 1 and a text naming the file.
 TEST(SoundFileFailures, ReportStatusAndNameTheFile)
 {
     TempDir tmp;

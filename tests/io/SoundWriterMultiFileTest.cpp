@@ -31,8 +31,7 @@ const std::vector<Region> kFourRegions = {{0, 44100, 1e-6, 1e-6, 44100, true},
                                           {264600, 44100, 1e-6, 1e-6, 44100, true},
                                           {308700, 44100, 0.1, 0.1, 44100, false}};
 
-/// Faint noise in the noise regions and a tone in the signal ones, the first passage starting
-/// with 1000 frames of digital silence and the second with a frame of (-0.5, 0.0).
+/// Faint noise and tones on kFourRegions; passage 1 opens with 1000 silent frames, passage 2 with (-0.5, 0.0).
 std::vector<double> fourRegionSignal()
 {
     std::vector<double> s = TestUtil::makeTestSignal(352800, kRate, 0.5);
@@ -121,8 +120,7 @@ TEST(SoundWriterMultiFile, NamesSegmentsAfterThePath)
     }
 }
 
-// Passages shorter than the minimum are dropped, each kept passage goes whole into its own file
-// from its first frame that is not silent, and the detector is held while the writer lives.
+// Short passages dropped, each other whole in its own file from its first sound; the detector held meanwhile.
 TEST(SoundWriterMultiFile, CutsAlongTheRegions)
 {
     const std::vector<double> source = fourRegionSignal();
@@ -216,9 +214,7 @@ TEST(SoundWriterMultiFile, SegmentThatCannotBeCreatedFailsTheWrite)
     EXPECT_EQ(writer->GetWrittenFiles(), 0);
 }
 
-// The whole command, a detector run then the cut, over passages of a tone between stretches of
-// faint noise: each passage gets its file, a run started later cuts on the same frames, and a
-// segment that cannot be created fails the command.
+// The whole command (detector, then cut): one file a passage, the same cuts from a later start, failures fail it.
 TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
 {
     const std::string tevo = TestUtil::tevoPath();
@@ -240,21 +236,20 @@ TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
     ASSERT_TRUE(IoTest::writeFile(source, in, s));
     for (const char* folder : {"all", "late", "taken/002-p.wav"}) // the last name is taken by a folder
         QDir(tmp.dir.path()).mkpath(folder);
-    auto split = [&](const std::string& args, std::string* out) {
-        out->clear();
-        return TestUtil::run("'" + tevo + "' split '" + in + "' '" + tmp.path(args) + " 2>&1", out);
-    };
     std::string out;
-    ASSERT_EQ(split("all/p.wav' --min 1 --format float32", &out), 0) << out;
-    ASSERT_EQ(split("late/p.wav' --min 1 --format float32 --start 6", &out), 0) << out;
+    auto split = [&](const std::string& output, const std::string& options) {
+        out.clear();
+        return TestUtil::run("'" + tevo + "' split '" + in + "' '" + tmp.path(output) + "' " + options + " 2>&1", &out);
+    };
+    ASSERT_EQ(split("all/p.wav", "--min 1 --format float32"), 0) << out;
+    ASSERT_EQ(split("late/p.wav", "--min 1 --format float32 --start 6"), 0) << out;
     EXPECT_NE(out.find("2 file(s) written"), std::string::npos) << out;
-    EXPECT_NE(split("taken/p.wav' --min 1", &out), 0);
+    EXPECT_NE(split("taken/p.wav", "--min 1"), 0);
     EXPECT_NE(out.find("002-p.wav : "), std::string::npos) << out;
 
     const QStringList all = QDir(QString::fromStdString(tmp.path("all"))).entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(all, (QStringList{"001-p.wav", "002-p.wav", "003-p.wav"}));
-    // The detector ends a passage up to about half a second late: the tone's tail in its window
-    // makes the first half second after the tone a region of its own that is not noise.
+    // A passage may end half a second late: the tone's tail in the detector window is no noise.
     const double lengths[] = {4.0, 3.0, 4.0};
     for (int i = 0; i < 3; ++i) {
         SoundReaderSndfile reader;

@@ -237,4 +237,33 @@ bool remezDesign(double* h, int numtaps, int numband, const double* bands, const
     return true;
 }
 
+bool remezBands(FilterType type, double f1, double f2, double t, double w, std::vector<double>& bands,
+                std::vector<double>& des, std::vector<double>& weights)
+{
+    switch (type) {
+    case LowPass:
+        bands = {0.0, f1, f1 + t, 0.5};
+        des = {1.0, 0.0};
+        weights = {1.0, w};
+        return true;
+    case BandPass:
+        bands = {0.0, f1 - t, f1, f2, f2 + t, 0.5};
+        des = {0.0, 1.0, 0.0};
+        weights = {w, 1.0, w};
+        return true;
+    case BandStop:
+        bands = {0.0, f1, f1 + t, f2 - t, f2, 0.5};
+        des = {1.0, 0.0, 1.0};
+        weights = {1.0, w, 1.0};
+        return true;
+    case HighPass:
+        bands = {0.0, f1 - t, f1, 0.5};
+        des = {0.0, 1.0};
+        weights = {w, 1.0};
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace SoundTools

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "FilterType.h"
 #include "TevoExport.h"
+
+#include <vector>
 
 namespace SoundTools {
 
@@ -27,5 +30,12 @@ namespace SoundTools {
 /// umbrella header. Allocates per call, so callers design once per run.
 TEVO_EXPORT bool remezDesign(double* h, int numtaps, int numband, const double* bands, const double* des,
                              const double* weight);
+
+/// Bands, desired gains and weights of a linear-phase design of `type`
+/// (LowPass, HighPass, BandPass, BandStop) with edges f1 (and f2) and a
+/// transition band of `transition`, all in fractions of the sample rate; the
+/// stop bands get `stopWeight`. False for any other type.
+TEVO_EXPORT bool remezBands(FilterType type, double f1, double f2, double transition, double stopWeight,
+                            std::vector<double>& bands, std::vector<double>& des, std::vector<double>& weights);
 
 } // namespace SoundTools

@@ -180,28 +180,11 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(unsigned rate, unsigned channels,
     std::vector<double> bands;
     std::vector<double> des;
     std::vector<double> weights;
-    switch (type) {
-    case SoundTools::LowPass:
-        bands = {0.0, f1, f1 + t, 0.5};
-        des = {1.0, 0.0};
-        weights = {1.0, w};
-        break;
-    case SoundTools::BandPass:
-        bands = {0.0, f1 - t, f1, f2, f2 + t, 0.5};
-        des = {0.0, 1.0, 0.0};
-        weights = {w, 1.0, w};
-        break;
-    case SoundTools::BandStop:
-        bands = {0.0, f1, f1 + t, f2 - t, f2, 0.5};
-        des = {1.0, 0.0, 1.0};
-        weights = {1.0, w, 1.0};
-        break;
-    default: // HighPass
-        bands = {0.0, f1 - t, f1, 0.5};
-        des = {0.0, 1.0};
-        weights = {w, 1.0};
-        break;
-    }
+    // Other types were refused above; HighPass is the remaining case.
+    SoundTools::remezBands(type == SoundTools::LowPass || type == SoundTools::BandPass || type == SoundTools::BandStop
+                               ? type
+                               : SoundTools::HighPass,
+                           f1, f2, t, w, bands, des, weights);
     std::vector<double> h(numTaps);
     if (!SoundTools::remezDesign(h.data(), static_cast<int>(numTaps), static_cast<int>(des.size()), bands.data(),
                                  des.data(), weights.data())) {

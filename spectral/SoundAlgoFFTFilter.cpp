@@ -108,28 +108,7 @@ SoundTools::Status SoundAlgoFFTFilter::FillFilter()
     std::vector<double> bands;
     std::vector<double> des;
     std::vector<double> weights;
-    switch (type) {
-    case SoundTools::LowPass:
-        bands = {0.0, f1, f1 + t, 0.5};
-        des = {1.0, 0.0};
-        weights = {1.0, w};
-        break;
-    case SoundTools::BandPass:
-        bands = {0.0, f1 - t, f1, f2, f2 + t, 0.5};
-        des = {0.0, 1.0, 0.0};
-        weights = {w, 1.0, w};
-        break;
-    case SoundTools::BandStop:
-        bands = {0.0, f1, f1 + t, f2 - t, f2, 0.5};
-        des = {1.0, 0.0, 1.0};
-        weights = {1.0, w, 1.0};
-        break;
-    case SoundTools::HighPass:
-        bands = {0.0, f1 - t, f1, 0.5};
-        des = {0.0, 1.0};
-        weights = {w, 1.0};
-        break;
-    default:
+    if (!SoundTools::remezBands(type, f1, f2, t, w, bands, des, weights)) {
         qCritical() << "Unsupported FFT Eq mode :" << int(type);
         setError(("Unsupported FFT Eq mode : " + std::to_string(int(type))).c_str(), getName());
         return SoundTools::StatusError;

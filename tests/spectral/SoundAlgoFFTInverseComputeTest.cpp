@@ -103,8 +103,8 @@ TEST(SoundAlgoFFTInverseCompute, OverlapAddStartsEveryRunFromSilence)
 // sized, and still reproduces its input.
 TEST(SoundAlgoFFTInverseCompute, FollowsATransformSizeChangeBetweenRuns)
 {
+    // The creator's reference keeps the node across the two composites.
     auto* inverse = new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd);
-    inverse->addReference(); // kept across the two composites
     const std::vector<double> in = SpectralTest::noise(20000, 11);
     for (unsigned size : {256u, 2048u}) {
         SCOPED_TRACE(size);

@@ -1,5 +1,7 @@
 #include "TestUtil.h"
 
+#include <QProcess>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +101,18 @@ std::vector<double> soxReadStereo(const std::string& path, unsigned* sampleRate)
 std::string tevoPath()
 {
     return TEVO_TOOL_PATH;
+}
+
+TevoRun runTevo(const QStringList& args, int timeoutMs)
+{
+    QProcess process;
+    process.start(QString::fromStdString(tevoPath()), args);
+    process.waitForFinished(timeoutMs);
+    TevoRun r;
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = QString::fromUtf8(process.readAllStandardOutput());
+    r.err = QString::fromUtf8(process.readAllStandardError());
+    return r;
 }
 
 } // namespace TestUtil

@@ -3,6 +3,7 @@
 #include "SoundReader.h"
 #include "SoundWriter.h"
 
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <string>
@@ -57,5 +58,14 @@ int run(const std::string& command, std::string* output = nullptr);
 std::vector<double> soxReadStereo(const std::string& path, unsigned* sampleRate = nullptr);
 /// Path of the tevo command built with the tests ("" when not built).
 std::string tevoPath();
+
+/// Outcome of one tevo command run by a test.
+struct TevoRun {
+    int exitCode = -1; ///< -1 when it crashed or timed out
+    QString out;
+    QString err;
+};
+/// Runs tevo with `args` and waits for it.
+TevoRun runTevo(const QStringList& args, int timeoutMs = 120000);
 
 } // namespace TestUtil

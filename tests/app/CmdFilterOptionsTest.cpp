@@ -13,20 +13,11 @@
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    QString err;
-};
+using Outcome = TestUtil::TevoRun;
 
 Outcome tevo(const QStringList& args)
 {
-    QProcess process;
-    process.start(QString::fromStdString(TestUtil::tevoPath()), args);
-    process.waitForFinished(120000);
-    Outcome r;
-    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.err = QString::fromUtf8(process.readAllStandardError());
-    return r;
+    return TestUtil::runTevo(args);
 }
 
 class TevoFilterOptions : public ::testing::Test {

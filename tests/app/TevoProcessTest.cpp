@@ -14,22 +14,11 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = TestUtil::TevoRun;
 
-Result tevo(const QStringList& args, int timeoutMs = 120000)
+Result tevo(const QStringList& args)
 {
-    QProcess process;
-    process.start(QString::fromStdString(TestUtil::tevoPath()), args);
-    process.waitForFinished(timeoutMs);
-    Result r;
-    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.out = QString::fromUtf8(process.readAllStandardOutput());
-    r.err = QString::fromUtf8(process.readAllStandardError());
-    return r;
+    return TestUtil::runTevo(args);
 }
 
 class TevoProcess : public ::testing::Test {

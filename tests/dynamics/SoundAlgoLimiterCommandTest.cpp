@@ -13,20 +13,11 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString err;
-};
+using Result = TestUtil::TevoRun;
 
 Result tevo(const QStringList& args)
 {
-    QProcess process;
-    process.start(QString::fromStdString(TestUtil::tevoPath()), args);
-    process.waitForFinished(120000);
-    Result r;
-    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.err = QString::fromUtf8(process.readAllStandardError());
-    return r;
+    return TestUtil::runTevo(args);
 }
 
 double peakOf(const std::vector<double>& samples)

@@ -1,5 +1,6 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
+#include "TagOptions.h"
 
 #include <QCommandLineParser>
 
@@ -41,14 +42,10 @@ int runInfo(const QStringList& args)
     std::printf("Length:        %s\n", reader->getLengthString().c_str());
     std::printf("Sample format: %s\n", formatName(reader->getInputFormat()));
     SoundIDTag tags;
-    if (reader->getTags(tags)) {
-        const std::pair<const char*, const std::string*> fields[] = {
-            {"Title", &tags.title},     {"Artist", &tags.artist}, {"Album", &tags.album}, {"Year", &tags.year},
-            {"Comment", &tags.comment}, {"Track", &tags.track},   {"Genre", &tags.genre}};
-        for (const auto& field : fields)
-            if (!field.second->empty())
-                std::printf("%-14s %s\n", (std::string(field.first) + ":").c_str(), field.second->c_str());
-    }
+    reader->getTags(tags);
+    for (const auto& field : TagOptions::fields())
+        if (!(tags.*field.second).empty())
+            std::printf("%-14s %s\n", (std::string(field.first) + ":").c_str(), (tags.*field.second).c_str());
     return ExitOk;
 }
 

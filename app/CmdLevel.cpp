@@ -1,6 +1,7 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
 #include "LevelStages.h"
+#include "TagOptions.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoComposite.h"
@@ -39,6 +40,7 @@ struct LevelOptions {
     bool progress = true; ///< progress display on standard error
     OutputOptions output;
     LevelStages::Options stages; ///< final limiter, multiband levelling
+    TagOptions::Overrides tags;  ///< replace the input's tags field by field
 };
 
 void addLevelOptions(QCommandLineParser& parser)
@@ -59,6 +61,7 @@ void addLevelOptions(QCommandLineParser& parser)
     parser.addOption({"gate", "Silence passages whose level stays below DB (dBFS, after levelling).", "DB"});
     parser.addOption({"verbose", "Show the gain chosen for each region."});
     LevelStages::addOptions(parser);
+    TagOptions::addOptions(parser, TagOptions::Target::File);
 }
 
 /// Reads the options; false with `error` set on a bad value.
@@ -101,6 +104,7 @@ bool parseLevelOptions(const QCommandLineParser& parser, LevelOptions& options, 
         }
     }
     options.verbose = parser.isSet("verbose");
+    options.tags = TagOptions::parse(parser);
     return LevelStages::parseOptions(parser, options.levelDb, options.stages, error);
 }
 
@@ -156,6 +160,11 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
     auto writer = openWriter(out, rate, options.output.format);
     if (!writer)
         return ExitFailure;
+    SoundIDTag inputTags;
+    reader.getTags(inputTags);
+    const SoundIDTag tags = TagOptions::apply(inputTags, options.tags);
+    if (TagOptions::any(tags))
+        writer->setTags(tags);
     const int64_t delay = int64_t(graph->getDelay(rate)) + LevelStages::hiddenLatency(options.stages);
     int64_t from = reader.getStartOffset();
     int64_t to = reader.getFrameNB();

@@ -1,6 +1,7 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
 #include "ProcessChain.h"
+#include "TagOptions.h"
 
 #include "SoundAlgoScale.h"
 
@@ -9,17 +10,6 @@
 using namespace AppCommon;
 
 namespace {
-
-void addTagOptions(QCommandLineParser& parser)
-{
-    parser.addOption({"title", "Title tag of the output.", "TEXT"});
-    parser.addOption({"artist", "Artist tag of the output.", "TEXT"});
-    parser.addOption({"album", "Album tag of the output.", "TEXT"});
-    parser.addOption({"year", "Year tag of the output.", "TEXT"});
-    parser.addOption({"comment", "Comment tag of the output.", "TEXT"});
-    parser.addOption({"track", "Track number tag of the output (MP3).", "N"});
-    parser.addOption({"genre", "Genre tag of the output (MP3).", "NAME"});
-}
 
 int runProcess(const QStringList& args)
 {
@@ -31,7 +21,7 @@ int runProcess(const QStringList& args)
     parser.addPositionalArgument("OUT", "Output file.");
     addOutputOptions(parser);
     parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
-    addTagOptions(parser);
+    TagOptions::addOptions(parser, TagOptions::Target::File);
     ProcessChain::addOptions(parser);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 2, "IN and OUT", exitCode))
@@ -64,20 +54,10 @@ int runProcess(const QStringList& args)
     if (!writer)
         return ExitFailure;
 
-    // Keep the input's tags unless the command line gives its own.
-    SoundIDTag tags;
-    const bool inputTags = reader->getTags(tags);
-    bool anyOption = false;
-    for (const auto& field : {std::make_pair("title", &tags.title), std::make_pair("artist", &tags.artist),
-                              std::make_pair("album", &tags.album), std::make_pair("year", &tags.year),
-                              std::make_pair("comment", &tags.comment), std::make_pair("track", &tags.track),
-                              std::make_pair("genre", &tags.genre)}) {
-        if (parser.isSet(field.first)) {
-            *field.second = parser.value(field.first).toStdString();
-            anyOption = true;
-        }
-    }
-    if (inputTags || anyOption)
+    SoundIDTag inputTags;
+    reader->getTags(inputTags);
+    const SoundIDTag tags = TagOptions::apply(inputTags, TagOptions::parse(parser));
+    if (TagOptions::any(tags))
         writer->setTags(tags);
     applyRange(*writer, output, *reader);
 

@@ -1,5 +1,6 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
+#include "TagOptions.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
@@ -32,7 +33,7 @@ struct SplitOptions {
     bool estimateNoise = false;
     unsigned bitrate = 192;
     OutputOptions output;
-    SoundIDTag tags;
+    TagOptions::Overrides tags; ///< replace the input's tags field by field
     bool progress = true; ///< progress display on standard error
 };
 
@@ -77,7 +78,13 @@ SplitResult splitFile(const QString& in, const QString& pattern, const SplitOpti
         result.exitCode = ExitFailure;
         return result;
     }
-    writer.setTags(options.tags);
+    SoundIDTag tags;
+    reader->getTags(tags);
+    tags = TagOptions::apply(tags, options.tags);
+    // Every part is numbered: the writer replaces the track with the part's
+    // number whenever a part carries any tag.
+    tags.track = "1";
+    writer.setTags(tags);
     // The writer places its frames at range start + frames written, the
     // coordinates of the regions: start the range where the run starts.
     int from = reader->getStartOffset();
@@ -123,17 +130,6 @@ SplitResult splitFile(const QString& in, const QString& pattern, const SplitOpti
     return result;
 }
 
-void addTagOptions(QCommandLineParser& parser)
-{
-    parser.addOption({"title", "Title tag of every file.", "TEXT"});
-    parser.addOption({"artist", "Artist tag of every file.", "TEXT"});
-    parser.addOption({"album", "Album tag of every file.", "TEXT"});
-    parser.addOption({"year", "Year tag of every file.", "TEXT"});
-    parser.addOption({"comment", "Comment tag of every file.", "TEXT"});
-    parser.addOption({"track", "Ignored: each file gets its own number as track when any tag is given.", "N"});
-    parser.addOption({"genre", "Genre tag of every file (MP3).", "NAME"});
-}
-
 int runSplit(const QStringList& args)
 {
     QCommandLineParser parser;
@@ -150,7 +146,7 @@ int runSplit(const QStringList& args)
     parser.addOption({"estimate-noise", "Estimate the noise level from the recording instead of --noise."});
     parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
     addOutputOptions(parser);
-    addTagOptions(parser);
+    TagOptions::addOptions(parser, TagOptions::Target::Parts);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 2, "IN and OUTPATH", exitCode))
         return exitCode;
@@ -180,12 +176,7 @@ int runSplit(const QStringList& args)
     }
     options.bitrate = static_cast<unsigned>(bitrate);
     options.estimateNoise = parser.isSet("estimate-noise");
-    for (const auto& field : {std::make_pair("title", &options.tags.title), std::make_pair("artist", &options.tags.artist),
-                              std::make_pair("album", &options.tags.album), std::make_pair("year", &options.tags.year),
-                              std::make_pair("comment", &options.tags.comment),
-                              std::make_pair("track", &options.tags.track), std::make_pair("genre", &options.tags.genre)})
-        if (parser.isSet(field.first))
-            *field.second = parser.value(field.first).toStdString();
+    options.tags = TagOptions::parse(parser);
 
     const QStringList positional = parser.positionalArguments();
     // Catch an output name without a container, or a missing folder, before

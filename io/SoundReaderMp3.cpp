@@ -1,5 +1,7 @@
 #include "SoundReaderMp3.h"
 
+#include "SoundTagText.h"
+
 #include <QDebug>
 #include <QString>
 
@@ -33,20 +35,55 @@ const char* const sGenres[SoundReaderMp3::sGenreCount] = {
     "Black Metal", "Crossover", "Contemporary Christian", "Christian Rock", "Merengue", "Salsa",
     "Thrash Metal", "Anime", "Jpop", "Synthpop"};
 
-std::string fromUtf8(const mpg123_string* s)
+/// libmpg123 converts every ID3v2 text encoding (Latin-1, UTF-16 with a byte
+/// order mark, UTF-16BE, UTF-8) to UTF-8; a damaged frame may still hand over
+/// bytes that are not UTF-8, which are then taken as Latin-1.
+std::string fromId3v2(const mpg123_string* s)
 {
     if (s == nullptr || s->p == nullptr || s->fill == 0)
         return std::string();
     // fill counts the terminating NUL; the text ends at the first NUL anyway.
-    const size_t length = strnlen(s->p, s->fill);
-    return QString::fromUtf8(s->p, static_cast<int>(length)).toLocal8Bit().toStdString();
+    return SoundTagText::fromBytes(s->p, s->fill);
 }
 
 /// ID3v1 fields are fixed-width ISO-8859-1, NUL-padded or blank-padded.
 std::string fromLatin1(const char* field, size_t width)
 {
     const size_t length = strnlen(field, width);
-    return QString::fromLatin1(field, static_cast<int>(length)).toLocal8Bit().toStdString();
+    return QString::fromLatin1(field, static_cast<int>(length)).toUtf8().toStdString();
+}
+
+/// ID3v2 genres may be a reference to the ID3v1 table, "(13)" or "13", or a
+/// reference followed by a refinement, "(13)Pop song": the refinement wins,
+/// else the table's name.
+std::string genreName(const std::string& text)
+{
+    size_t digitsFrom = 0;
+    size_t digitsTo = text.size();
+    std::string rest;
+    if (!text.empty() && text[0] == '(') {
+        const size_t close = text.find(')');
+        if (close == std::string::npos)
+            return text;
+        digitsFrom = 1;
+        digitsTo = close;
+        rest = text.substr(close + 1);
+        if (text.compare(0, 4, "(RX)") == 0 && rest.empty())
+            return "Remix";
+        if (text.compare(0, 4, "(CR)") == 0 && rest.empty())
+            return "Cover";
+    }
+    if (digitsTo == digitsFrom || digitsTo - digitsFrom > 3)
+        return text;
+    int index = 0;
+    for (size_t i = digitsFrom; i < digitsTo; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return text;
+        index = index * 10 + (text[i] - '0');
+    }
+    if (!rest.empty())
+        return rest;
+    return index < SoundReaderMp3::sGenreCount ? SoundReaderMp3::getGenreName(index) : text;
 }
 
 } // namespace
@@ -221,31 +258,60 @@ bool SoundReaderMp3::getTags(SoundIDTag& tag)
     mpg123_id3v2* v2 = nullptr;
     if (mpg123_id3(handle, &v1, &v2) != MPG123_OK)
         return false;
+    SoundIDTag found;
     // libmpg123 hands out its (empty) version 2 record whenever any tag was
     // seen, an ID3v1 tag alone included; a real version 2 tag has a version.
-    if (v2 != nullptr && v2->version != 0) {
-        tag.title = fromUtf8(v2->title);
-        tag.artist = fromUtf8(v2->artist);
-        tag.album = fromUtf8(v2->album);
-        tag.year = fromUtf8(v2->year);
-        tag.comment = fromUtf8(v2->comment);
-        tag.genre = fromUtf8(v2->genre);
+    const bool hasV2 = v2 != nullptr && v2->version != 0;
+    if (hasV2) {
+        found.title = fromId3v2(v2->title);
+        found.artist = fromId3v2(v2->artist);
+        found.album = fromId3v2(v2->album);
+        found.year = fromId3v2(v2->year);
+        found.comment = fromId3v2(v2->comment);
+        found.genre = genreName(fromId3v2(v2->genre));
         for (size_t i = 0; i < v2->texts; ++i) {
             if (std::memcmp(v2->text[i].id, "TRCK", 4) == 0) {
-                tag.track = fromUtf8(&v2->text[i].text);
+                found.track = fromId3v2(&v2->text[i].text);
                 break;
             }
         }
-        return true;
+        // Version 2.4 dates its recordings in TDRC, which this libmpg123
+        // does not take as the year.
+        for (size_t i = 0; i < v2->texts && found.year.empty(); ++i)
+            if (std::memcmp(v2->text[i].id, "TDRC", 4) == 0)
+                found.year = fromId3v2(&v2->text[i].text);
+        // Some encoders store the comment as a user text named "comment".
+        for (size_t i = 0; i < v2->extras && found.comment.empty(); ++i)
+            if (QString::fromStdString(fromId3v2(&v2->extra[i].description)).compare("comment", Qt::CaseInsensitive) == 0)
+                found.comment = fromId3v2(&v2->extra[i].text);
     }
+    // The version 1 tag fills what version 2 lacks: writers put texts that
+    // fit Latin-1 in both, and a version 2 tag may hold only some fields.
     if (v1 != nullptr) {
-        tag.title = fromLatin1(v1->title, sizeof v1->title);
-        tag.artist = fromLatin1(v1->artist, sizeof v1->artist);
-        tag.album = fromLatin1(v1->album, sizeof v1->album);
-        tag.year = fromLatin1(v1->year, sizeof v1->year);
-        tag.comment = fromLatin1(v1->comment, sizeof v1->comment);
-        tag.genre = getGenreName(v1->genre);
-        return true;
+        auto fill = [](std::string& field, std::string value) {
+            if (field.empty())
+                field = std::move(value);
+        };
+        fill(found.title, fromLatin1(v1->title, sizeof v1->title));
+        fill(found.artist, fromLatin1(v1->artist, sizeof v1->artist));
+        fill(found.album, fromLatin1(v1->album, sizeof v1->album));
+        fill(found.year, fromLatin1(v1->year, sizeof v1->year));
+        // ID3v1.1: a NUL in the comment's 29th byte and a number in its 30th
+        // is the track; the comment is then 28 bytes.
+        const bool hasTrack = v1->comment[28] == '\0' && v1->comment[29] != '\0';
+        fill(found.comment, fromLatin1(v1->comment, hasTrack ? 28 : sizeof v1->comment));
+        if (hasTrack)
+            fill(found.track, std::to_string(static_cast<unsigned char>(v1->comment[29])));
+        // 255 is the format's "no genre"; only a version 1 tag alone names it.
+        if (!hasV2 || static_cast<unsigned char>(v1->genre) < sGenreCount)
+            fill(found.genre, getGenreName(static_cast<unsigned char>(v1->genre)));
     }
-    return false;
+    if (!hasV2 && v1 == nullptr)
+        return false;
+    for (auto field : {&SoundIDTag::title, &SoundIDTag::artist, &SoundIDTag::album, &SoundIDTag::year,
+                       &SoundIDTag::comment, &SoundIDTag::genre})
+        tag.*field = found.*field;
+    if (!found.track.empty())
+        tag.track = found.track;
+    return true;
 }

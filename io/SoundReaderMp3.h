@@ -44,10 +44,12 @@ public:
     void rewind() override;
     /// Always PCM16.
     SoundTools::SoundFormat getInputFormat() const override;
-    /// Fills `tag` from the ID3v2 tag (title, artist, album, year, comment,
-    /// genre as stored, track from the first TRCK frame if any), or else from
-    /// the ID3v1 tag (Latin-1 fields; genre by the table; track untouched).
-    /// Texts are in the system's local 8-bit encoding. False without a tag.
+    /// Fills `tag` from the ID3v2 tag (versions 2.2 to 2.4, any text
+    /// encoding; title, artist, album, year, comment, genre with numeric
+    /// references to the ID3v1 table named, track from the first TRCK frame),
+    /// then fills the fields still empty from the ID3v1 tag (Latin-1 fields;
+    /// genre by the table; track from an ID3v1.1 tag). Texts are UTF-8.
+    /// `track` keeps its value when neither tag has one. False without a tag.
     bool getTags(SoundIDTag& tag) override;
 
 protected:

@@ -1,5 +1,7 @@
 #include "SoundReaderSndfile.h"
 
+#include "SoundSndfileTags.h"
+
 #include <QString>
 
 #include <sndfile.h>
@@ -145,6 +147,13 @@ SoundTools::SoundFormat SoundReaderSndfile::getInputFormat() const
     default:
         return SoundTools::PCM16;
     }
+}
+
+bool SoundReaderSndfile::getTags(SoundIDTag& tag)
+{
+    // The path was checked at open; libsndfile and the comment parser get
+    // the same local name.
+    return SoundSndfileTags::read(handle, QString::fromUtf8(path.c_str()).toLocal8Bit().toStdString(), tag);
 }
 
 unsigned SoundReaderSndfile::read(unsigned frames, double* out)

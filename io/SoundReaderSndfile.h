@@ -37,6 +37,11 @@ public:
     void rewind() override;
     /// Sample format of the file (PCM16 for compressed kinds).
     SoundTools::SoundFormat getInputFormat() const override;
+    /// Fills `tag` from the file's text tags (Vorbis comments of FLAC, Ogg
+    /// Vorbis and Opus, LIST/INFO of WAV, AIFF's text chunks), as UTF-8
+    /// (texts that are not UTF-8 are taken as Latin-1); fields the file lacks
+    /// keep their value. False when the file has none or the reader is closed.
+    bool getTags(SoundIDTag& tag) override;
     bool readFailed() const override { return shortRead; }
 
 protected:

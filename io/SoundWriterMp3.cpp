@@ -1,5 +1,7 @@
 #include "SoundWriterMp3.h"
 
+#include "SoundTagText.h"
+
 #include <QLibrary>
 #include <QString>
 
@@ -8,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 int SoundWriterMp3::sLameInit = 0;
 
@@ -46,6 +49,14 @@ struct LameApi {
 };
 LameApi sLame;
 
+// The Unicode tag functions came with later encoder versions; without them
+// texts outside Latin-1 cannot be stored, everything else still works.
+struct LameUnicodeApi {
+    decltype(&::id3tag_set_textinfo_utf16) textinfo = nullptr;
+    decltype(&::id3tag_set_comment_utf16) comment = nullptr;
+};
+LameUnicodeApi sLameUnicode;
+
 // Worst case of lame_encode_buffer's output for n frames (LAME's own rule of
 // thumb, 1.25 n + 7200 bytes), and the least lame_encode_flush may need.
 const unsigned sFlushBytes = 7200;
@@ -54,10 +65,18 @@ unsigned mp3BytesFor(unsigned frames)
     return frames + frames / 4 + 1 + sFlushBytes;
 }
 
-/// The encoder writes ISO-8859-1 tags; ours are in the local 8-bit encoding.
-QByteArray toTagText(const std::string& text)
+/// A UTF-8 text as the encoder's UTF-16: byte order mark first, NUL ended.
+/// Characters beyond the basic plane travel as surrogate pairs.
+std::vector<unsigned short> toUtf16(const std::string& text)
 {
-    return QString::fromLocal8Bit(text.c_str()).toLatin1();
+    const QString decoded = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+    std::vector<unsigned short> units;
+    units.reserve(size_t(decoded.size()) + 2);
+    units.push_back(0xFEFF);
+    for (const QChar c : decoded)
+        units.push_back(c.unicode());
+    units.push_back(0);
+    return units;
 }
 
 } // namespace
@@ -85,6 +104,10 @@ void SoundWriterMp3::_init_lame()
     complete = complete && sLame.name != nullptr;
         TEVO_LAME_FUNCTIONS(TEVO_LAME_RESOLVE)
 #undef TEVO_LAME_RESOLVE
+        sLameUnicode.textinfo = reinterpret_cast<decltype(sLameUnicode.textinfo)>(
+            library->resolve("id3tag_set_textinfo_utf16"));
+        sLameUnicode.comment = reinterpret_cast<decltype(sLameUnicode.comment)>(
+            library->resolve("id3tag_set_comment_utf16"));
         // Deleting the QLibrary object does not unload the library.
         delete library;
     }
@@ -240,15 +263,54 @@ unsigned SoundWriterMp3::getChannelNum() const
 
 void SoundWriterMp3::setTags(const SoundIDTag& tag)
 {
-    if (lame == nullptr)
+    // The encoder writes its version 2 tag when its parameters are fixed:
+    // later tags could only reach the version 1 tag, a half-tagged file.
+    if (lame == nullptr || started)
         return;
-    sLame.id3tag_set_title(lame, toTagText(tag.title).constData());
-    sLame.id3tag_set_artist(lame, toTagText(tag.artist).constData());
-    sLame.id3tag_set_album(lame, toTagText(tag.album).constData());
-    sLame.id3tag_set_year(lame, toTagText(tag.year).constData());
-    sLame.id3tag_set_comment(lame, toTagText(tag.comment).constData());
-    sLame.id3tag_set_track(lame, toTagText(tag.track).constData());
-    sLame.id3tag_set_genre(lame, toTagText(tag.genre).constData());
+    // Start from an empty tag, so that a second call replaces the first
+    // rather than mixing with it.
+    sLame.id3tag_init(lame);
+    // Each Latin-1 setter fills both the version 1 field and a Latin-1
+    // version 2 frame. A text beyond Latin-1 goes to a UTF-16 version 2
+    // frame only: its version 1 field stays blank rather than holding a
+    // mangled copy (version 1 knows no other character set).
+    struct Field {
+        const std::string& text;
+        void (*setLatin1)(lame_global_struct*, const char*);
+        const char* frame;
+    };
+    const Field fields[] = {
+        {tag.title, sLame.id3tag_set_title, "TIT2"},
+        {tag.artist, sLame.id3tag_set_artist, "TPE1"},
+        {tag.album, sLame.id3tag_set_album, "TALB"},
+        {tag.year, sLame.id3tag_set_year, "TYER"},
+        {tag.comment, sLame.id3tag_set_comment, "COMM"},
+        {tag.track, nullptr, "TRCK"},
+        {tag.genre, nullptr, "TCON"},
+    };
+    for (const Field& f : fields) {
+        if (f.text.empty())
+            continue;
+        if (SoundTagText::fitsLatin1(f.text)) {
+            const std::string latin1 = SoundTagText::toLatin1(f.text);
+            if (f.setLatin1 != nullptr)
+                f.setLatin1(lame, latin1.c_str());
+            else if (std::strcmp(f.frame, "TRCK") == 0)
+                sLame.id3tag_set_track(lame, latin1.c_str());
+            else
+                sLame.id3tag_set_genre(lame, latin1.c_str());
+            continue;
+        }
+        const std::vector<unsigned short> text = toUtf16(f.text);
+        if (std::strcmp(f.frame, "COMM") == 0) {
+            // An empty description: the frame readers show as "the" comment.
+            const unsigned short noDescription[] = {0xFEFF, 0};
+            if (sLameUnicode.comment != nullptr)
+                sLameUnicode.comment(lame, "eng", noDescription, text.data());
+        } else if (sLameUnicode.textinfo != nullptr) {
+            sLameUnicode.textinfo(lame, f.frame, text.data());
+        }
+    }
     sLame.id3tag_add_v2(lame);
 }
 

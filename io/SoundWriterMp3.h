@@ -44,9 +44,12 @@ public:
     void close() override;
     /// The encoder's channel count; 0 without the encoder.
     unsigned getChannelNum() const override;
-    /// Hands the seven fields to the encoder (ID3v1 and ID3v2 tags); texts are
-    /// taken in the local 8-bit encoding and written as ISO-8859-1. Call before
-    /// the first write, before or after open.
+    /// Hands the seven fields (UTF-8) to the encoder, replacing any given
+    /// before. Each non-empty field goes to an ID3v2 frame: in ISO-8859-1 when
+    /// its text fits, else in UTF-16 (any script, emoji included). ID3v1 gets
+    /// the fields that fit ISO-8859-1 (cut to its 30-byte fields); a field that
+    /// does not fit stays blank there. Call before the first write, before or
+    /// after open; once frames were encoded the call does nothing.
     void setTags(const SoundIDTag& tag) override;
     /// True when the last close could not complete the file.
     bool closeFailed() const override { return lastCloseFailed; }

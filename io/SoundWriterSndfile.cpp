@@ -1,5 +1,7 @@
 #include "SoundWriterSndfile.h"
 
+#include "SoundSndfileTags.h"
+
 #include <QString>
 
 #include <sndfile.h>
@@ -9,18 +11,6 @@
 #include <cstring>
 
 namespace {
-
-// The pairing of tag fields and libsndfile string kinds, shared by setTags and
-// getTags.
-struct TagString {
-    std::string SoundIDTag::*field;
-    int kind;
-};
-const TagString sTagStrings[] = {{&SoundIDTag::title, SF_STR_TITLE},
-                                 {&SoundIDTag::album, SF_STR_ALBUM},
-                                 {&SoundIDTag::year, SF_STR_DATE},
-                                 {&SoundIDTag::artist, SF_STR_ARTIST},
-                                 {&SoundIDTag::comment, SF_STR_SOFTWARE}};
 
 // Vorbis encodes in one go whatever it is handed; bounded chunks keep its
 // working memory small for long blocks.
@@ -121,28 +111,13 @@ unsigned SoundWriterSndfile::getChannelNum() const
 
 void SoundWriterSndfile::setTags(const SoundIDTag& tag)
 {
-    if (handle == nullptr)
-        return;
-    for (const TagString& t : sTagStrings) {
-        const std::string& value = tag.*t.field;
-        if (!value.empty())
-            sf_set_string(handle, t.kind, value.c_str());
-    }
+    SoundSndfileTags::write(handle, tag);
 }
 
 bool SoundWriterSndfile::getTags(SoundIDTag& tag)
 {
-    if (handle == nullptr)
-        return false;
-    bool found = false;
-    for (const TagString& t : sTagStrings) {
-        const char* value = sf_get_string(handle, t.kind);
-        if (value != nullptr && *value != '\0') {
-            tag.*t.field = value;
-            found = true;
-        }
-    }
-    return found;
+    // The file is still being written: only what libsndfile holds counts.
+    return SoundSndfileTags::read(handle, std::string(), tag);
 }
 
 unsigned SoundWriterSndfile::write(unsigned frames, double* data)

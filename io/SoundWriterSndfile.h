@@ -44,12 +44,13 @@ public:
     /// closeFailed() turns true.
     void close() override;
     unsigned getChannelNum() const override;
-    /// Title, album, date (year), artist and software (comment) strings; track
-    /// and genre have no place in these files. Call after open, before the
-    /// first frames; does nothing while closed.
+    /// Stores the non-empty fields as the container's own tags (Vorbis
+    /// comments in FLAC and Ogg, LIST/INFO in WAV; see SoundSndfileTags): all
+    /// seven in FLAC, Ogg and WAV; raw files hold none. Texts are UTF-8. Call
+    /// after open, before the first frames; does nothing while closed.
     void setTags(const SoundIDTag& tag) override;
-    /// Reads those five strings back from the open file into `tag`; fields
-    /// without a string keep their value. True when one was found.
+    /// Reads the tags back from the open file into `tag`; fields without a
+    /// string keep their value. True when one was found.
     bool getTags(SoundIDTag& tag);
     /// True when the last close could not complete the file.
     bool closeFailed() const override { return lastCloseFailed; }

@@ -96,38 +96,6 @@ TEST_F(SoundReaderMp3Test, StartPoints)
     EXPECT_NE(messages[0].find("rewind too wide"), std::string::npos) << messages[0];
 }
 
-// Version 2 wins over version 1 (Latin-1, NUL-ended); without a track the caller's track stays.
-TEST_F(SoundReaderMp3Test, TagsFromEitherVersion)
-{
-    const std::string all = "--tt \"Titre d'été\" --ta Artiste --tl Album --ty 2014 --tc \"A comment\" --tn 7 --tg Pop";
-    const std::string title = QString::fromUtf8("Titre d'été").toLocal8Bit().toStdString();
-    const std::string longTitle = "A title much longer than thirty characters";
-    const struct {
-        const char* name;
-        std::string options;
-        SoundIDTag expected;
-    } cases[] = {
-        {"v2.mp3", "--id3v2-only " + all, {title, "Artiste", "Album", "2014", "A comment", "7", "Pop"}},
-        {"v1.mp3", "--id3v1-only " + all, {title, "Artiste", "Album", "2014", "A comment", "caller's", "Pop"}},
-        // Version 1 cuts the title at 30 characters: the full title shows version 2 was read.
-        {"both.mp3", "--add-id3v2 --tt \"" + longTitle + "\" --ta Artiste",
-         {longTitle, "Artiste", "", "", "", "caller's", ""}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SoundReaderMp3 reader;
-        ASSERT_EQ(reader.open(encode(c.name, "-b 64 " + c.options).c_str()), SoundTools::StatusOk);
-        SoundIDTag tag;
-        tag.track = "caller's";
-        ASSERT_TRUE(reader.getTags(tag));
-        EXPECT_EQ(IoTest::fields(tag), IoTest::fields(c.expected));
-    }
-    SoundReaderMp3 untagged;
-    ASSERT_EQ(untagged.open(encode("none.mp3", "-b 64").c_str()), SoundTools::StatusOk);
-    SoundIDTag tag;
-    EXPECT_FALSE(untagged.getTags(tag));
-}
-
 // The ID3v1 genre byte against the lame command's own list; ours keeps the classic spellings listed here.
 TEST_F(SoundReaderMp3Test, GenreTableMatchesLameList)
 {

@@ -181,23 +181,6 @@ TEST(SoundReaderSndfile, StartPointBeyondEndRestartsAndLastFrameIsHonoured)
     EXPECT_EQ(IoTest::readAll(reader).size(), ramp.size());
 }
 
-// Tags come back from the open file (fields it lacks stay as the caller left them) and ffprobe finds them.
-TEST(SoundWriterSndfile, TagsReadBackFromTheOpenFile)
-{
-    TempDir tmp;
-    const std::string path = tmp.path("tags.flac");
-    Writer writer(kRate, 2, SoundTools::PCM16, Writer::FLAC);
-    ASSERT_EQ(writer.open(path.c_str()), SoundTools::StatusOk);
-    SoundIDTag in{"Only a title", "", "", "", "", "", ""}, out{"", "kept", "", "", "", "9", ""};
-    writer.setTags(in);
-    EXPECT_TRUE(writer.getTags(out));
-    EXPECT_EQ(IoTest::fields(out), IoTest::fields({"Only a title", "kept", "", "", "", "9", ""}));
-    writer.setTags({"Only a title", "Someone", "Album", "2014", "made by a test", "", ""});
-    ASSERT_FALSE(IoTest::writeBlock(writer, TestUtil::makeTestSignal(1000, kRate)));
-    writer.close();
-    IoTest::expectProbedTags(path, {"Only a title", "Someone", "Album", "2014", "made by a test"});
-}
-
 // Unreadable inputs and outputs that cannot be created or filled: status 1 and a text naming the file.
 TEST(SoundFileFailures, ReportStatusAndNameTheFile)
 {

@@ -74,33 +74,6 @@ TEST_F(SoundWriterMp3Test, ShortWritesDecodeToTheirLength)
     }
 }
 
-// Tags given before or after open reach both tag versions; texts outside ASCII survive as ISO-8859-1.
-TEST_F(SoundWriterMp3Test, TagsReachTheFile)
-{
-    const std::string title = QString::fromUtf8("Chanson d'été").toLocal8Bit().toStdString();
-    const SoundIDTag tag{title, "Artist", "Album", "2014", "A comment", "3", "Rock"};
-    for (bool afterOpen : {false, true}) {
-        SCOPED_TRACE(afterOpen ? "after open" : "before open");
-        const std::string path = tmp.path(afterOpen ? "after.mp3" : "before.mp3");
-        SoundWriterMp3 writer(kRate);
-        if (!afterOpen)
-            writer.setTags(tag);
-        ASSERT_EQ(writer.open(path.c_str()), SoundTools::StatusOk);
-        if (afterOpen)
-            writer.setTags(tag);
-        ASSERT_FALSE(IoTest::writeBlock(writer, TestUtil::makeTestSignal(4410, kRate)));
-        writer.close();
-        IoTest::expectProbedTags(path, {"Chanson d'été", "Artist", "Album", "2014", "A comment", "track=3", "Rock"});
-        SoundReaderMp3 reader;
-        ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
-        SoundIDTag back;
-        ASSERT_TRUE(reader.getTags(back));
-        EXPECT_EQ(back.title, tag.title);
-        EXPECT_EQ(back.track, "3");
-        EXPECT_EQ(back.genre, "Rock");
-    }
-}
-
 // Overs clip (with some overshoot) rather than wrap into full-scale noise; NaN samples become silence.
 TEST_F(SoundWriterMp3Test, OversClipAndNaNBecomesSilence)
 {

@@ -175,29 +175,33 @@ TEST(SoundWriterMultiFile, RunFromAStartPointCutsAtTheSameFrames)
     expectFrames(tmp.path("002-late.wav"), source, 308700, 352800);
 }
 
-// Any tag given makes every file carry it with its own track number; no tag given, no tag written.
+// Any tag given makes every file carry it with its own track number, in MP3
+// and in FLAC; no tag given, no tag written.
 TEST(SoundWriterMultiFile, TagsCarryTrackNumbers)
 {
     if (!SoundWriterMp3::Init())
         GTEST_SKIP() << "libmp3lame not installed";
     const std::vector<double> source = fourRegionSignal();
-    for (bool tagged : {true, false}) {
-        SCOPED_TRACE(tagged ? "tagged" : "untagged");
-        TempDir tmp;
-        auto writer = makeWriter(kFourRegions, SoundTools::PCM16, 128);
-        ASSERT_EQ(writer->open(tmp.path("t.mp3").c_str()), SoundTools::StatusOk);
-        if (tagged)
-            writer->setTags({"Live", "", "", "", "", "", ""});
-        ASSERT_FALSE(writeInBlocks(*writer, source)) << writer->getError();
-        writer->close();
-        ASSERT_EQ(writer->GetWrittenFiles(), 2);
-        for (int n = 1; n <= 2; ++n) {
-            SoundReaderMp3 reader;
-            ASSERT_EQ(reader.open(tmp.path("00" + std::to_string(n) + "-t.mp3").c_str()), SoundTools::StatusOk);
-            SoundIDTag back;
-            EXPECT_EQ(reader.getTags(back), tagged);
+    for (const std::string format : {"mp3", "flac"}) {
+        for (bool tagged : {true, false}) {
+            SCOPED_TRACE(format + (tagged ? " tagged" : " untagged"));
+            TempDir tmp;
+            auto writer = makeWriter(kFourRegions, SoundTools::PCM16, 128);
+            ASSERT_EQ(writer->open(tmp.path("t." + format).c_str()), SoundTools::StatusOk);
             if (tagged)
-                EXPECT_EQ(back.title + "/" + back.track, "Live/" + std::to_string(n));
+                writer->setTags({"Жить", "", "", "", "", "", ""});
+            ASSERT_FALSE(writeInBlocks(*writer, source)) << writer->getError();
+            writer->close();
+            ASSERT_EQ(writer->GetWrittenFiles(), 2);
+            for (int n = 1; n <= 2; ++n) {
+                const std::string part = tmp.path("00" + std::to_string(n) + "-t." + format);
+                std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(part.c_str()));
+                ASSERT_TRUE(reader && reader->open(part.c_str()) == SoundTools::StatusOk);
+                SoundIDTag back;
+                EXPECT_EQ(reader->getTags(back), tagged);
+                if (tagged)
+                    EXPECT_EQ(back.title + "/" + back.track, "Жить/" + std::to_string(n));
+            }
         }
     }
 }

@@ -205,6 +205,8 @@ TEST_F(SoundTags, FilesOfOtherToolsReadAsWritten)
         {"ffmpeg.ogg", ff + "-c:a libvorbis OUT", ffTags},
         {"ffmpeg.opus", ff + "-c:a libopus OUT", ffTags},
         {"ffmpeg.wav", ff + "OUT", ffTags},
+        // AIFF holds a name and an annotation only.
+        {"ffmpeg.aiff", ff + "OUT", {"Мотли Кафе", "", "", "", "☕ x", "", ""}},
         {"sox.flac", "sox IN --comment 'Title=Мотли Кафе' --add-comment 'Artist=東京' --add-comment 'Album=L’été' "
                      "--add-comment 'Date=2014' --add-comment 'Comment=☕ x' --add-comment 'Tracknumber=3' "
                      "--add-comment 'Genre=Rock' OUT",

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +59,26 @@ std::vector<double> makeTestSignal(unsigned frames, unsigned sampleRate, double 
         s[2 * i + 1] = amplitude * std::sin(2 * M_PI * 1000.0 * t + 0.3);
     }
     return s;
+}
+
+std::map<std::string, std::string> probeTags(const std::string& path)
+{
+    std::string out;
+    run("ffprobe -v error -show_entries format_tags:stream_tags -of default=nw=1 '" + path + "'", &out);
+    std::map<std::string, std::string> tags;
+    size_t from = 0;
+    for (size_t end; (end = out.find('\n', from)) != std::string::npos; from = end + 1) {
+        const std::string line = out.substr(from, end - from);
+        const size_t equals = line.find('=');
+        if (line.rfind("TAG:", 0) != 0 || equals == std::string::npos)
+            continue;
+        std::string key = line.substr(4, equals - 4);
+        for (char& c : key)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (key != "encoder" && key != "vendor")
+            tags.emplace(key, line.substr(equals + 1));
+    }
+    return tags;
 }
 
 bool haveTool(const char* name)

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,10 @@ int run(const std::string& command, std::string* output = nullptr);
 std::vector<double> soxReadStereo(const std::string& path, unsigned* sampleRate = nullptr);
 /// Path of the tevo command built with the tests ("" when not built).
 std::string tevoPath();
+
+/// Container and stream tags of a file as ffprobe lists them, names in lower
+/// case; the encoders' own names (encoder, vendor) left out.
+std::map<std::string, std::string> probeTags(const std::string& path);
 
 /// Outcome of one tevo command run by a test.
 struct TevoRun {

@@ -81,17 +81,6 @@ inline std::string firstLine(const std::string& command)
     return out.substr(0, out.find('\n'));
 }
 
-/// Each of `texts` is among the container tags ffprobe lists for `path` (nothing checked without ffprobe).
-inline void expectProbedTags(const std::string& path, std::initializer_list<const char*> texts)
-{
-    std::string probe;
-    if (!TestUtil::haveTool("ffprobe"))
-        return;
-    TestUtil::run("ffprobe -v error -show_entries format_tags -of default=nw=1 '" + path + "'", &probe);
-    for (const char* text : texts)
-        EXPECT_NE(probe.find(text), std::string::npos) << text << " in " << probe;
-}
-
 /// True when an error text starts by naming `path`.
 inline bool namesFile(const char* error, const std::string& path)
 {

@@ -15,31 +15,12 @@
 #include <iterator>
 #include <map>
 #include <random>
-#include <sstream>
 
 using IoTest::TempDir;
 
 namespace {
 
 const unsigned kRate = 44100;
-
-/// Container tags as ffprobe lists them (format and stream level), keys in lower case.
-std::map<std::string, std::string> probeTags(const std::string& path)
-{
-    std::string out;
-    TestUtil::run("ffprobe -v error -show_entries format_tags:stream_tags -of default=nw=1 '" + path + "'", &out);
-    std::map<std::string, std::string> tags;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("TAG:", 0) != 0 || line.find('=') == std::string::npos)
-            continue;
-        std::string key = line.substr(4, line.find('=') - 4);
-        for (char& c : key)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        tags.emplace(key, line.substr(line.find('=') + 1));
-    }
-    return tags;
-}
 
 /// The value ffprobe shows under the first of `keys` present.
 std::string probed(const std::map<std::string, std::string>& tags, std::initializer_list<const char*> keys)
@@ -54,7 +35,7 @@ std::string probed(const std::map<std::string, std::string>& tags, std::initiali
 
 std::vector<std::string> probedFields(const std::string& path)
 {
-    const auto tags = probeTags(path);
+    const auto tags = TestUtil::probeTags(path);
     return {probed(tags, {"title"}), probed(tags, {"artist"}), probed(tags, {"album"}),
             probed(tags, {"date", "year", "tyer"}), probed(tags, {"comment"}), probed(tags, {"track", "itrk"}),
             probed(tags, {"genre"})};
@@ -158,7 +139,7 @@ TEST_F(SoundTags, EveryFieldInEveryScriptRoundTrips)
             EXPECT_EQ(IoTest::fields(back), IoTest::fields(tag));
             EXPECT_EQ(probedFields(path), IoTest::fields(tag));
             // The comment is not a software string, nor decorated with one.
-            EXPECT_EQ(probeTags(path).count("software"), 0u);
+            EXPECT_EQ(TestUtil::probeTags(path).count("software"), 0u);
             const std::string bytes = fileBytes(path);
             if (std::string(format) == "mp3") {
                 ASSERT_GE(bytes.size(), 128u);

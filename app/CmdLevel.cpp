@@ -160,9 +160,7 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
     auto writer = openWriter(out, rate, options.output.format);
     if (!writer)
         return ExitFailure;
-    SoundIDTag inputTags;
-    reader.getTags(inputTags);
-    const SoundIDTag tags = TagOptions::apply(inputTags, options.tags);
+    const SoundIDTag tags = TagOptions::carry(reader, options.tags);
     if (TagOptions::any(tags))
         writer->setTags(tags);
     const int64_t delay = int64_t(graph->getDelay(rate)) + LevelStages::hiddenLatency(options.stages);

@@ -54,9 +54,7 @@ int runProcess(const QStringList& args)
     if (!writer)
         return ExitFailure;
 
-    SoundIDTag inputTags;
-    reader->getTags(inputTags);
-    const SoundIDTag tags = TagOptions::apply(inputTags, TagOptions::parse(parser));
+    const SoundIDTag tags = TagOptions::carry(*reader, TagOptions::parse(parser));
     if (TagOptions::any(tags))
         writer->setTags(tags);
     applyRange(*writer, output, *reader);

@@ -78,9 +78,7 @@ SplitResult splitFile(const QString& in, const QString& pattern, const SplitOpti
         result.exitCode = ExitFailure;
         return result;
     }
-    SoundIDTag tags;
-    reader->getTags(tags);
-    tags = TagOptions::apply(tags, options.tags);
+    SoundIDTag tags = TagOptions::carry(*reader, options.tags);
     // Every part is numbered: the writer replaces the track with the part's
     // number whenever a part carries any tag.
     tags.track = "1";

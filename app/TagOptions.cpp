@@ -64,6 +64,13 @@ SoundIDTag apply(SoundIDTag input, const Overrides& overrides)
     return input;
 }
 
+SoundIDTag carry(SoundReader& reader, const Overrides& overrides)
+{
+    SoundIDTag input;
+    reader.getTags(input);
+    return apply(input, overrides);
+}
+
 bool any(const SoundIDTag& tag)
 {
     for (const Option& o : sOptions)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SoundIDTag.h"
+#include "SoundReader.h"
 
 #include <QJsonObject>
 
@@ -34,6 +35,9 @@ void addOptions(QCommandLineParser& parser, Target target);
 Overrides parse(const QCommandLineParser& parser);
 /// `input` with the overrides applied field by field.
 SoundIDTag apply(SoundIDTag input, const Overrides& overrides);
+/// The tags of `reader`'s file with the overrides applied: what an output
+/// of that input gets.
+SoundIDTag carry(SoundReader& reader, const Overrides& overrides);
 /// True when at least one field is not empty.
 bool any(const SoundIDTag& tag);
 /// The non-empty fields as a JSON object keyed by lower-case field name.

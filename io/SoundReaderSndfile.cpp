@@ -151,9 +151,10 @@ SoundTools::SoundFormat SoundReaderSndfile::getInputFormat() const
 
 bool SoundReaderSndfile::getTags(SoundIDTag& tag)
 {
-    // The path was checked at open; libsndfile and the comment parser get
-    // the same local name.
-    return SoundSndfileTags::read(handle, QString::fromUtf8(path.c_str()).toLocal8Bit().toStdString(), tag);
+    // The tag parser reopens the file by the name libsndfile was given; a
+    // stream ("-") cannot be read twice and keeps to libsndfile's strings.
+    const std::string local = path == "-" ? std::string() : QString::fromUtf8(path.c_str()).toLocal8Bit().toStdString();
+    return SoundSndfileTags::read(handle, local, tag);
 }
 
 unsigned SoundReaderSndfile::read(unsigned frames, double* out)

@@ -34,7 +34,7 @@ TEST(TevoTags, CommandsWriteCarryAndNumberTags)
         const char* probe; ///< file read back
         Tags expected;     ///< exactly the tags found (keys ffprobe adds itself aside)
     } steps[] = {
-        // The originals: non-Latin texts into MP3, the comment of a
+        // Reported faults first: non-Latin texts into MP3, the comment of a
         // FLAC file, tags of an Ogg file.
         {"mp3 options", {"process", in, path("t.mp3"), "--title", "Live – at “home”", "--artist", "Мотли Кафе",
                          "--album", "東京の夜", "--year", "2014", "--comment", "☕ 🎶", "--track", "4", "--genre", "Rock"},

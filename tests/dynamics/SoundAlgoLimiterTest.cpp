@@ -1,5 +1,6 @@
 #include "DynamicsTestUtil.h"
 #include "SoundAlgoLimiter.h"
+#include "SoundAlgoLoudness.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -364,4 +365,86 @@ TEST(SoundAlgoLimiter, DiagnosticFileHoldsTheGainOfEachFrame)
     auto quietLimiter = makeLimiter(0.0, kAttack, kRelease, bad.c_str());
     const std::vector<double> plain(2 * 5000, 0.1);
     EXPECT_EQ(run(*quietLimiter, plain), plain);
+}
+
+namespace {
+
+/// True peak of `s` (interleaved stereo) in dBTP as a BS.1770 meter reads it
+/// (libebur128's own interpolator, through the loudness node), and written
+/// to `path` for a cross-check with ffmpeg when TEVO_KEEP_TEST_FILES is set.
+double meteredTruePeak(const std::vector<double>& s)
+{
+    Owned<SoundAlgoLoudness> meter(new SoundAlgoLoudness());
+    TestUtil::MemoryReader reader(s, kRate);
+    EXPECT_EQ(meter->processAll(reader, nullptr), SoundTools::StatusOk);
+    return meter->getTruePeak();
+}
+
+} // namespace
+
+TEST(SoundAlgoLimiter, TruePeakDetectionKeepsOversampledPeaksUnderTheCeiling)
+{
+    constexpr size_t kFrames = kRate / 2;
+    std::mt19937 rng(7);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    struct Material {
+        std::string name;
+        std::vector<double> samples;
+    };
+    std::vector<Material> materials;
+    {
+        // Lone full-scale samples and sign-alternating pairs, whose peak
+        // between the samples lies well above the samples themselves.
+        std::vector<double> s(2 * kFrames, 0.0);
+        for (size_t k = 2000; k + 2 < kFrames; k += 3001) {
+            s[2 * k] = s[2 * k + 1] = 1.0;
+            s[2 * k + 2] = -1.0;
+            s[2 * k + 3] = (k / 3001) % 2 ? 1.0 : -1.0;
+        }
+        materials.push_back({"impulses", s});
+    }
+    {
+        // Bursts of full-scale squares at 1/4, 1/6 and 1/10 of the rate,
+        // with quiet gaps for the release.
+        std::vector<double> s(2 * kFrames, 0.0);
+        const int periods[] = {4, 6, 10};
+        for (size_t k = 0; k < kFrames; ++k) {
+            const size_t burst = k / 4410;
+            if (burst % 2 == 0)
+                continue;
+            const int period = periods[(burst / 2) % 3];
+            const double v = (k % period) < size_t(period / 2) ? 1.0 : -1.0;
+            s[2 * k] = v;
+            s[2 * k + 1] = -v;
+        }
+        materials.push_back({"square bursts", s});
+    }
+    {
+        // White noise with an RMS 12 dB above full scale.
+        std::vector<double> s(2 * kFrames);
+        for (double& v : s)
+            v = DynamicsTest::fromDb(12.0) * gauss(rng);
+        materials.push_back({"white noise at +12 dB", s});
+    }
+
+    const struct {
+        double makeUpDb;
+        double ceilingDb;
+        unsigned block;
+    } setups[] = {{0.0, -1.0, 1 << 17}, {6.0, -1.0, 64}, {0.0, -3.0, 1 << 17}};
+    for (const auto& setup : setups)
+        for (const Material& material : materials) {
+            SCOPED_TRACE(material.name + ", make-up " + std::to_string(setup.makeUpDb) + " dB, ceiling "
+                         + std::to_string(setup.ceilingDb) + " dBTP, block " + std::to_string(setup.block));
+            BlockSizeGuard blocks(setup.block);
+            auto limiter = makeLimiter(setup.makeUpDb);
+            limiter->setTruePeak(true);
+            limiter->setCeiling(setup.ceilingDb);
+            const std::vector<double> out = run(*limiter, material.samples);
+            ASSERT_EQ(out.size(), material.samples.size());
+            const double peakDb = meteredTruePeak(out);
+            EXPECT_LE(peakDb, setup.ceilingDb) << "true peak of the output";
+            // Held, not crushed: the loud passages reach close to the ceiling.
+            EXPECT_GT(peakDb, setup.ceilingDb - 1.0);
+        }
 }

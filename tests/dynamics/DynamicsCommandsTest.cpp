@@ -92,7 +92,8 @@ protected:
     /// `tevo level steps NAME --level -23 --format float32 EXTRA`: its result and the samples written.
     std::vector<double> levelled(const std::string& name, const QStringList& extra, Result* result = nullptr)
     {
-        const Result r = tevo(QStringList{"level", q(steps), q(path(name)), "--level", "-23", "--format", "float32"}
+        const Result r = tevo(QStringList{"level", q(steps), q(path(name)), "--level", "-23", "--format", "float32",
+                                          "--no-estimate-noise"}
                               + extra);
         EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
         if (result != nullptr)

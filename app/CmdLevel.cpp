@@ -49,7 +49,7 @@ constexpr double kWindowSeconds = 0.2;
 constexpr double kMaxGainDb = 30.0;
 // The podcast figure; broadcast delivery asks for -23.
 constexpr double kDefaultTargetLufs = -16.0;
-constexpr unsigned kBlockFrames = 1u << 15;
+constexpr unsigned kBlockFrames = 1u << 13;
 
 struct LevelOptions {
     double stepDb = kStepDb;

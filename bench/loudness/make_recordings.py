@@ -9,7 +9,7 @@ is speech, music or pause). Deterministic (fixed seeds).
   music.wav    a quiet intro (-40 dBFS) then music 25 dB louder
   long.wav     ten minutes: the three above and the demo recording in turn
 The demo recording comes from `tevo demo --synth-only`; pass its path as the
-second argument so that long.wav can include it.
+second argument so that long.wav can include it. --no-long skips long.wav.
 """
 import sys, os
 import numpy as np
@@ -143,8 +143,9 @@ def music_intro(rng):
 
 
 def main():
-    folder = sys.argv[1]
-    demo = sys.argv[2] if len(sys.argv) > 2 else None
+    args = [a for a in sys.argv[1:] if a != "--no-long"]
+    folder = args[0]
+    demo = args[1] if len(args) > 1 else None
     os.makedirs(folder, exist_ok=True)
     rng = np.random.default_rng(20261207)
     made = {}
@@ -163,6 +164,8 @@ def main():
         # Four sections of speech with short pauses, 0.3 s of silence first.
         q = len(d) / RATE / 4
         made["demo"] = (d, [(0.3, q, "speech")] + [(k * q, (k + 1) * q, "speech") for k in (1, 2, 3)])
+    if "--no-long" in sys.argv:
+        return
     # Ten minutes: the recordings in turn, again and again.
     parts, sections, t = [], [], 0.0
     order = [k for k in ("talkers", "lecture", "demo", "music") if k in made]

@@ -23,6 +23,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 using namespace AppCommon;
@@ -260,6 +261,12 @@ NodePtr buildLevelGraph(RMSStepDetector* detector, const LevelOptions& options, 
     return NodePtr(chain);
 }
 
+/// Frames of the input that a run measures: from the start point to the end.
+uint64_t measuredLength(SoundReader& reader)
+{
+    return uint64_t(std::max<int64_t>(0, int64_t(reader.getFrameNB()) - int64_t(reader.getStartOffset())));
+}
+
 /// First run and analyses: the detector over the input, noise estimation and
 /// compression as asked. Returns the exit code; prints a short summary.
 int analyse(SoundReader& reader, RMSStepDetector& detector, const LevelOptions& options,
@@ -387,6 +394,7 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
     double makeupDb = options.stages.limit ? options.stages.limitDb : 0.0;
     if (options.hasTarget) {
         Kept<SoundAlgoLoudness> measured(new SoundAlgoLoudness());
+        measured.node->setMeasuredLength(measuredLength(reader));
         NodePtr graph = buildLevelGraph(detector, options, false, 0.0, nullptr, measured.node);
         const int code = runGraph(*graph, reader, nullptr, options, "measure");
         if (code != ExitOk)
@@ -401,27 +409,45 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
                     options.targetLufs);
     }
 
+    // The limiter takes a little loudness off the peaks it lowers: when the
+    // result misses the target by more than kTargetSlackLu, the make-up gain
+    // is corrected by the miss and the output written once more.
+    constexpr double kTargetSlackLu = 0.2;
     SoundAlgoLimiter* limiter = nullptr;
-    Kept<SoundAlgoLoudness> result(new SoundAlgoLoudness());
-    NodePtr graph = buildLevelGraph(detector, options, true, makeupDb, &limiter, result.node);
-    NodePtr limiterRef(limiter);
-    auto writer = openWriter(out, rate, options.output.format);
-    if (!writer)
-        return ExitFailure;
-    const int64_t delay = int64_t(graph->getDelay(rate)) + LevelStages::hiddenLatency(options.stages);
-    int64_t from = reader.getStartOffset();
-    int64_t to = reader.getFrameNB();
-    if (options.output.hasRange) {
-        from = std::max<int64_t>(from, SoundTools::secondsToFrames(options.output.rangeFrom, rate));
-        to = std::min<int64_t>(to, SoundTools::secondsToFrames(options.output.rangeTo, rate));
+    NodePtr limiterRef;
+    std::unique_ptr<Kept<SoundAlgoLoudness>> result;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        limiter = nullptr;
+        result = std::make_unique<Kept<SoundAlgoLoudness>>(new SoundAlgoLoudness());
+        result->node->setMeasuredLength(measuredLength(reader));
+        NodePtr graph = buildLevelGraph(detector, options, true, makeupDb, &limiter, result->node);
+        limiterRef.reset(limiter);
+        auto writer = openWriter(out, rate, options.output.format);
+        if (!writer)
+            return ExitFailure;
+        const int64_t delay = int64_t(graph->getDelay(rate)) + LevelStages::hiddenLatency(options.stages);
+        int64_t from = reader.getStartOffset();
+        int64_t to = reader.getFrameNB();
+        if (options.output.hasRange) {
+            from = std::max<int64_t>(from, SoundTools::secondsToFrames(options.output.rangeFrom, rate));
+            to = std::min<int64_t>(to, SoundTools::secondsToFrames(options.output.rangeTo, rate));
+        }
+        writer->setRange(static_cast<int>(std::min<int64_t>(from + delay, INT_MAX)),
+                         static_cast<int>(std::min<int64_t>(to + delay, INT_MAX)));
+        const int code = runGraph(*graph, reader, writer.get(), options, "level");
+        if (code != ExitOk)
+            return code;
+        const double miss = options.targetLufs - result->node->getIntegrated();
+        if (!options.hasTarget || limiter == nullptr || std::fabs(miss) <= kTargetSlackLu
+            || result->node->getIntegrated() <= SoundAlgoLoudness::sNoLoudness)
+            break;
+        makeupDb += miss;
+        if (attempt == 0)
+            std::printf("Limited: integrated %.2f LUFS, make-up gain corrected to %+.2f dB\n",
+                        result->node->getIntegrated(), makeupDb);
     }
-    writer->setRange(static_cast<int>(std::min<int64_t>(from + delay, INT_MAX)),
-                     static_cast<int>(std::min<int64_t>(to + delay, INT_MAX)));
-    const int code = runGraph(*graph, reader, writer.get(), options, "level");
-    if (code != ExitOk)
-        return code;
 
-    const SoundAlgoLoudness& output = *result.node;
+    const SoundAlgoLoudness& output = *result->node;
     if (limiter != nullptr) {
         const uint64_t frames = std::max<uint64_t>(1, output.getFrameCount());
         std::printf("Limiter: %lld frames lowered (%.2f %% of the output) to hold %.2f dBTP\n",
@@ -483,6 +509,7 @@ int runLevel(const QStringList& args)
     NodePtr detectorNode(newDetector(options));
     auto* detector = static_cast<RMSStepDetector*>(detectorNode.get());
     Kept<SoundAlgoLoudness> input(new SoundAlgoLoudness());
+    input.node->setMeasuredLength(measuredLength(*reader));
     exitCode = analyse(*reader, *detector, options, input.node);
     if (exitCode != ExitOk)
         return exitCode;

@@ -64,9 +64,9 @@ const Interpolator& interpolator()
 
 // With true-peak detection attacks and clip corrections aim this much (0.26 dB)
 // below the ceiling: the gain itself moves from frame to frame, so the
-// oversampled output differs slightly from gain x oversampled input. White
-// noise 12 dB above full scale, the worst case found, overshoots the aim by
-// up to 0.24 dB (uniform noise peaking 12 dB over full scale).
+// oversampled output differs slightly from gain x oversampled input. Uniform
+// noise peaking 12 dB over full scale, the worst case found, overshoots the
+// aim by up to 0.24 dB.
 constexpr double kTruePeakMargin = 0.97;
 
 } // namespace

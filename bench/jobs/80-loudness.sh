@@ -22,7 +22,7 @@ if [ -z "$filter" ] || [[ "loudness" == *"$filter"* ]]; then
   lra_of() { ffmpeg -nostats -hide_banner -i "$1" -af ebur128 -f null - 2>&1 | awk '/LRA:/ {v=$2} END {print v}'; }
   loudness_rows=()
   agreement_rows=()
-  for name in demo talkers lecture music long; do
+  for name in ${LOUDNESS_FILES:-demo talkers lecture music long}; do
     in="$lwork/$name.wav"; sections="$lwork/$name.sections"
     lra_in=$(lra_of "$in")
     # tevo
@@ -31,7 +31,7 @@ if [ -z "$filter" ] || [[ "loudness" == *"$filter"* ]]; then
     t0=$(date +%s.%N)
     json=$(ffmpeg -nostats -hide_banner -i "$in" -af loudnorm=I=-16:TP=-1:LRA=50:print_format=json -f null - 2>&1 | sed -n '/^{/,/^}/p')
     get() { echo "$json" | sed -n "s/.*\"$1\" : \"\([^\"]*\)\".*/\1/p"; }
-    ffmpeg -v error -y -i "$in" -af "loudnorm=I=-16:TP=-1:LRA=50:linear=true:measured_I=$(get input_i):measured_TP=$(get input_tp):measured_LRA=$(get input_lra):measured_thresh=$(get input_thresh):offset=$(get target_offset)" -ar 48000 "$lwork/out/$name-loudnorm.wav"
+    ffmpeg -v error -y -i "$in" -af "loudnorm=I=-16:TP=-1:LRA=50:linear=true:measured_I=$(get input_i):measured_TP=$(get input_tp):measured_LRA=$(get input_lra):measured_thresh=$(get input_thresh):offset=$(get target_offset)" -ar "$(ffprobe -v error -show_entries stream=sample_rate -of csv=p=0 "$in")" "$lwork/out/$name-loudnorm.wav"
     t1=$(date +%s.%N)
     t_loudnorm=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }')
     t_dyn=$(wall "ffmpeg -v error -y -i '$in' -af dynaudnorm '$lwork/out/$name-dynaudnorm.wav'")

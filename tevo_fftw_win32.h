@@ -70,6 +70,7 @@
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundAlgoNoiseGate.h"
 #include "SoundAlgoStats.h"
+#include "SoundAlgoLoudness.h"
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoMultibandAmplifier.h"
 #include "SoundAlgoFilterMultibandAmplifier.h"

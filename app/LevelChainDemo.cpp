@@ -68,7 +68,7 @@ AppCommon::NodePtr buildChain(const LevelStages::Options& options, RMSStepDetect
     eq->pushFilter(SoundTools::BandEq, 3000.0, 1.0, 2.0);
     eq->pushFilter(SoundTools::HighShelf, 10000.0, 1.0, -3.0);
     chain->pushAlgo(eq);
-    chain->pushAlgo(LevelStages::makeFinalLimiter(options));
+    chain->pushAlgo(LevelStages::makeFinalLimiter(options, options.limitDb));
     return AppCommon::NodePtr(chain);
 }
 

@@ -7,6 +7,7 @@
 #include "SoundAlgoFilterMultibandAmplifier.h"
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoRMSAmplifier.h"
+#include "SoundAlgoScale.h"
 
 #include <algorithm>
 
@@ -32,9 +33,14 @@ bool isWholeNumber(const QString& text)
 
 void addOptions(QCommandLineParser& parser)
 {
-    parser.addOption({"limit", "Finish with a look-ahead limiter whose make-up gain is DB: peaks stay at 0.98 of "
-                               "full scale.",
+    parser.addOption({"limit", "Make-up gain of the final limiter, in dB (default 0): the whole output is raised "
+                               "by DB and its peaks held under the --true-peak ceiling. Not with --target, which "
+                               "computes this gain itself.",
                       "DB"});
+    parser.addOption({"true-peak", "Ceiling of the final limiter, in dBTP: true peaks (4x oversampled, as loudness "
+                                   "meters measure them) of the output stay below it (default -1).",
+                      "DBTP", "-1"});
+    parser.addOption({"no-limit", "Leave out the final limiter: the output may clip."});
     parser.addOption({"attack", "Look-ahead of the limiters, in seconds (default 0.005).", "SECONDS", "0.005"});
     parser.addOption({"release", "Release of the limiters, in seconds (default 0.1); with --multiband also the "
                                  "ramp of the band amplifiers.",
@@ -99,8 +105,18 @@ bool parseOptions(const QCommandLineParser& parser, double levelDb, Options& opt
         }
     }
     const bool multiband = !options.crossovers.empty();
-    if ((parser.isSet("attack") || parser.isSet("release")) && !options.limit && !multiband) {
-        error = "--attack and --release need --limit or --multiband";
+    options.noLimit = parser.isSet("no-limit");
+    if (!toNumber(parser.value("true-peak"), options.truePeakDb) || options.truePeakDb < -20
+        || options.truePeakDb > 0) {
+        error = QString("--true-peak needs a number of dBTP from -20 to 0, not '%1'").arg(parser.value("true-peak"));
+        return false;
+    }
+    if (options.noLimit && (options.limit || parser.isSet("true-peak"))) {
+        error = "--no-limit leaves out the limiter that --limit and --true-peak set up: give one or the other";
+        return false;
+    }
+    if ((parser.isSet("attack") || parser.isSet("release")) && options.noLimit && !multiband) {
+        error = "--attack and --release set the limiter, which --no-limit leaves out";
         return false;
     }
     if (parser.isSet("fft")) {
@@ -158,11 +174,14 @@ SoundAlgo* makeLevelling(const Options& options, double levelDb, RMSStepDetector
                                                  options.releaseSeconds, detector, options.biquad, smoothing);
 }
 
-SoundAlgo* makeFinalLimiter(const Options& options)
+SoundAlgo* makeFinalLimiter(const Options& options, double makeupDb)
 {
-    if (!options.limit)
-        return nullptr;
-    return new SoundAlgoLimiter(options.limitDb, options.attackSeconds, options.releaseSeconds, nullptr);
+    if (options.noLimit)
+        return makeupDb != 0.0 ? new SoundAlgoScale(makeupDb) : nullptr;
+    auto* limiter = new SoundAlgoLimiter(makeupDb, options.attackSeconds, options.releaseSeconds, nullptr);
+    limiter->setTruePeak(true);
+    limiter->setCeiling(options.truePeakDb);
+    return limiter;
 }
 
 unsigned hiddenLatency(const Options& options)
@@ -188,8 +207,10 @@ QString describe(const Options& options)
                                     : options.biquad ? QString("second-order crossovers")
                                                      : QString("first-order crossovers"));
     }
+    if (!options.noLimit)
+        text += QString(", limited at %1 dBTP").arg(options.truePeakDb);
     if (options.limit)
-        text += QString(", limited with %1 dB make-up").arg(options.limitDb);
+        text += QString(" with %1 dB make-up").arg(options.limitDb);
     return text;
 }
 

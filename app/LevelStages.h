@@ -15,8 +15,10 @@ class SoundAlgo;
 namespace LevelStages {
 
 struct Options {
-    bool limit = false;
+    bool limit = false;           ///< --limit given
     double limitDb = 0.0;         ///< make-up gain of the final limiter
+    bool noLimit = false;         ///< --no-limit: no final limiter at all
+    double truePeakDb = -1.0;     ///< ceiling of the final limiter, dBTP
     double attackSeconds = 0.005; ///< look-ahead of every limiter
     double releaseSeconds = 0.1;  ///< limiter release; band amplifiers ramp over it too
     std::vector<double> crossovers; ///< Hz, ascending; empty: single band
@@ -45,8 +47,10 @@ bool checkSampleRate(const Options& options, unsigned sampleRate, QString& error
 SoundAlgo* makeLevelling(const Options& options, double levelDb, RMSStepDetector* detector, double rampSeconds,
                          int smoothing, double maxGainDb);
 
-/// The final limiter asked for by --limit, or null.
-SoundAlgo* makeFinalLimiter(const Options& options);
+/// The last stage: the limiter with true-peak detection at the --true-peak
+/// ceiling whose make-up gain is `makeupDb`; with --no-limit a plain gain of
+/// `makeupDb`, or null when that is 0 dB. The caller owns the node.
+SoundAlgo* makeFinalLimiter(const Options& options, double makeupDb);
 
 /// Frames by which the stages place the output after the input without
 /// reporting it as a delay: the linear-phase lag of the FFT band filters.

@@ -1,9 +1,12 @@
 #include "CommandRegistry.h"
+#include "LoudnessPlot.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
 
 // The library writes diagnostics to Qt's debug output; a command-line user
 // sees them only when asking with --verbose. Warnings and errors always show.
@@ -12,6 +15,15 @@ static void hideDebugOutput(QtMsgType type, const QMessageLogContext&, const QSt
     if (type == QtDebugMsg || type == QtInfoMsg)
         return;
     std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// Starting the off-screen GUI object warns about a missing runtime directory,
+// which means nothing for a picture written to a file.
+static void hidePlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith("QStandardPaths:"))
+        return;
+    hideDebugOutput(type, context, message);
 }
 
 static void printUsage(FILE* to)
@@ -25,7 +37,21 @@ static void printUsage(FILE* to)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // Pictures need fonts, which only the GUI application object provides; it
+    // paints off screen, so tevo still runs without a display.
+    std::unique_ptr<QCoreApplication> app;
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        if (LoudnessPlot::wanted(raw)) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            qInstallMessageHandler(hidePlatformNotes);
+            app = std::make_unique<QGuiApplication>(argc, argv);
+        } else {
+            app = std::make_unique<QCoreApplication>(argc, argv);
+        }
+    }
     QCoreApplication::setApplicationName("tevo");
     QCoreApplication::setApplicationVersion("1.0.0");
     const QStringList args = QCoreApplication::arguments();
@@ -35,6 +61,8 @@ int main(int argc, char** argv)
     }
     if (!args.contains("--verbose"))
         qInstallMessageHandler(hideDebugOutput);
+    else
+        qInstallMessageHandler(nullptr);
     const QString name = args.at(1);
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(stdout);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class SoundWriterSndfile;
 
@@ -33,6 +34,12 @@ class SoundWriterSndfile;
 /// Optionally writes a mono 16-bit WAV file with one frame per output frame:
 /// the gain in force at that frame, as (gain − level) / level (0 at rest, −1
 /// for a gain of 0).
+///
+/// True-peak detection (setTruePeak) is an option: peaks are then looked for
+/// on the signal oversampled 4 times (the peaks between samples that a
+/// converter or a lossy encoder reproduces, as ITU-R BS.1770 measures them),
+/// and the ceiling (setCeiling) holds for them. By default peaks are the
+/// samples themselves and the ceiling is 0.98.
 ///
 /// Thread safety: process, setLevel and reset exclude each other, so a level
 /// change from the host's thread applies from the next block on.
@@ -82,6 +89,22 @@ public:
     /// Does nothing: the diagnostic file is named only at construction, so that
     /// a node inside a running graph never opens files behind the host's back.
     void SetDebugFile(const char* name);
+    /// Ceiling of the output peaks in dBFS (dBTP with true-peak detection),
+    /// from -60 to 0 dB (clamped); the default is 0.98 of full scale. Output
+    /// above the ceiling by more than 0.1 % is pulled back retroactively.
+    /// Applies from the next run on.
+    void setCeiling(double ceilingDb);
+    double getCeiling() const;
+    /// With `on`, peaks are found on the 4x oversampled input, in the
+    /// look-ahead, and the ceiling holds for the true peaks of the output.
+    /// Costs about three 16-tap filters per frame and channel. Applies from
+    /// the next run on.
+    void setTruePeak(bool on);
+    bool isTruePeak() const { return truePeak; }
+    /// Frames whose gain was below the make-up gain in the last run: the
+    /// frames the limiter lowered.
+    int64_t getLoweredFrames() const { return loweredFrames; }
+
     /// The gain that the current attack or release plan reaches attackFrames
     /// ahead of the current frame: what a peak seen by the look-ahead will meet.
     double GetForwardCoeff() const;
@@ -94,6 +117,11 @@ private:
     double forwardCoeff() const;
     /// Plans the attack toward the peak q seen attackFrames ahead of frame i.
     void planAttack(const SoundTools::StereoFrame<double>* in, int i, int frames, int32_t position, double q);
+    /// Peak of input frame i of the block: the sample peak, or with true-peak
+    /// detection the largest oversampled value around it.
+    double peakAt(const SoundTools::StereoFrame<double>* in, int i) const;
+    /// Fills truePeaks for the block and the look-ahead it can see.
+    void findTruePeaks(const SoundTools::StereoFrame<double>* in, int available, int frames);
     static int framesFor(double seconds, unsigned sampleRate);
 
     double attackDuration;
@@ -115,6 +143,16 @@ private:
     std::shared_ptr<SoundBuffer> debugBuffer;
     std::unique_ptr<SoundWriterSndfile> debugWriter;
     std::string debugFileName;
+    double ceiling = sPeakCeiling;
+    double clipThreshold = sClipThreshold;
+    bool truePeak = false;
+    /// True-peak detection: per input frame of the block (and look-ahead), the
+    /// largest oversampled magnitude within half a frame on either side.
+    std::vector<double> truePeaks;
+    int truePeakFrames = 0;                              ///< entries of truePeaks that are valid
+    std::vector<SoundTools::StereoFrame<double>> tpScratch; ///< history + block + look-ahead
+    std::vector<SoundTools::StereoFrame<double>> tpHistory; ///< last input frames of the previous block
+    int64_t loweredFrames = 0;
     int32_t positiveAttacks = 0;
     int32_t clippingsFiltered = 0;
     QReadWriteLock limiterLock;

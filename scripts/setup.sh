@@ -8,8 +8,8 @@ build=${1:-$root/build}
 shift || true
 
 packages=(build-essential cmake pkg-config
-  qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins
-  libsndfile1-dev libmpg123-dev libmp3lame-dev libmp3lame0 libfftw3-dev libboost-dev libgtest-dev googletest
+  qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5multimedia5-plugins
+  libsndfile1-dev libmpg123-dev libmp3lame-dev libmp3lame0 libfftw3-dev libebur128-dev libboost-dev libgtest-dev googletest
   sox libsox-fmt-all ffmpeg lame mpg123 pulseaudio pulseaudio-utils)
 missing=()
 for p in "${packages[@]}"; do

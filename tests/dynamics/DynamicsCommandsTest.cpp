@@ -92,7 +92,8 @@ protected:
     /// `tevo level steps NAME --level -23 --format float32 EXTRA`: its result and the samples written.
     std::vector<double> levelled(const std::string& name, const QStringList& extra, Result* result = nullptr)
     {
-        const Result r = tevo(QStringList{"level", q(steps), q(path(name)), "--level", "-23", "--format", "float32"}
+        const Result r = tevo(QStringList{"level", q(steps), q(path(name)), "--level", "-23", "--format", "float32",
+                                          "--no-estimate-noise"}
                               + extra);
         EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
         if (result != nullptr)
@@ -184,13 +185,15 @@ TEST_F(DynamicsCommands, LevelBringsEveryPassageToTheTarget)
     EXPECT_NEAR(rmsDb(out, 17, 23.5, rate), -23.0, 0.3);
 
     // The gate works on the levelled signal and the output stays aligned with the input: the -73 dB
-    // passage (levelled to about -50 dB) is silenced, the rest is the same as without the gate.
+    // passage (levelled to about -50 dB) is silenced, the rest is the same as without the gate
+    // (away from the steps, where the gain ramps restart at block starts that the gate moves).
     const std::vector<double> gated = levelled("gated.wav", {"--gate", "-45", "--verbose"}, &r);
     EXPECT_TRUE(r.err.contains("Amp=")) << qPrintable(r.err);
     ASSERT_EQ(gated.size(), in.size());
     double worst = 0;
     for (size_t k = 2 * rate; k < 22 * size_t(rate); ++k)
-        worst = std::max(worst, std::fabs(gated[2 * k] - out[2 * k]));
+        if (std::fabs(double(k) / rate - 8.0) > 0.5 && std::fabs(double(k) / rate - 16.0) > 0.5)
+            worst = std::max(worst, std::fabs(gated[2 * k] - out[2 * k]));
     EXPECT_LT(worst, 1e-6);
     EXPECT_LT(rmsDb(gated, 26, 31, rate), -120.0);
     EXPECT_GT(rmsDb(out, 26, 31, rate), -60.0);

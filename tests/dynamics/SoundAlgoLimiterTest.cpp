@@ -1,5 +1,6 @@
 #include "DynamicsTestUtil.h"
 #include "SoundAlgoLimiter.h"
+#include "SoundAlgoLoudness.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -155,12 +156,26 @@ private:
     bool savedDebug;
 };
 
+/// True peak of `s` (interleaved stereo) in dBTP as a BS.1770 meter reads it
+/// (libebur128's own interpolator, through the loudness node): a
+/// different oversampler from the limiter's.
+double meteredTruePeak(const std::vector<double>& s)
+{
+    Owned<SoundAlgoLoudness> meter(new SoundAlgoLoudness());
+    TestUtil::MemoryReader reader(s, kRate);
+    EXPECT_EQ(meter->processAll(reader, nullptr), SoundTools::StatusOk);
+    return meter->getTruePeak();
+}
+
+
 struct LimiterSetup {
     std::string name;
     double levelDb;
     double attack;
     double release;
     unsigned blockFrames;
+    /// Above -100: true-peak detection with this ceiling, in dBTP.
+    double truePeakCeilingDb = -200.0;
 };
 
 } // namespace
@@ -175,12 +190,22 @@ TEST(SoundAlgoLimiter, NoOutputSampleAboveCeilingOnAnyInput)
         {"0 dB, blocks of 66 frames", 0.0, 0.001, 0.0005, 64},
         {"+6 dB, blocks of 2426 frames", 6.0, kAttack, kRelease, 64},
         {"zero-length attack and release", 0.0, 0.0, 0.0, 1 << 17},
+        // True peaks: the ceiling holds for the 4x oversampled output as a
+        // BS.1770 meter reads it.
+        {"true peak, 0 dB, -1 dBTP", 0.0, kAttack, kRelease, 1 << 17, -1.0},
+        {"true peak, +6 dB, -1 dBTP, blocks of 2426 frames", 6.0, kAttack, kRelease, 64, -1.0},
+        {"true peak, 0 dB, -3 dBTP", 0.0, kAttack, kRelease, 1 << 17, -3.0},
     };
     for (const auto& setup : setups) {
         for (const auto& material : hardMaterial()) {
             SCOPED_TRACE(setup.name + " / " + material.name);
             BlockSizeGuard blocks(setup.blockFrames);
             auto limiter = makeLimiter(setup.levelDb, setup.attack, setup.release);
+            const bool truePeak = setup.truePeakCeilingDb > -100.0;
+            if (truePeak) {
+                limiter->setTruePeak(true);
+                limiter->setCeiling(setup.truePeakCeilingDb);
+            }
             const std::vector<double> out = run(*limiter, material.samples);
             ASSERT_EQ(out.size(), material.samples.size());
             double worst = 0.0;
@@ -192,9 +217,15 @@ TEST(SoundAlgoLimiter, NoOutputSampleAboveCeilingOnAnyInput)
                 if (out[k] * material.samples[k] < 0.0)
                     ++inverted;
             }
+            EXPECT_EQ(inverted, 0u);
+            if (truePeak) {
+                const double peakDb = meteredTruePeak(out);
+                EXPECT_LE(peakDb, setup.truePeakCeilingDb);
+                EXPECT_GT(peakDb, setup.truePeakCeilingDb - 1.0) << "held, not crushed";
+                continue;
+            }
             EXPECT_LE(worst, SoundAlgoLimiter::sClipThreshold);
             EXPECT_GT(worst, 0.9) << "the material should reach the ceiling";
-            EXPECT_EQ(inverted, 0u);
         }
     }
 }
@@ -365,3 +396,4 @@ TEST(SoundAlgoLimiter, DiagnosticFileHoldsTheGainOfEachFrame)
     const std::vector<double> plain(2 * 5000, 0.1);
     EXPECT_EQ(run(*quietLimiter, plain), plain);
 }
+

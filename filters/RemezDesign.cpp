@@ -11,225 +11,421 @@ namespace {
 
 constexpr double sPi = 3.14159265358979323846;
 constexpr int sGridDensity = 16;
-constexpr int sMaxIterations = 40;
-constexpr double sConvergence = 0.0001;
-// Below this distance the barycentric form would divide by (nearly) zero, so
-// the interpolation takes the ordinate of the extremal itself.
-constexpr double sSnap = 1e-7;
-// Products of the barycentric weights can underflow when extremals crowd
-// together; clamping keeps 1/p finite.
-constexpr double sMinProduct = 0.00001;
+// Long filters need more exchanges than short ones before no extremal moves;
+// a design that converges stops long before this.
+constexpr int sMaxIterations = 250;
 
-/// Lagrange interpolation state through the r+1 current extremals.
-struct Interpolation {
-    std::vector<double> x;  ///< cos(2 pi f) of each extremal
-    std::vector<double> ad; ///< barycentric weights
-    std::vector<double> y;  ///< ordinates with the alternating deviation
+/// The exchange works on 1-based arrays: grid index 0 and ngrid + 1 stand for
+/// "below" and "above" the grid, which keeps the end searches simple.
+struct Exchange {
+    int nfcns = 0; ///< cosine terms of the approximation
+    int ngrid = 0;
+    std::vector<double> grid, des, wt;
+    std::vector<int> iext;
+    std::vector<double> x, y, ad;
+    double dev = 0.0;
 
-    void compute(int r, const std::vector<int>& ext, const std::vector<double>& grid, const std::vector<double>& d,
-                 const std::vector<double>& w)
+    /// Barycentric weights of the current extremals; the products are formed
+    /// in interleaved passes so that long filters neither overflow nor
+    /// underflow on the way.
+    void interpolate()
     {
-        for (int i = 0; i <= r; ++i)
-            x[i] = std::cos(2.0 * sPi * grid[ext[i]]);
-        // Forming the products in ld interleaved passes keeps them from
-        // overflowing or underflowing for long filters.
-        const int ld = (r - 1) / 15 + 1;
-        for (int i = 0; i <= r; ++i) {
+        const int nz = nfcns + 1;
+        for (int j = 1; j <= nz; ++j)
+            x[j] = std::cos(2.0 * sPi * grid[iext[j]]);
+        const int jet = (nfcns - 1) / 15 + 1;
+        for (int k = 1; k <= nz; ++k) {
             double p = 1.0;
-            for (int k = 0; k < ld; ++k)
-                for (int j = k; j <= r; j += ld)
-                    if (j != i)
-                        p *= 2.0 * (x[i] - x[j]);
-            if (std::fabs(p) < sMinProduct)
-                p = sMinProduct;
-            ad[i] = 1.0 / p;
+            for (int l = 1; l <= jet; ++l)
+                for (int j = l; j <= nz; j += jet)
+                    if (j != k)
+                        p *= 2.0 * (x[k] - x[j]);
+            ad[k] = 1.0 / p;
         }
-        double numer = 0.0;
-        double denom = 0.0;
+        double num = 0.0;
+        double den = 0.0;
         double sign = 1.0;
-        for (int i = 0; i <= r; ++i) {
-            numer += ad[i] * d[ext[i]];
-            denom += sign * ad[i] / w[ext[i]];
+        for (int j = 1; j <= nz; ++j) {
+            num += ad[j] * des[iext[j]];
+            den += sign * ad[j] / wt[iext[j]];
             sign = -sign;
         }
-        const double delta = numer / denom;
-        sign = 1.0;
-        for (int i = 0; i <= r; ++i) {
-            y[i] = d[ext[i]] - sign * delta / w[ext[i]];
-            sign = -sign;
+        dev = num / den;
+        double s = dev > 0.0 ? -1.0 : 1.0;
+        dev = -s * dev;
+        for (int j = 1; j <= nz; ++j) {
+            y[j] = des[iext[j]] + s * dev / wt[iext[j]];
+            s = -s;
         }
     }
 
-    double at(int r, double freq) const
+    /// The sign the error has at the first extremal (+1 or -1).
+    double firstSign() const { return (y[1] - des[iext[1]]) * wt[iext[1]] > 0.0 ? 1.0 : -1.0; }
+
+    double amplitude(double f) const
     {
-        const double xc = std::cos(2.0 * sPi * freq);
-        double numer = 0.0;
-        double denom = 0.0;
-        for (int i = 0; i <= r; ++i) {
-            double c = xc - x[i];
-            if (std::fabs(c) < sSnap)
-                return y[i];
-            c = ad[i] / c;
-            denom += c;
-            numer += c * y[i];
+        const double xf = std::cos(2.0 * sPi * f);
+        double num = 0.0;
+        double den = 0.0;
+        for (int j = 1; j <= nfcns + 1; ++j) {
+            const double diff = xf - x[j];
+            if (diff == 0.0)
+                return y[j];
+            const double c = ad[j] / diff;
+            den += c;
+            num += c * y[j];
         }
-        return numer / denom;
+        return num / den;
     }
-};
 
-/// Local extrema of the error, in grid order.
-std::vector<int> findCandidates(const std::vector<double>& e)
-{
-    std::vector<int> found;
-    const int n = static_cast<int>(e.size());
-    if (n == 1) {
-        // A single point is its own extremum; with nothing to compare against
-        // the end tests below would read outside the grid.
-        if (e[0] != 0.0)
-            found.push_back(0);
-        return found;
-    }
-    if ((e[0] > 0.0 && e[0] > e[1]) || (e[0] < 0.0 && e[0] < e[1]))
-        found.push_back(0);
-    for (int i = 1; i < n - 1; ++i)
-        if ((e[i] >= e[i - 1] && e[i] > e[i + 1] && e[i] > 0.0)
-            || (e[i] <= e[i - 1] && e[i] < e[i + 1] && e[i] < 0.0))
-            found.push_back(i);
-    const int j = n - 1;
-    if ((e[j] > 0.0 && e[j] > e[j - 1]) || (e[j] < 0.0 && e[j] < e[j - 1]))
-        found.push_back(j);
-    return found;
-}
+    double error(int l) const { return (amplitude(grid[l]) - des[l]) * wt[l]; }
 
-/// Thins the candidates down to r+1, removing one at a time: the smallest
-/// error up to the first pair that does not alternate in sign, or, when all
-/// alternate and one is surplus, the smaller of the two ends.
-void removeSurplus(std::vector<int>& found, const std::vector<double>& e, int r)
-{
-    while (static_cast<int>(found.size()) > r + 1) {
-        const int k = static_cast<int>(found.size());
-        const int extra = k - (r + 1);
-        bool up = e[found[0]] > 0.0;
-        int l = 0;
-        bool alternating = true;
-        for (int j = 1; j < k; ++j) {
-            if (std::fabs(e[found[j]]) < std::fabs(e[found[l]]))
-                l = j;
-            if (up && e[found[j]] < 0.0)
-                up = false;
-            else if (!up && e[found[j]] > 0.0)
-                up = true;
-            else {
-                alternating = false;
+    /// One pass over the extremals. Each moves to the largest error next to
+    /// it (searching upwards first, downwards while nothing has moved yet);
+    /// then a larger error beyond the first or the last one shifts the whole
+    /// set. Returns false when the deviation stopped growing.
+    enum class Pass { Moved, Settled, Stalled };
+    Pass search(double& devl)
+    {
+        const int nz = nfcns + 1;
+        const int nzz = nfcns + 2;
+        iext[nzz] = ngrid + 1;
+        interpolate();
+        if (dev <= devl)
+            return Pass::Stalled;
+        devl = dev;
+        // The sign of the error at the first extremal.
+        const double nu = firstSign();
+        int jchnge = 0;
+        int k1 = iext[1];
+        int knz = iext[nz];
+        int klow = 0;
+        double nut = -nu;
+        double comp = 0.0;
+        double y1 = 0.0;
+        int j = 1;
+        // Upwards from l while the error grows; the extremal lands on the last
+        // point that grew.
+        auto ascend = [&](int l, int kup) {
+            while (++l < kup) {
+                const double e = nut * error(l);
+                if (e - comp <= 0.0)
+                    break;
+                comp = e;
+            }
+            return l - 1;
+        };
+        auto descend = [&](int l, int lowest) {
+            while (--l > lowest) {
+                const double e = nut * error(l);
+                if (e - comp <= 0.0)
+                    break;
+                comp = e;
+            }
+            return l + 1;
+        };
+        while (j < nzz) {
+            const int kup = iext[j + 1];
+            nut = -nut;
+            if (j == 2)
+                y1 = comp;
+            comp = dev;
+            int l = iext[j] + 1;
+            if (l < kup) {
+                const double e = nut * error(l);
+                if (e - comp > 0.0) {
+                    comp = e;
+                    iext[j] = ascend(l, kup);
+                    klow = iext[j];
+                    ++j;
+                    ++jchnge;
+                    continue;
+                }
+            }
+            l = iext[j];
+            bool below = false;
+            bool gaveUp = false;
+            while (--l > klow) {
+                const double e = nut * error(l);
+                if (e - comp > 0.0) {
+                    comp = e;
+                    below = true;
+                    break;
+                }
+                if (jchnge > 0) {
+                    gaveUp = true;
+                    break;
+                }
+            }
+            if (below) {
+                const int moved = descend(l, klow);
+                klow = iext[j];
+                iext[j] = moved;
+                ++j;
+                ++jchnge;
+                continue;
+            }
+            if (!gaveUp) {
+                if (jchnge > 0) {
+                    klow = iext[j];
+                    ++j;
+                    ++jchnge;
+                    continue;
+                }
+                bool above = false;
+                for (l = iext[j] + 1; ++l < kup;) {
+                    const double e = nut * error(l);
+                    if (e - comp > 0.0) {
+                        comp = e;
+                        above = true;
+                        break;
+                    }
+                }
+                if (above) {
+                    iext[j] = ascend(l, kup);
+                    klow = iext[j];
+                    ++j;
+                    ++jchnge;
+                    continue;
+                }
+            }
+            klow = iext[j];
+            ++j;
+        }
+        const double ynz = comp;
+
+        // Beyond the ends of the set: below the first extremal, then above
+        // the last one.
+        k1 = std::min(k1, iext[1]);
+        knz = std::max(knz, iext[nz]);
+        const double nut1 = nut;
+        nut = -nu;
+        comp = ynz * 1.00001;
+        bool low = false;
+        for (int l = 0; ++l < k1;) {
+            const double e = nut * error(l);
+            if (e - comp > 0.0) {
+                comp = e;
+                iext[nzz] = ascend(l, k1);
+                ++jchnge;
+                low = true;
                 break;
             }
         }
-        if (alternating && extra == 1)
-            l = std::fabs(e[found[k - 1]]) < std::fabs(e[found[0]]) ? k - 1 : 0;
-        found.erase(found.begin() + l);
+        if (low) {
+            y1 = std::max(y1, comp);
+            k1 = iext[nzz];
+        }
+        nut = -nut1;
+        comp = y1 * 1.00001;
+        for (int l = ngrid + 1; --l > knz;) {
+            const double e = nut * error(l);
+            if (e - comp > 0.0) {
+                comp = e;
+                const int kn = descend(l, knz);
+                for (int i = 1; i <= nfcns; ++i)
+                    iext[i] = iext[i + 1];
+                iext[nz] = kn;
+                return Pass::Moved;
+            }
+        }
+        if (low) {
+            for (int i = 1; i <= nfcns; ++i)
+                iext[nzz - i] = iext[nz - i];
+            iext[1] = k1;
+            return Pass::Moved;
+        }
+        return jchnge > 0 ? Pass::Moved : Pass::Settled;
     }
-}
+};
 
 } // namespace
 
-bool remezDesign(double* h, int numtaps, int numband, const double* bands, const double* des, const double* weight)
+bool remezDesign(double* h, int numtaps, int numband, const double* bands, const double* desired,
+                 const double* weight)
 {
     if (h == nullptr || numtaps < 1)
         return false;
     std::fill(h, h + numtaps, 0.0);
-    if (numband < 1 || bands == nullptr || des == nullptr || weight == nullptr)
+    if (numband < 1 || bands == nullptr || desired == nullptr || weight == nullptr)
         return false;
+    for (int i = 0; i < 2 * numband; ++i)
+        if (!std::isfinite(bands[i]) || bands[i] < 0.0 || bands[i] > 0.5 || (i > 0 && bands[i] < bands[i - 1]))
+            return false;
 
-    const int r = numtaps / 2 + (numtaps % 2);
+    const bool odd = numtaps % 2 == 1;
+    Exchange ex;
+    ex.nfcns = numtaps / 2 + (odd ? 1 : 0);
+    const int nfcns = ex.nfcns;
 
-    // Dense grid: 16 points per extremal over 0 .. 0.5, each band from its
-    // lower edge with its last point moved onto its upper edge. A band too
-    // narrow for one point adds none and leaves the previous band alone.
-    const double step = 0.5 / (sGridDensity * r);
-    std::vector<double> grid;
-    std::vector<double> d;
-    std::vector<double> w;
+    // Dense grid: 16 points per cosine term over 0 .. 0.5. Every band starts
+    // on its lower edge and ends on its upper edge, so each edge is a
+    // candidate extremal, and even a band of zero width keeps one point.
+    const double delf = 0.5 / (sGridDensity * nfcns);
+    ex.grid.push_back(0.0);
+    ex.des.push_back(0.0);
+    ex.wt.push_back(0.0);
     for (int band = 0; band < numband; ++band) {
-        const double lower = bands[2 * band];
         const double upper = bands[2 * band + 1];
-        const int k = std::max(0, static_cast<int>((upper - lower) / step + 0.5));
-        double f = lower;
-        for (int i = 0; i < k; ++i) {
-            grid.push_back(f);
-            d.push_back(des[band]);
-            w.push_back(weight[band]);
-            f += step;
-        }
-        if (k > 0)
-            grid.back() = upper;
+        double f = bands[2 * band];
+        do {
+            ex.grid.push_back(f);
+            ex.des.push_back(desired[band]);
+            ex.wt.push_back(weight[band]);
+            f += delf;
+        } while (f <= upper);
+        ex.grid.back() = upper;
     }
-    const int gridSize = static_cast<int>(grid.size());
-    if (gridSize == 0)
+    ex.ngrid = static_cast<int>(ex.grid.size()) - 1;
+    // An even length is 0 at 0.5 whatever the taps: leave that point out.
+    if (!odd && ex.grid[ex.ngrid] > 0.5 - delf)
+        --ex.ngrid;
+    if (ex.ngrid < nfcns + 1)
         return false;
+    ex.grid.push_back(0.0);
+    ex.des.push_back(0.0);
+    ex.wt.push_back(1.0);
 
-    std::vector<int> ext(r + 1);
-    for (int i = 0; i <= r; ++i)
-        ext[i] = static_cast<int>(static_cast<long long>(i) * (gridSize - 1) / r);
-
-    // An even length has a zero at 0.5 built in: approximate D / cos(pi f)
-    // with weight W cos(pi f), and multiply the cosine back in at the end.
-    if (numtaps % 2 == 0) {
-        for (int i = 0; i < gridSize; ++i) {
-            const double c = std::cos(sPi * grid[i]);
-            d[i] /= c;
-            w[i] *= c;
+    // An even length carries a factor cos(pi f): approximate D / cos with
+    // weight W cos, and take the factor back when forming the taps.
+    if (!odd) {
+        for (int j = 1; j <= ex.ngrid; ++j) {
+            const double c = std::cos(sPi * ex.grid[j]);
+            ex.des[j] /= c;
+            ex.wt[j] *= c;
         }
     }
 
-    Interpolation interp{std::vector<double>(r + 1), std::vector<double>(r + 1), std::vector<double>(r + 1)};
-    std::vector<double> e(gridSize);
+    ex.iext.assign(nfcns + 3, 0);
+    const double spread = static_cast<double>(ex.ngrid - 1) / nfcns;
+    for (int j = 1; j <= nfcns; ++j)
+        ex.iext[j] = static_cast<int>((j - 1) * spread) + 1;
+    ex.iext[nfcns + 1] = ex.ngrid;
+    ex.x.assign(nfcns + 3, 0.0);
+    ex.y.assign(nfcns + 3, 0.0);
+    ex.ad.assign(nfcns + 3, 0.0);
+
+    double devl = -1.0;
     bool converged = false;
     for (int iter = 0; iter < sMaxIterations; ++iter) {
-        interp.compute(r, ext, grid, d, w);
-        for (int i = 0; i < gridSize; ++i)
-            e[i] = w[i] * (d[i] - interp.at(r, grid[i]));
-        std::vector<int> found = findCandidates(e);
-        if (static_cast<int>(found.size()) < r + 1)
-            break; // an incomplete set cannot be exchanged: keep the last one
-        removeSurplus(found, e, r);
-        std::copy(found.begin(), found.begin() + r + 1, ext.begin());
-
-        double smallest = std::fabs(e[ext[0]]);
-        double largest = smallest;
-        for (int i = 1; i <= r; ++i) {
-            const double current = std::fabs(e[ext[i]]);
-            smallest = std::min(smallest, current);
-            largest = std::max(largest, current);
-        }
-        if ((largest - smallest) / largest < sConvergence) {
+        const Exchange::Pass pass = ex.search(devl);
+        if (pass == Exchange::Pass::Settled) {
             converged = true;
             break;
         }
+        if (pass == Exchange::Pass::Stalled)
+            break;
     }
-    if (!converged)
+    if (!converged) {
         std::cerr << "Reached maximum iteration count.\nResults may be bad.\n" << std::flush;
-
-    interp.compute(r, ext, grid, d, w);
-
-    std::vector<double> a(numtaps / 2 + 1);
-    for (int i = 0; i <= numtaps / 2; ++i) {
-        const double c = numtaps % 2 ? 1.0 : std::cos(sPi * i / numtaps);
-        a[i] = interp.at(r, static_cast<double>(i) / numtaps) * c;
+        ex.interpolate();
     }
 
-    // Frequency sampling: the inverse DFT of the real, symmetric amplitude
-    // samples, centred on the middle tap (a half-sample centre for even N).
-    const double m = (numtaps - 1.0) / 2.0;
-    const int last = numtaps % 2 ? static_cast<int>(m) : numtaps / 2 - 1;
-    for (int n = 0; n < numtaps; ++n) {
-        const double theta = 2.0 * sPi * (n - m) / numtaps;
-        double value = a[0];
-        for (int k = 1; k <= last; ++k)
-            value += 2.0 * a[k] * std::cos(theta * k);
-        h[n] = value / numtaps;
+    // Sample the optimal response at 2 nfcns - 1 equally spaced frequencies
+    // and take its cosine coefficients. When the bands leave out part of
+    // 0 .. 0.5 the samples are taken on the covered range, mapped onto a
+    // full period, and the polynomial is mapped back afterwards.
+    const int nz = nfcns + 1;
+    const int nm1 = nfcns - 1;
+    const int cn = 2 * nfcns - 1;
+    const bool mapped = !(bands[0] == 0.0 && bands[2 * numband - 1] == 0.5) && nfcns > 3;
+    double aa = 0.0;
+    double bb = 0.0;
+    if (mapped) {
+        const double lo = std::cos(2.0 * sPi * ex.grid[1]);
+        const double hi = std::cos(2.0 * sPi * ex.grid[ex.ngrid]);
+        aa = 2.0 / (lo - hi);
+        bb = -(lo + hi) / (lo - hi);
     }
-    // Very long filters with wide transitions overflow the barycentric
-    // products; taps that are not numbers must not reach a signal.
+    ex.x[nfcns + 2] = -2.0;
+    std::vector<double> a(nfcns + 3, 0.0);
+    std::vector<double> alpha(nfcns + 3, 0.0);
+    int l = 1;
+    for (int j = 1; j <= nfcns; ++j) {
+        double ft = (j - 1) / static_cast<double>(cn);
+        double xt = std::cos(2.0 * sPi * ft);
+        if (mapped) {
+            xt = (xt - bb) / aa;
+            ft = std::acos(xt) / (2.0 * sPi);
+        }
+        // The extremals are in decreasing x; a sample on (or within 1e-6 of)
+        // one takes its ordinate.
+        for (;;) {
+            const double xe = ex.x[l];
+            if (xt > xe) {
+                a[j] = xt - xe < 1e-6 ? ex.y[l] : ex.amplitude(ft);
+                break;
+            }
+            if (xe - xt < 1e-6) {
+                a[j] = ex.y[l];
+                break;
+            }
+            ++l;
+        }
+        if (l > 1)
+            --l;
+    }
+    const double step = 2.0 * sPi / cn;
+    for (int j = 1; j <= nfcns; ++j) {
+        double sum = 0.0;
+        const double w = (j - 1) * step;
+        for (int k = 1; k <= nm1; ++k)
+            sum += a[k + 1] * std::cos(w * k);
+        alpha[j] = 2.0 * sum + a[1];
+    }
+    for (int j = 2; j <= nfcns; ++j)
+        alpha[j] *= 2.0 / cn;
+    alpha[1] /= cn;
+
+    if (mapped) {
+        std::vector<double> p(nfcns + 3, 0.0);
+        std::vector<double> q(nfcns + 3, 0.0);
+        p[1] = 2.0 * alpha[nfcns] * bb + alpha[nm1];
+        p[2] = 2.0 * aa * alpha[nfcns];
+        q[1] = alpha[nfcns - 2] - alpha[nfcns];
+        for (int j = 2; j <= nm1; ++j) {
+            if (j >= nm1) {
+                aa *= 0.5;
+                bb *= 0.5;
+            }
+            p[j + 1] = 0.0;
+            for (int k = 1; k <= j; ++k) {
+                a[k] = p[k];
+                p[k] = 2.0 * bb * a[k];
+            }
+            p[2] += a[1] * 2.0 * aa;
+            for (int k = 1; k <= j - 1; ++k)
+                p[k] += q[k] + aa * a[k + 1];
+            for (int k = 3; k <= j + 1; ++k)
+                p[k] += aa * a[k - 1];
+            if (j != nm1) {
+                for (int k = 1; k <= j; ++k)
+                    q[k] = -a[k];
+                q[1] += alpha[nfcns - 1 - j];
+            }
+        }
+        for (int j = 1; j <= nfcns; ++j)
+            alpha[j] = p[j];
+    }
+    if (nfcns <= 3)
+        alpha[nfcns + 1] = alpha[nfcns + 2] = 0.0;
+
+    // Taps from the cosine coefficients, then mirrored.
+    std::vector<double> hh(nfcns + 1, 0.0);
+    if (odd) {
+        for (int j = 1; j <= nm1; ++j)
+            hh[j] = 0.5 * alpha[nz - j];
+        hh[nfcns] = alpha[1];
+    } else {
+        hh[1] = 0.25 * alpha[nfcns];
+        for (int j = 2; j <= nm1; ++j)
+            hh[j] = 0.25 * (alpha[nz - j] + alpha[nfcns + 2 - j]);
+        hh[nfcns] = 0.5 * alpha[1] + 0.25 * alpha[2];
+    }
+    for (int j = 1; j <= nfcns; ++j) {
+        h[j - 1] = hh[j];
+        h[numtaps - j] = hh[j];
+    }
     if (!std::all_of(h, h + numtaps, [](double v) { return std::isfinite(v); })) {
         std::fill(h, h + numtaps, 0.0);
         return false;

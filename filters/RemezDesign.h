@@ -8,23 +8,29 @@
 namespace SoundTools {
 
 /// Designs a linear-phase FIR filter with an even-symmetric impulse response
-/// (Parks-McClellan: Remez exchange on a dense grid, then frequency sampling of
-/// the optimal response).
+/// (Parks-McClellan: Remez exchange on a dense grid, then the taps from the
+/// optimal response sampled at equally spaced frequencies).
 ///
 /// Frequencies are normalised to the sample rate (0 = DC, 0.5 = half the
-/// rate). `bands` holds 2 * `numband` edges in ascending order (lower, upper of
-/// each band); `des` the desired amplitude of each band (1 pass, 0 stop);
-/// `weight` the weight of each band's error. The `numtaps` taps written to `h`
-/// satisfy h[n] = h[numtaps - 1 - n]. An even `numtaps` always gives 0 at 0.5,
-/// so it cannot make a filter whose last band passes.
+/// rate). `bands` holds 2 * `numband` edges in ascending order within
+/// 0 .. 0.5 (lower, upper of each band); `des` the desired amplitude of each
+/// band (1 pass, 0 stop); `weight` the weight of each band's error. The
+/// `numtaps` taps written to `h` satisfy h[n] = h[numtaps - 1 - n]. An even
+/// `numtaps` always gives 0 at 0.5, so it cannot make a filter whose last band
+/// passes.
 ///
-/// Bands narrower than half a grid step add no grid point. When the exchange
-/// does not converge in 40 iterations, or a search finds too few extremal
-/// candidates, "Reached maximum iteration count.\nResults may be bad.\n" goes
-/// to the standard error stream and the design is finished from the last
-/// extremal set. Returns false, with `h` zeroed, when nothing can be designed
-/// (no tap, no band, no grid point at all, or a numerical breakdown that
-/// leaves taps that are not finite).
+/// The grid has 16 points per cosine term and every band edge on it (a band
+/// of zero width keeps one point). Each extremal moves to the largest error
+/// next to it and the set may shift past either end, until none moves; this
+/// is the exchange of the classic McClellan-Parks-Rabiner program, and the
+/// taps agree with scipy.signal.remez wherever that converges. When it does
+/// not settle in 250 passes, or the deviation stops growing,
+/// "Reached maximum iteration count.\nResults may be bad.\n" goes to the
+/// standard error stream and the taps are formed from the last extremal set:
+/// callers measure the response before they use it. Returns false, with `h`
+/// zeroed, when nothing can be designed (no tap, no band, edges out of order or
+/// outside 0 .. 0.5, fewer grid points than extremals, or a numerical
+/// breakdown that leaves taps that are not finite).
 ///
 /// Exported only so that the tests can reach it; it is not part of the
 /// umbrella header. Allocates per call, so callers design once per run.

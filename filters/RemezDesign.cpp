@@ -1,8 +1,12 @@
 #include "RemezDesign.h"
 
+#include "SoundFFTPlanner.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
+#include <sstream>
 #include <vector>
 
 namespace SoundTools {
@@ -23,6 +27,8 @@ struct Exchange {
     std::vector<double> grid, des, wt;
     std::vector<int> iext;
     std::vector<double> x, y, ad;
+    std::vector<double> sf, cf; ///< sin and cos of pi times each extremal
+    std::vector<int> scale; ///< binary exponent set aside from each weight
     double dev = 0.0;
 
     /// Barycentric weights of the current extremals; the products are formed
@@ -32,16 +38,39 @@ struct Exchange {
     {
         const int nz = nfcns + 1;
         for (int j = 1; j <= nz; ++j)
+        {
             x[j] = std::cos(2.0 * sPi * grid[iext[j]]);
+            sf[j] = std::sin(sPi * grid[iext[j]]);
+            cf[j] = std::cos(sPi * grid[iext[j]]);
+        }
         const int jet = (nfcns - 1) / 15 + 1;
+        // Extremals crowded into a narrow band make products that leave the
+        // range of a double; those are carried as mantissa and exponent and
+        // every weight is rescaled by the same power of two at the end, which
+        // the barycentric formulas do not see.
+        bool rescaled = false;
+        int top = std::numeric_limits<int>::min();
         for (int k = 1; k <= nz; ++k) {
             double p = 1.0;
+            int e = 0;
             for (int l = 1; l <= jet; ++l)
                 for (int j = l; j <= nz; j += jet)
-                    if (j != k)
-                        p *= 2.0 * (x[k] - x[j]);
+                    if (j != k) {
+                        p *= 2.0 * gap(sf[k], cf[k], j);
+                        if (std::fabs(p) > 1e150 || std::fabs(p) < 1e-150) {
+                            int shift = 0;
+                            p = std::frexp(p, &shift);
+                            e += shift;
+                            rescaled = true;
+                        }
+                    }
             ad[k] = 1.0 / p;
+            scale[k] = -e;
+            top = std::max(top, -e);
         }
+        if (rescaled)
+            for (int k = 1; k <= nz; ++k)
+                ad[k] = std::ldexp(ad[k], scale[k] - top);
         double num = 0.0;
         double den = 0.0;
         double sign = 1.0;
@@ -62,13 +91,23 @@ struct Exchange {
     /// The sign the error has at the first extremal (+1 or -1).
     double firstSign() const { return (y[1] - des[iext[1]]) * wt[iext[1]] > 0.0 ? 1.0 : -1.0; }
 
+    /// cos(2 pi f) - x[j] for s = sin(pi f), c = cos(pi f), formed as
+    /// -2 sin(pi (f + fj)) sin(pi (f - fj)): near 0 and 0.5, where long
+    /// filters crowd their extremals, the plain difference of two cosines
+    /// would keep only a few significant digits.
+    double gap(double s, double c, int j) const
+    {
+        return -2.0 * (s * cf[j] + c * sf[j]) * (s * cf[j] - c * sf[j]);
+    }
+
     double amplitude(double f) const
     {
-        const double xf = std::cos(2.0 * sPi * f);
+        const double s = std::sin(sPi * f);
+        const double c = std::cos(sPi * f);
         double num = 0.0;
         double den = 0.0;
         for (int j = 1; j <= nfcns + 1; ++j) {
-            const double diff = xf - x[j];
+            const double diff = gap(s, c, j);
             if (diff == 0.0)
                 return y[j];
             const double c = ad[j] / diff;
@@ -241,8 +280,12 @@ struct Exchange {
 
 } // namespace
 
-bool remezDesign(double* h, int numtaps, int numband, const double* bands, const double* desired,
-                 const double* weight)
+namespace {
+
+/// The design of remezDesign; `exact`, when not null, also receives the taps
+/// of the same exchange sampled without snapping.
+bool designTaps(double* h, double* exact, int numtaps, int numband, const double* bands, const double* desired,
+                const double* weight, bool snapSamples)
 {
     if (h == nullptr || numtaps < 1)
         return false;
@@ -304,6 +347,9 @@ bool remezDesign(double* h, int numtaps, int numband, const double* bands, const
     ex.x.assign(nfcns + 3, 0.0);
     ex.y.assign(nfcns + 3, 0.0);
     ex.ad.assign(nfcns + 3, 0.0);
+    ex.sf.assign(nfcns + 3, 0.0);
+    ex.cf.assign(nfcns + 3, 0.0);
+    ex.scale.assign(nfcns + 3, 0);
 
     double devl = -1.0;
     bool converged = false;
@@ -325,112 +371,130 @@ bool remezDesign(double* h, int numtaps, int numband, const double* bands, const
     // and take its cosine coefficients. When the bands leave out part of
     // 0 .. 0.5 the samples are taken on the covered range, mapped onto a
     // full period, and the polynomial is mapped back afterwards.
-    const int nz = nfcns + 1;
-    const int nm1 = nfcns - 1;
-    const int cn = 2 * nfcns - 1;
-    const bool mapped = !(bands[0] == 0.0 && bands[2 * numband - 1] == 0.5) && nfcns > 3;
-    double aa = 0.0;
-    double bb = 0.0;
-    if (mapped) {
-        const double lo = std::cos(2.0 * sPi * ex.grid[1]);
-        const double hi = std::cos(2.0 * sPi * ex.grid[ex.ngrid]);
-        aa = 2.0 / (lo - hi);
-        bb = -(lo + hi) / (lo - hi);
-    }
-    ex.x[nfcns + 2] = -2.0;
-    std::vector<double> a(nfcns + 3, 0.0);
-    std::vector<double> alpha(nfcns + 3, 0.0);
-    int l = 1;
-    for (int j = 1; j <= nfcns; ++j) {
-        double ft = (j - 1) / static_cast<double>(cn);
-        double xt = std::cos(2.0 * sPi * ft);
+    auto formTaps = [&](double snap, double* h) {
+        const int nz = nfcns + 1;
+        const int nm1 = nfcns - 1;
+        const int cn = 2 * nfcns - 1;
+        const bool mapped = !(bands[0] == 0.0 && bands[2 * numband - 1] == 0.5) && nfcns > 3;
+        double aa = 0.0;
+        double bb = 0.0;
         if (mapped) {
-            xt = (xt - bb) / aa;
-            ft = std::acos(xt) / (2.0 * sPi);
+            const double lo = std::cos(2.0 * sPi * ex.grid[1]);
+            const double hi = std::cos(2.0 * sPi * ex.grid[ex.ngrid]);
+            aa = 2.0 / (lo - hi);
+            bb = -(lo + hi) / (lo - hi);
         }
-        // The extremals are in decreasing x; a sample on (or within 1e-6 of)
-        // one takes its ordinate.
-        for (;;) {
-            const double xe = ex.x[l];
-            if (xt > xe) {
-                a[j] = xt - xe < 1e-6 ? ex.y[l] : ex.amplitude(ft);
-                break;
+        ex.x[nfcns + 2] = -2.0;
+        // The barycentric form is accurate right up to an extremal; the snap of
+        // the classic program stands, near 0 and 0.5 in long filters, for
+        // frequencies far from the sample.
+        std::vector<double> a(nfcns + 3, 0.0);
+        std::vector<double> alpha(nfcns + 3, 0.0);
+        int l = 1;
+        for (int j = 1; j <= nfcns; ++j) {
+            double ft = (j - 1) / static_cast<double>(cn);
+            double xt = std::cos(2.0 * sPi * ft);
+            if (mapped) {
+                xt = (xt - bb) / aa;
+                ft = std::acos(xt) / (2.0 * sPi);
             }
-            if (xe - xt < 1e-6) {
-                a[j] = ex.y[l];
-                break;
+            // The extremals are in decreasing x; a sample within `snap` of one
+            // takes its ordinate.
+            for (;;) {
+                const double xe = ex.x[l];
+                if (xt > xe) {
+                    a[j] = xt - xe < snap ? ex.y[l] : ex.amplitude(ft);
+                    break;
+                }
+                if (xe - xt < snap) {
+                    a[j] = ex.y[l];
+                    break;
+                }
+                ++l;
             }
-            ++l;
+            if (l > 1)
+                --l;
         }
-        if (l > 1)
-            --l;
-    }
-    const double step = 2.0 * sPi / cn;
-    for (int j = 1; j <= nfcns; ++j) {
-        double sum = 0.0;
-        const double w = (j - 1) * step;
-        for (int k = 1; k <= nm1; ++k)
-            sum += a[k + 1] * std::cos(w * k);
-        alpha[j] = 2.0 * sum + a[1];
-    }
-    for (int j = 2; j <= nfcns; ++j)
-        alpha[j] *= 2.0 / cn;
-    alpha[1] /= cn;
+        const double step = 2.0 * sPi / cn;
+        for (int j = 1; j <= nfcns; ++j) {
+            double sum = 0.0;
+            const double w = (j - 1) * step;
+            for (int k = 1; k <= nm1; ++k)
+                sum += a[k + 1] * std::cos(w * k);
+            alpha[j] = 2.0 * sum + a[1];
+        }
+        for (int j = 2; j <= nfcns; ++j)
+            alpha[j] *= 2.0 / cn;
+        alpha[1] /= cn;
 
-    if (mapped) {
-        std::vector<double> p(nfcns + 3, 0.0);
-        std::vector<double> q(nfcns + 3, 0.0);
-        p[1] = 2.0 * alpha[nfcns] * bb + alpha[nm1];
-        p[2] = 2.0 * aa * alpha[nfcns];
-        q[1] = alpha[nfcns - 2] - alpha[nfcns];
-        for (int j = 2; j <= nm1; ++j) {
-            if (j >= nm1) {
-                aa *= 0.5;
-                bb *= 0.5;
+        if (mapped) {
+            std::vector<double> p(nfcns + 3, 0.0);
+            std::vector<double> q(nfcns + 3, 0.0);
+            p[1] = 2.0 * alpha[nfcns] * bb + alpha[nm1];
+            p[2] = 2.0 * aa * alpha[nfcns];
+            q[1] = alpha[nfcns - 2] - alpha[nfcns];
+            for (int j = 2; j <= nm1; ++j) {
+                if (j >= nm1) {
+                    aa *= 0.5;
+                    bb *= 0.5;
+                }
+                p[j + 1] = 0.0;
+                for (int k = 1; k <= j; ++k) {
+                    a[k] = p[k];
+                    p[k] = 2.0 * bb * a[k];
+                }
+                p[2] += a[1] * 2.0 * aa;
+                for (int k = 1; k <= j - 1; ++k)
+                    p[k] += q[k] + aa * a[k + 1];
+                for (int k = 3; k <= j + 1; ++k)
+                    p[k] += aa * a[k - 1];
+                if (j != nm1) {
+                    for (int k = 1; k <= j; ++k)
+                        q[k] = -a[k];
+                    q[1] += alpha[nfcns - 1 - j];
+                }
             }
-            p[j + 1] = 0.0;
-            for (int k = 1; k <= j; ++k) {
-                a[k] = p[k];
-                p[k] = 2.0 * bb * a[k];
-            }
-            p[2] += a[1] * 2.0 * aa;
-            for (int k = 1; k <= j - 1; ++k)
-                p[k] += q[k] + aa * a[k + 1];
-            for (int k = 3; k <= j + 1; ++k)
-                p[k] += aa * a[k - 1];
-            if (j != nm1) {
-                for (int k = 1; k <= j; ++k)
-                    q[k] = -a[k];
-                q[1] += alpha[nfcns - 1 - j];
-            }
+            for (int j = 1; j <= nfcns; ++j)
+                alpha[j] = p[j];
         }
-        for (int j = 1; j <= nfcns; ++j)
-            alpha[j] = p[j];
-    }
-    if (nfcns <= 3)
-        alpha[nfcns + 1] = alpha[nfcns + 2] = 0.0;
+        if (nfcns <= 3)
+            alpha[nfcns + 1] = alpha[nfcns + 2] = 0.0;
 
-    // Taps from the cosine coefficients, then mirrored.
-    std::vector<double> hh(nfcns + 1, 0.0);
-    if (odd) {
-        for (int j = 1; j <= nm1; ++j)
-            hh[j] = 0.5 * alpha[nz - j];
-        hh[nfcns] = alpha[1];
-    } else {
-        hh[1] = 0.25 * alpha[nfcns];
-        for (int j = 2; j <= nm1; ++j)
-            hh[j] = 0.25 * (alpha[nz - j] + alpha[nfcns + 2 - j]);
-        hh[nfcns] = 0.5 * alpha[1] + 0.25 * alpha[2];
-    }
-    for (int j = 1; j <= nfcns; ++j) {
-        h[j - 1] = hh[j];
-        h[numtaps - j] = hh[j];
-    }
-    if (!std::all_of(h, h + numtaps, [](double v) { return std::isfinite(v); })) {
-        std::fill(h, h + numtaps, 0.0);
+        // Taps from the cosine coefficients, then mirrored.
+        std::vector<double> hh(nfcns + 1, 0.0);
+        if (odd) {
+            for (int j = 1; j <= nm1; ++j)
+                hh[j] = 0.5 * alpha[nz - j];
+            hh[nfcns] = alpha[1];
+        } else {
+            hh[1] = 0.25 * alpha[nfcns];
+            for (int j = 2; j <= nm1; ++j)
+                hh[j] = 0.25 * (alpha[nz - j] + alpha[nfcns + 2 - j]);
+            hh[nfcns] = 0.5 * alpha[1] + 0.25 * alpha[2];
+        }
+        for (int j = 1; j <= nfcns; ++j) {
+            h[j - 1] = hh[j];
+            h[numtaps - j] = hh[j];
+        }
+        if (!std::all_of(h, h + numtaps, [](double v) { return std::isfinite(v); })) {
+            std::fill(h, h + numtaps, 0.0);
+            return false;
+        }
+        return true;
+    };
+    if (!formTaps(snapSamples ? 1e-6 : 0.0, h))
         return false;
-    }
+    if (exact != nullptr && !formTaps(0.0, exact))
+        return false;
     return true;
+}
+
+} // namespace
+
+bool remezDesign(double* h, int numtaps, int numband, const double* bands, const double* desired,
+                 const double* weight, bool snapSamples)
+{
+    return designTaps(h, nullptr, numtaps, numband, bands, desired, weight, snapSamples);
 }
 
 bool remezBands(FilterType type, double f1, double f2, double t, double w, std::vector<double>& bands,
@@ -458,6 +522,261 @@ bool remezBands(FilterType type, double f1, double f2, double t, double w, std::
         weights = {w, 1.0};
         return true;
     default:
+        return false;
+    }
+}
+
+
+namespace {
+
+const char* typeName(FilterType type)
+{
+    switch (type) {
+    case LowPass:
+        return "low-pass";
+    case HighPass:
+        return "high-pass";
+    case BandPass:
+        return "band-pass";
+    case BandStop:
+        return "band-stop";
+    default:
+        return "filter";
+    }
+}
+
+std::string hz(double f)
+{
+    std::ostringstream s;
+    s.precision(f < 10.0 ? 3 : 6);
+    s << f;
+    return s.str();
+}
+
+std::string describe(const EqualRippleSpec& spec, FilterType type)
+{
+    std::string s = std::string(spec.kind) + " " + typeName(type);
+    if (type == BandPass || type == BandStop)
+        return s + " " + hz(spec.freq1) + "-" + hz(spec.freq2) + " Hz";
+    return s + " at " + hz(spec.freq1) + " Hz";
+}
+
+/// Kaiser's length estimate for a transition `t` (fraction of the rate).
+double kaiserLength(double deltaPass, double deltaStop, double t)
+{
+    return std::floor((-10.0 * std::log10(deltaPass * deltaStop) - 13.0) / (14.6 * t) + 0.5) + 1.0;
+}
+
+} // namespace
+
+EqualRipplePlan planEqualRipple(const EqualRippleSpec& spec)
+{
+    EqualRipplePlan plan;
+    FilterType type = spec.type;
+    const double fs = spec.sampleRate;
+    if (type != LowPass && type != HighPass && type != BandPass && type != BandStop) {
+        plan.error = "unsupported filter type " + std::to_string(int(type));
+        return plan;
+    }
+    if (!(fs > 0.0) || !std::isfinite(fs)) {
+        plan.error = "no sample rate to design for";
+        return plan;
+    }
+    const std::string what = describe(spec, type);
+    const double nyquist = fs * 0.5;
+    if (!(spec.freq1 > 0.0) || !std::isfinite(spec.freq1)) {
+        plan.error = what + ": the frequency must be positive";
+        return plan;
+    }
+    if (!(spec.freq1 < nyquist)) {
+        plan.error = what + ": " + hz(spec.freq1) + " Hz is not below half the sample rate (" + hz(nyquist) + " Hz)";
+        return plan;
+    }
+    const bool twoEdges = type == BandPass || type == BandStop;
+    if (twoEdges && !(spec.freq2 > spec.freq1)) {
+        plan.error = what + ": band edges " + hz(spec.freq1) + " and " + hz(spec.freq2) + " Hz are not in ascending order";
+        return plan;
+    }
+    // A band reaching half the rate has nothing above it.
+    if (twoEdges && spec.freq2 >= nyquist)
+        type = type == BandPass ? HighPass : LowPass;
+
+    const double f1 = spec.freq1 / fs;
+    const double f2 = spec.freq2 / fs;
+    const double t = spec.transition;
+    const double wStop = spec.deltaPass / spec.deltaStop;
+    double narrowest = t;
+    bool squeezed = false;
+    auto side = [&](double room) {
+        const double used = std::min(t, room);
+        if (used < t)
+            squeezed = true;
+        narrowest = std::min(narrowest, used);
+        return used;
+    };
+    double lo = 0.0;
+    double hi = 0.0;
+    switch (type) {
+    case LowPass:
+        hi = side((0.5 - f1) / 2.0);
+        plan.bands = {0.0, f1, f1 + hi, 0.5};
+        plan.desired = {1.0, 0.0};
+        plan.weights = {1.0, wStop};
+        break;
+    case HighPass:
+        lo = side(f1 / 2.0);
+        plan.bands = {0.0, f1 - lo, f1, 0.5};
+        plan.desired = {0.0, 1.0};
+        plan.weights = {wStop, 1.0};
+        break;
+    case BandPass:
+        lo = side(f1 / 2.0);
+        hi = side((0.5 - f2) / 2.0);
+        plan.bands = {0.0, f1 - lo, f1, f2, f2 + hi, 0.5};
+        plan.desired = {0.0, 1.0, 0.0};
+        plan.weights = {wStop, 1.0, wStop};
+        break;
+    default: // BandStop
+        lo = hi = side((f2 - f1) / 3.0);
+        plan.bands = {0.0, f1, f1 + lo, f2 - hi, f2, 0.5};
+        plan.desired = {1.0, 0.0, 1.0};
+        plan.weights = {1.0, wStop, 1.0};
+        break;
+    }
+    double length = narrowest > 0.0 ? kaiserLength(spec.deltaPass, spec.deltaStop, narrowest) : HUGE_VAL;
+    length = std::max(length, double(spec.minTaps));
+    const bool lastPasses = plan.desired.back() > 0.0;
+    if ((spec.oddLength || lastPasses) && std::isfinite(length) && std::fmod(length, 2.0) == 0.0)
+        length += 1.0;
+    if (!(length <= spec.maxTaps)) {
+        const std::string need = std::isfinite(length) && length < 1e9
+                                     ? "needs " + std::to_string(static_cast<long long>(length)) + " taps"
+                                     : "cannot be designed";
+        if (squeezed)
+            plan.error = what + ": the band edges leave room only for a transition of " + hz(narrowest * fs)
+                         + " Hz, which " + need + "; " + spec.tooLong;
+        else
+            plan.error = what + " " + need + "; " + spec.tooLong;
+        plan.bands.clear();
+        return plan;
+    }
+    plan.taps = static_cast<unsigned>(length);
+    return plan;
+}
+
+std::vector<double> measureBands(const std::vector<double>& h, const std::vector<double>& bands,
+                                 const std::vector<double>& desired)
+{
+    const std::size_t nb = desired.size();
+    std::vector<double> worst(nb, 0.0);
+    if (h.empty() || bands.size() < 2 * nb)
+        return worst;
+    std::size_t size = 8192;
+    while (size < 16 * h.size())
+        size *= 2;
+    double* in = SoundFFTPlanner::allocArray(size);
+    double* out = SoundFFTPlanner::allocArray(size + 2);
+    std::fill(in, in + size, 0.0);
+    std::copy(h.begin(), h.end(), in);
+    SoundFFTPlanner::Plan plan = SoundFFTPlanner::planR2C(static_cast<int>(size), in, out);
+    const bool transformed = plan != nullptr;
+    if (transformed) {
+        SoundFFTPlanner::executeR2C(plan, in, out);
+        SoundFFTPlanner::destroy(plan);
+    }
+    auto direct = [&](double f) {
+        double re = 0.0;
+        double im = 0.0;
+        for (std::size_t n = 0; n < h.size(); ++n) {
+            re += h[n] * std::cos(2.0 * sPi * f * double(n));
+            im -= h[n] * std::sin(2.0 * sPi * f * double(n));
+        }
+        return std::hypot(re, im);
+    };
+    for (std::size_t b = 0; b < nb; ++b) {
+        const double lo = bands[2 * b];
+        const double hi = bands[2 * b + 1];
+        double w = std::max(std::fabs(direct(lo) - desired[b]), std::fabs(direct(hi) - desired[b]));
+        if (transformed) {
+            const std::size_t first = static_cast<std::size_t>(std::ceil(lo * double(size)));
+            const std::size_t last = std::min(size / 2, static_cast<std::size_t>(std::floor(hi * double(size))));
+            for (std::size_t k = first; k <= last; ++k)
+                w = std::max(w, std::fabs(std::hypot(out[2 * k], out[2 * k + 1]) - desired[b]));
+        } else {
+            for (int i = 0; i <= 256; ++i)
+                w = std::max(w, std::fabs(direct(lo + (hi - lo) * i / 256.0) - desired[b]));
+        }
+        worst[b] = w;
+    }
+    SoundFFTPlanner::freeArray(in);
+    SoundFFTPlanner::freeArray(out);
+    return worst;
+}
+
+bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan, std::vector<double>& h,
+                       std::string& error)
+{
+    h.assign(plan.taps, 0.0);
+    if (plan.taps == 0) {
+        error = plan.error;
+        return false;
+    }
+    const std::string what = describe(spec, spec.type);
+    const int nb = static_cast<int>(plan.desired.size());
+    // Kaiser's estimate runs short for the narrowest transitions: a design
+    // that misses is tried again a quarter longer, up to the limit.
+    unsigned taps = plan.taps;
+    for (int attempt = 0;; ++attempt) {
+        h.assign(taps, 0.0);
+        std::vector<double> exact(taps, 0.0);
+        if (!designTaps(h.data(), exact.data(), static_cast<int>(taps), nb, plan.bands.data(), plan.desired.data(),
+                        plan.weights.data(), true)) {
+            error = what + ": the equiripple design of " + std::to_string(taps) + " taps broke down numerically";
+            h.clear();
+            return false;
+        }
+        auto firstMiss = [&](const std::vector<double>& taps, double& worst, double& limit) {
+            const std::vector<double> dev = measureBands(taps, plan.bands, plan.desired);
+            for (int b = 0; b < nb; ++b) {
+                limit = 2.0 * (plan.desired[b] > 0.0 ? spec.deltaPass : spec.deltaStop);
+                worst = dev[b];
+                if (!(worst <= limit))
+                    return b;
+            }
+            return -1;
+        };
+        double worst = 0.0;
+        double limit = 0.0;
+        // The taps as the classic program forms them, else the same exchange
+        // sampled exactly (see remezDesign).
+        if (firstMiss(h, worst, limit) < 0)
+            return true;
+        const int missed = firstMiss(exact, worst, limit);
+        if (missed < 0) {
+            h.swap(exact);
+            return true;
+        }
+        unsigned longer = taps + std::max(2u, taps / 4 / 2 * 2);
+        if (attempt < 3 && longer <= spec.maxTaps) {
+            taps = longer;
+            continue;
+        }
+        const bool pass = plan.desired[missed] > 0.0;
+        std::ostringstream s;
+        s.precision(3);
+        s << what << " misses its " << (pass ? "pass" : "stop") << " band "
+          << hz(plan.bands[2 * missed] * spec.sampleRate) << "-" << hz(plan.bands[2 * missed + 1] * spec.sampleRate)
+          << " Hz with " << taps << " taps: ";
+        if (pass)
+            s << "it deviates by " << 20.0 * std::log10(1.0 + worst) << " dB (at most "
+              << 20.0 * std::log10(1.0 + limit) << " dB allowed)";
+        else
+            s << "it reaches " << 20.0 * std::log10(worst) << " dB (at most " << 20.0 * std::log10(limit)
+              << " dB allowed)";
+        if (longer > spec.maxTaps)
+            s << "; " << spec.tooLong;
+        error = s.str();
+        h.clear();
         return false;
     }
 }

@@ -122,31 +122,48 @@ void SoundAlgoEqFIR::SetOutputGain(double dB)
     outputGain = std::pow(10.0, dB / 20.0);
 }
 
+SoundTools::EqualRippleSpec SoundAlgoEqFIR::designSpec(double fs) const
+{
+    SoundTools::EqualRippleSpec spec;
+    spec.kind = "FIR";
+    spec.type = type;
+    spec.freq1 = freq1;
+    spec.freq2 = freq2;
+    spec.sampleRate = fs;
+    spec.deltaPass = sDeltaPass;
+    spec.deltaStop = sDeltaStop;
+    spec.transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
+    spec.maxTaps = sMaxTaps;
+    spec.tooLong = "the limit is " + std::to_string(sMaxTaps);
+    return spec;
+}
+
 void SoundAlgoEqFIR::InitStaticParams(double fs) const
 {
     paramsRate = fs;
-    numTaps = 0;
-    transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
+    const SoundTools::EqualRippleSpec spec = designSpec(fs);
+    plan = SoundTools::planEqualRipple(spec);
+    transition = spec.transition;
     f1 = std::min(freq1 / fs, 0.5);
     f2 = std::min(freq2 / fs, 0.5);
     stopWeight = sDeltaPass / sDeltaStop;
-    // A zero, negative or undefined transition width has no length; the
-    // estimate is checked as a double before it becomes an integer.
-    if (!(transition > 0.0) || !std::isfinite(transition))
+    // The design is made here, once per rate, because a design that misses
+    // its bands with Kaiser's length is tried again longer, and the delay
+    // must be that of the taps that will run.
+    designed.clear();
+    designError.clear();
+    numTaps = 0;
+    if (plan.taps == 0) {
+        designError = plan.error;
         return;
-    double length = std::floor((-10.0 * std::log10(sDeltaPass * sDeltaStop) - 13.0) / (transition * 14.6) + 0.5) + 1.0;
-    // A symmetric filter of even length has a zero at half the sample rate,
-    // which a last band that passes cannot have.
-    if ((type == SoundTools::HighPass || type == SoundTools::BandStop) && std::fmod(length, 2.0) == 0.0)
-        length += 1.0;
-    if (!(length <= sMaxTaps))
-        return;
-    numTaps = static_cast<uint32_t>(length);
+    }
+    if (SoundTools::designEqualRipple(spec, plan, designed, designError))
+        numTaps = static_cast<uint32_t>(designed.size());
 }
 
 unsigned SoundAlgoEqFIR::getDelay(unsigned rate) const
 {
-    if (numTaps == 0 || paramsRate != double(rate))
+    if (paramsRate != double(rate))
         InitStaticParams(rate);
     return numTaps > 0 ? numTaps - 1 : 0;
 }
@@ -160,37 +177,20 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(unsigned rate, unsigned channels,
                                                SoundAlgo* nxt)
 {
     taps.clear();
-    InitStaticParams(rate);
     if (type < SoundTools::LowPass || type > SoundTools::HighPass) {
         qCritical() << "Unsupported FIR mode :" << int(type);
         setError(("Unsupported FIR mode : " + std::to_string(int(type))).c_str(), getName());
         return SoundTools::StatusError;
     }
+    if (paramsRate != double(rate) || designed.empty())
+        InitStaticParams(rate);
     if (numTaps == 0) {
-        setError(!(freq1 > 0.0) ? "the first frequency must be positive"
-                                : "the transition is too narrow: the filter would need more than 32768 taps",
-                 getName());
+        setError(designError.c_str(), getName());
         return SoundTools::StatusError;
     }
     if (isDebug())
         getOStream() << "FIR lenght = " << numTaps << std::endl;
-
-    const double w = stopWeight;
-    const double t = transition;
-    std::vector<double> bands;
-    std::vector<double> des;
-    std::vector<double> weights;
-    // Other types were refused above; HighPass is the remaining case.
-    SoundTools::remezBands(type == SoundTools::LowPass || type == SoundTools::BandPass || type == SoundTools::BandStop
-                               ? type
-                               : SoundTools::HighPass,
-                           f1, f2, t, w, bands, des, weights);
-    std::vector<double> h(numTaps);
-    if (!SoundTools::remezDesign(h.data(), static_cast<int>(numTaps), static_cast<int>(des.size()), bands.data(),
-                                 des.data(), weights.data())) {
-        setError("the band edges leave nothing to design", getName());
-        return SoundTools::StatusError;
-    }
+    const std::vector<double>& h = designed;
     taps.assign(h.rbegin(), h.rend());
     return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "FilterType.h"
+#include "RemezDesign.h"
 #include "SoundAlgo.h"
 #include "TevoExport.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 /// Filters a stereo stream by direct convolution with an equiripple
@@ -65,6 +67,8 @@ private:
     /// Derives f1, f2, transition, stopWeight and numTaps for `sampleRate`;
     /// numTaps stays 0 when freq1 gives no usable length.
     void InitStaticParams(double sampleRate) const;
+    /// What the design is asked for at `sampleRate`.
+    SoundTools::EqualRippleSpec designSpec(double sampleRate) const;
 
     SoundTools::FilterType type;
     double freq1;
@@ -77,4 +81,7 @@ private:
     mutable double transition = 0.0;
     mutable double stopWeight = 0.0;
     mutable double paramsRate = 0.0; ///< the rate the cached values were derived for
+    mutable SoundTools::EqualRipplePlan plan; ///< bands and Kaiser's length for paramsRate
+    mutable std::vector<double> designed;     ///< the taps for paramsRate, first tap first
+    mutable std::string designError;          ///< why there are none
 };

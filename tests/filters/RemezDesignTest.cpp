@@ -116,9 +116,8 @@ TEST(RemezDesign, RipplesAreEqualAndFollowTheWeights)
 }
 
 // An exchange that cannot settle (a ripple below rounding asked of 300
-// taps) prints the warning once and still leaves finite taps; one whose
-// products break down (600 taps) refuses rather than hand out NaN; bands out
-// of order or outside 0 .. 0.5 are refused before anything starts.
+// taps) prints the warning once and still leaves finite taps; bands out of
+// order or outside 0 .. 0.5 are refused before anything starts.
 TEST(RemezDesign, ReportsNonConvergenceAndRefusesWhatCannotBeDesigned)
 {
     const std::string message = "Reached maximum iteration count.\nResults may be bad.\n";
@@ -131,12 +130,6 @@ TEST(RemezDesign, ReportsNonConvergenceAndRefusesWhatCannotBeDesigned)
     EXPECT_TRUE(SoundTools::remezDesign(h.data(), 300, 2, bands, desired, weights));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
     EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](double v) { return std::isfinite(v) && v != -1.0; }));
-
-    std::vector<double> broken(600, -1.0);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(SoundTools::remezDesign(broken.data(), 600, 2, bands, desired, weights));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
-    EXPECT_TRUE(std::all_of(broken.begin(), broken.end(), [](double v) { return v == 0.0; }));
 
     const double unordered[] = {0.0, 0.3, 0.25, 0.5};
     const double beyond[] = {0.0, 0.2, 0.25, 0.6};

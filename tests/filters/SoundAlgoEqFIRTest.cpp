@@ -116,7 +116,7 @@ TEST(SoundAlgoEqFIR, RefusesWhatItCannotDesign)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c.type << " at " << c.f1 << " Hz");
         FirPtr fir(makeFir(c.type, c.f1));
-        EXPECT_EQ(fir->getDelay(sRate) > 0, c.type == SoundTools::LowShelf);
+        EXPECT_EQ(fir->getDelay(sRate), 0u);
         int status = -1;
         run(*fir, noise(1000, 1), 4096, &status);
         EXPECT_EQ(status, SoundTools::StatusError);

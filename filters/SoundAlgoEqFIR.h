@@ -20,7 +20,14 @@ struct fftw_plan_s;
 /// the lower the frequency the longer the filter (LowPass 1000 Hz at
 /// 44100 Hz: 35 taps; HighPass 1000 Hz: 137 taps). A symmetric filter of even
 /// length is always 0 at half the sample rate, so when the last band passes
-/// (HighPass, BandStop) an even length gets one more tap.
+/// (HighPass, BandStop) an even length gets one more tap. Where that
+/// transition leaves no stop band (a LowPass above Fs/6, a BandStop whose
+/// edges are closer than 5:1) it narrows to the widest that leaves one (see
+/// planEqualRipple). The design is measured against its bands; one that
+/// misses them is tried up to three times a quarter longer, then refused
+/// with a text naming the band, as is one that needs more than 32768 taps or
+/// has an edge at or above Fs/2 (freq2 there makes a BandPass a high-pass
+/// and a BandStop a low-pass).
 ///
 /// The output at position p uses the input up to p (a causal convolution):
 /// the node reports a delay of numTaps - 1 frames, which is the history it
@@ -49,13 +56,14 @@ public:
     void SetOutputGain(double dB);
 
     SoundTools::Status process() override;
-    /// numTaps - 1 for `sampleRate`; 0 when no length can be derived
-    /// (freq1 not positive, or more than 32768 taps).
+    /// numTaps - 1 for `sampleRate`; 0 when the design is refused. The design
+    /// is made by the first call for a rate (it fixes the length).
     unsigned getDelay(unsigned sampleRate) const override;
     /// The same as getDelay: the convolution needs numTaps - 1 frames of history.
     unsigned getInOverlap(unsigned sampleRate) const override;
-    /// Designs the filter, then initialises the node. Fails (1, error text
-    /// set) for an unsupported type, freq1 <= 0, or more than 32768 taps.
+    /// Initialises the node with the filter designed for the rate. Fails (1,
+    /// error text set) for an unsupported type and for a design that is
+    /// refused (see the class comment).
     SoundTools::Status initProcess(unsigned sampleRate, unsigned channels, int startOffset, SoundAlgo* previous,
                                    SoundAlgo* next) override;
     /// Releases the taps.

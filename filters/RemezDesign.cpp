@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <limits>
 #include <sstream>
@@ -18,6 +19,75 @@ constexpr int sGridDensity = 16;
 // Long filters need more exchanges than short ones before no extremal moves;
 // a design that converges stops long before this.
 constexpr int sMaxIterations = 250;
+
+typedef double V4 __attribute__((vector_size(32)));
+typedef double V8 __attribute__((vector_size(64)));
+
+/// Sums of the barycentric formula at a frequency with s = sin(pi f) and
+/// c = cos(pi f), over n extremals: num = sum ad y / gap, den = sum ad / gap,
+/// with gap = cos(2 pi f) - x as in Exchange::gap. False when a gap is 0
+/// (then the sums are not usable). Most of a long design is spent here, so
+/// it runs in vectors of the widest unit the CPU has, chosen at run time.
+#define TEVO_DEFINE_BARYCENTRIC(NAME, ATTRIBUTES, V)                                                            \
+    ATTRIBUTES bool NAME(const double* sf, const double* cf, const double* ad, const double* y, int n, double s,  \
+                         double c, double& numOut, double& denOut)                                               \
+    {                                                                                                            \
+        constexpr int W = sizeof(V) / sizeof(double);                                                           \
+        const V vs = s - V{};                                                                                    \
+        const V vc = c - V{};                                                                                    \
+        V num = 0.0 - V{};                                                                                       \
+        V den = 0.0 - V{};                                                                                       \
+        bool hit = false;                                                                                        \
+        int j = 0;                                                                                               \
+        for (; j + W <= n; j += W) {                                                                             \
+            V a, b, w, yy;                                                                                       \
+            std::memcpy(&a, sf + j, sizeof(V));                                                                  \
+            std::memcpy(&b, cf + j, sizeof(V));                                                                  \
+            std::memcpy(&w, ad + j, sizeof(V));                                                                  \
+            std::memcpy(&yy, y + j, sizeof(V));                                                                  \
+            const V g = -2.0 * (vs * b + vc * a) * (vs * b - vc * a);                                            \
+            for (int k = 0; k < W; ++k)                                                                          \
+                hit |= g[k] == 0.0;                                                                              \
+            const V q = w / g;                                                                                   \
+            den += q;                                                                                            \
+            num += q * yy;                                                                                       \
+        }                                                                                                        \
+        double tn = 0.0;                                                                                         \
+        double td = 0.0;                                                                                         \
+        for (int k = 0; k < W; ++k) {                                                                            \
+            tn += num[k];                                                                                        \
+            td += den[k];                                                                                        \
+        }                                                                                                        \
+        for (; j < n; ++j) {                                                                                     \
+            const double g = -2.0 * (s * cf[j] + c * sf[j]) * (s * cf[j] - c * sf[j]);                          \
+            hit |= g == 0.0;                                                                                     \
+            const double q = ad[j] / g;                                                                          \
+            td += q;                                                                                             \
+            tn += q * y[j];                                                                                      \
+        }                                                                                                        \
+        numOut = tn;                                                                                             \
+        denOut = td;                                                                                             \
+        return !hit;                                                                                             \
+    }
+
+TEVO_DEFINE_BARYCENTRIC(barycentricAvx512, __attribute__((target("avx512f"))), V8)
+TEVO_DEFINE_BARYCENTRIC(barycentricAvx2, __attribute__((target("avx2"))), V4)
+TEVO_DEFINE_BARYCENTRIC(barycentricBaseline, , V4)
+
+using BarycentricFn = bool (*)(const double*, const double*, const double*, const double*, int, double, double,
+                               double&, double&);
+
+BarycentricFn pickBarycentric()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f"))
+        return barycentricAvx512;
+    if (__builtin_cpu_supports("avx2"))
+        return barycentricAvx2;
+    return barycentricBaseline;
+}
+
+const BarycentricFn sBarycentric = pickBarycentric();
 
 /// The exchange works on 1-based arrays: grid index 0 and ngrid + 1 stand for
 /// "below" and "above" the grid, which keeps the end searches simple.
@@ -106,13 +176,12 @@ struct Exchange {
         const double c = std::cos(sPi * f);
         double num = 0.0;
         double den = 0.0;
-        for (int j = 1; j <= nfcns + 1; ++j) {
-            const double diff = gap(s, c, j);
-            if (diff == 0.0)
-                return y[j];
-            const double c = ad[j] / diff;
-            den += c;
-            num += c * y[j];
+        const int n = nfcns + 1;
+        if (!sBarycentric(&sf[1], &cf[1], &ad[1], &y[1], n, s, c, num, den)) {
+            // The frequency is an extremal: the interpolant takes its ordinate.
+            for (int j = 1; j <= n; ++j)
+                if (gap(s, c, j) == 0.0)
+                    return y[j];
         }
         return num / den;
     }
@@ -497,36 +566,6 @@ bool remezDesign(double* h, int numtaps, int numband, const double* bands, const
     return designTaps(h, nullptr, numtaps, numband, bands, desired, weight, snapSamples);
 }
 
-bool remezBands(FilterType type, double f1, double f2, double t, double w, std::vector<double>& bands,
-                std::vector<double>& des, std::vector<double>& weights)
-{
-    switch (type) {
-    case LowPass:
-        bands = {0.0, f1, f1 + t, 0.5};
-        des = {1.0, 0.0};
-        weights = {1.0, w};
-        return true;
-    case BandPass:
-        bands = {0.0, f1 - t, f1, f2, f2 + t, 0.5};
-        des = {0.0, 1.0, 0.0};
-        weights = {w, 1.0, w};
-        return true;
-    case BandStop:
-        bands = {0.0, f1, f1 + t, f2 - t, f2, 0.5};
-        des = {1.0, 0.0, 1.0};
-        weights = {1.0, w, 1.0};
-        return true;
-    case HighPass:
-        bands = {0.0, f1 - t, f1, 0.5};
-        des = {0.0, 1.0};
-        weights = {w, 1.0};
-        return true;
-    default:
-        return false;
-    }
-}
-
-
 namespace {
 
 const char* typeName(FilterType type)
@@ -644,7 +683,6 @@ EqualRipplePlan planEqualRipple(const EqualRippleSpec& spec)
         break;
     }
     double length = narrowest > 0.0 ? kaiserLength(spec.deltaPass, spec.deltaStop, narrowest) : HUGE_VAL;
-    length = std::max(length, double(spec.minTaps));
     const bool lastPasses = plan.desired.back() > 0.0;
     if ((spec.oddLength || lastPasses) && std::isfinite(length) && std::fmod(length, 2.0) == 0.0)
         length += 1.0;

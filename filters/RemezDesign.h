@@ -45,14 +45,6 @@ namespace SoundTools {
 TEVO_EXPORT bool remezDesign(double* h, int numtaps, int numband, const double* bands, const double* des,
                              const double* weight, bool snapSamples = true);
 
-/// Bands, desired gains and weights of a linear-phase design of `type`
-/// (LowPass, HighPass, BandPass, BandStop) with edges f1 (and f2) and a
-/// transition band of `transition`, all in fractions of the sample rate; the
-/// stop bands get `stopWeight`. False for any other type.
-TEVO_EXPORT bool remezBands(FilterType type, double f1, double f2, double transition, double stopWeight,
-                            std::vector<double>& bands, std::vector<double>& des, std::vector<double>& weights);
-
-
 /// A low-, high-, band-pass or band-stop filter asked of the equiripple
 /// design, in Hz, with the rules that turn it into bands and a length.
 struct EqualRippleSpec {
@@ -64,7 +56,6 @@ struct EqualRippleSpec {
     double deltaPass = 0.0;     ///< pass-band ripple, as an amplitude
     double deltaStop = 0.0;     ///< stop-band level, as an amplitude
     double transition = 0.0;    ///< the rule's transition width, fraction of the rate
-    unsigned minTaps = 0;       ///< no fewer taps than this (0: Kaiser's estimate alone)
     bool oddLength = false;     ///< always odd (else odd only when the last band passes)
     unsigned maxTaps = 0;       ///< the longest filter the caller can run
     std::string tooLong;        ///< why maxTaps, as it ends the error text ("the limit is 32768")
@@ -87,15 +78,18 @@ struct EqualRipplePlan {
 /// least as wide: half of freq1 below a pass band, half of what lies between
 /// freq2 (or the cut-off) and half the rate above it, and a third of the
 /// band-stop width on both sides of a stop band. The length is Kaiser's
-/// estimate for the narrowest transition (at least minTaps, odd where the
-/// spec or the last band needs it); longer than maxTaps is refused.
+/// estimate for the narrowest transition (odd where the spec or the last
+/// band needs it); longer than maxTaps is refused.
 TEVO_EXPORT EqualRipplePlan planEqualRipple(const EqualRippleSpec& spec);
 
 /// Designs the plan's taps and measures their response on a grid of 16
 /// points per tap (and at every edge) against the plan's bands: a pass band
 /// must stay within 2 * deltaPass of 1, a stop band below 2 * deltaStop
-/// (Kaiser's estimate is within that of the equiripple optimum). False, with
-/// `error` naming the band that misses and by how much, otherwise.
+/// (Kaiser's estimate is within that of the equiripple optimum). Taps formed
+/// as the classic program forms them come first, then the same exchange
+/// sampled exactly; a design that still misses is tried up to three times a
+/// quarter longer, within maxTaps. False, with `error` naming the band that
+/// misses and by how much, when none meets its bands; `h` then is empty.
 TEVO_EXPORT bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan, std::vector<double>& h,
                                    std::string& error);
 

@@ -32,8 +32,8 @@ SoundAlgo* makeOrder1(SoundTools::FilterType type, const char* option, const QSt
 const bool eqOption = CommandRegistry::addChainOption(
     {"eq", "TYPE:FREQ:WIDTH:GAIN",
      QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, GAIN in dB (peak and shelves). "
-             "WIDTH: for lowpass and highpass the bandwidth in octaves that sets the resonance (Q = 1 / (2 sinh("
-             "ln2/2 * WIDTH))), default Butterworth (Q 0.707, as WIDTH 1.9); for bandpass and peak the bandwidth "
+             "WIDTH: for lowpass and highpass the bandwidth in octaves that sets the resonance (Q about 1 / (2 sinh("
+             "ln2/2 * WIDTH)) well below Fs/2), default Butterworth (Q 0.707); for bandpass and peak the bandwidth "
              "in octaves between the -3 dB points (or half-gain points), default 1; for lowshelf and highshelf the "
              "slope, 1 the steepest without overshoot, default 1.")
          .arg(FilterOptions::eqTypeNames()),

@@ -31,8 +31,11 @@ SoundAlgo* makeOrder1(SoundTools::FilterType type, const char* option, const QSt
 
 const bool eqOption = CommandRegistry::addChainOption(
     {"eq", "TYPE:FREQ:WIDTH:GAIN",
-     QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, WIDTH in octaves (shelf slope for "
-             "the shelves), GAIN in dB.")
+     QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, GAIN in dB (peak and shelves). "
+             "WIDTH: for lowpass and highpass the bandwidth in octaves that sets the resonance (Q about 1 / (2 sinh("
+             "ln2/2 * WIDTH)) well below Fs/2), default Butterworth (Q 0.707); for bandpass and peak the bandwidth "
+             "in octaves between the -3 dB points (or half-gain points), default 1; for lowshelf and highshelf the "
+             "slope, 1 the steepest without overshoot, default 1.")
          .arg(FilterOptions::eqTypeNames()),
      [](const QString& value, QString& error) -> SoundAlgo* {
          FilterOptions::EqBand band;

@@ -47,7 +47,8 @@ bool parseEq(const QString& text, EqBand& band, QString& error)
         error = QString("--eq: the frequency must be a number of Hz above 0, not '%1'").arg(parts[1]);
         return false;
     }
-    band.width = 1.0;
+    // A low- or high-pass without a width is Butterworth (the builder's width 0).
+    band.width = band.type == SoundTools::LowPass || band.type == SoundTools::HighPass ? 0.0 : 1.0;
     if (parts.size() > 2 && (!AppCommon::toNumber(parts[2], band.width) || band.width <= 0)) {
         error = QString("--eq: the width must be a number above 0 (octaves, or shelf slope), not '%1'").arg(parts[2]);
         return false;

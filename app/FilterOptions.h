@@ -11,13 +11,14 @@ namespace FilterOptions {
 struct EqBand {
     SoundTools::FilterType type = SoundTools::BandEq;
     double freqHz = 1000.0;
-    double width = 1.0;  ///< octaves, or slope for the shelves
+    double width = 1.0;  ///< octaves, or slope for the shelves; 0 for a Butterworth low- or high-pass
     double gainDb = 0.0; ///< peaking and shelves
 };
 
 /// Parses TYPE:FREQ[:WIDTH[:GAIN]], TYPE one of lowpass, bandpass, highpass,
 /// lowshelf, peak, highshelf; FREQ in Hz (> 0), WIDTH in octaves or shelf
-/// slope (> 0, default 1), GAIN in dB (default 0). False with `error` set to a
+/// slope (> 0; default 1, but 0 for lowpass and highpass: Butterworth,
+/// Q 0.707), GAIN in dB (default 0). False with `error` set to a
 /// message naming the option on a bad value.
 bool parseEq(const QString& text, EqBand& band, QString& error);
 

@@ -5,6 +5,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -39,6 +40,15 @@ double clampGain(double g)
     return g < -kMaxGainDb ? -kMaxGainDb : (g > kMaxGainDb ? kMaxGainDb : g);
 }
 
+/// True when a section at `f` with `octaves` of bandwidth reaches the top of
+/// the band: the cookbook's bandwidth term, divided by sin w0, then grows
+/// without bound and widens the section over the whole band.
+bool nearTop(double f, double octaves, double fs)
+{
+    const double top = fs * kMaxFreqRatio;
+    return f >= top || (octaves > 0.0 && f * std::exp2(octaves / 2.0) > top);
+}
+
 } // namespace
 
 BiquadEqBuilder::BiquadEqBuilder(FilterType t, double f, double w, double g)
@@ -62,6 +72,8 @@ void BiquadEqBuilder::passAlpha(double fs, bool safe, double& c, double& alpha) 
 {
     double f = freq;
     double bw = width;
+    // No width on a low- or high-pass: Butterworth, Q = 1/sqrt(2).
+    const bool butterworth = (type == LowPass || type == HighPass) && bw <= 0.0;
     if (safe) {
         f = clampFreq(f, fs);
         if (!(bw >= kMinWidth))
@@ -73,10 +85,19 @@ void BiquadEqBuilder::passAlpha(double fs, bool safe, double& c, double& alpha) 
         alpha = std::numeric_limits<double>::quiet_NaN();
         return;
     }
+    const bool top = nearTop(f, bw, fs);
+    if (top)
+        f = std::min(f, fs * kMaxFreqRatio);
     const double w0 = kTwoPi * f / fs;
     c = std::cos(w0);
     const double s = std::sin(w0);
-    double arg = sLn2Half * bw * w0 / s;
+    if (butterworth) {
+        alpha = s / std::sqrt(2.0);
+        return;
+    }
+    // Near the top the width keeps its analogue meaning (Q from octaves
+    // without the w0 / sin w0 stretch), so the section stays at the top.
+    double arg = top ? sLn2Half * bw : sLn2Half * bw * w0 / s;
     if (safe && !(arg <= kMaxSinhArg))
         arg = kMaxSinhArg;
     alpha = s * std::sinh(arg);
@@ -84,6 +105,12 @@ void BiquadEqBuilder::passAlpha(double fs, bool safe, double& c, double& alpha) 
 
 void BiquadEqBuilder::buildLowPass(double fs, bool safe)
 {
+    if (freq >= fs * kMaxFreqRatio && fs > 0.0) {
+        // Everything that exists passes.
+        b0 = 1.0;
+        b1 = b2 = a1 = a2 = 0.0;
+        return;
+    }
     double c, alpha;
     passAlpha(fs, safe, c, alpha);
     const double k = 1.0 / (1.0 + alpha);
@@ -137,11 +164,15 @@ void BiquadEqBuilder::buildBandEq(double fs, bool safe)
             bw = kMinWidth;
         g = clampGain(g);
     }
+    const bool top = nearTop(f, bw, fs);
+    if (top)
+        f = std::min(f, fs * kMaxFreqRatio);
     const double w0 = kTwoPi * f / fs;
     const double c = std::cos(w0);
     const double s = std::sin(w0);
     const double A = std::pow(10.0, g * 0.025); // 10^(dB/40): the peak gain is A^2
-    double arg = bw * sLn2Half * w0 / s;
+    // Near the top the width keeps its analogue meaning, as for the pass filters.
+    double arg = top ? bw * sLn2Half : bw * sLn2Half * w0 / s;
     if (safe && !(arg <= kMaxSinhArg))
         arg = kMaxSinhArg;
     const double alpha = s * std::sinh(arg);

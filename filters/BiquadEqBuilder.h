@@ -17,6 +17,15 @@ namespace SoundTools {
 ///   to [0.0001, 1] (1 is the steepest slope without overshoot).
 /// - `gain` in dB, used by BandEq and the shelves.
 ///
+/// At the top of the band the formulas above stop doing what was asked, and
+/// these rules take over: a LowPass at 0.49 Fs or above passes everything
+/// (a unity section); a LowPass, HighPass, BandPass or BandEq at 0.49 Fs or
+/// above, or whose upper band edge freq * 2^(width/2) passes 0.49 Fs, is
+/// designed at most at 0.49 Fs with its width read without the cookbook's
+/// w0 / sin(w0) stretch (which grows without bound there and spreads the
+/// section over the whole band), so it acts on the top of the band only. A
+/// LowPass or HighPass with a width of 0 or below is Butterworth (Q 1/sqrt 2).
+///
 /// Whatever the parameters (a live setter may pass 0, Fs/2, a frequency above
 /// it, a negative width), the kernel has finite coefficients and poles inside
 /// the unit circle: where the design above would give NaN, an aliased or an

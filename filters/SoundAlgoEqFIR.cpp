@@ -6,6 +6,7 @@
 #include "SoundAlgoEqFIR.h"
 
 #include "RemezDesign.h"
+#include "SoundFFTPlanner.h"
 
 #include <QDebug>
 
@@ -110,7 +111,19 @@ SoundAlgoEqFIR::SoundAlgoEqFIR(SoundTools::FilterType t, double f1Hz, double f2H
 {
 }
 
-SoundAlgoEqFIR::~SoundAlgoEqFIR() = default;
+SoundAlgoEqFIR::~SoundAlgoEqFIR()
+{
+    releaseFft();
+}
+
+void SoundAlgoEqFIR::releaseFft()
+{
+    SoundFFTPlanner::destroy(forward);
+    SoundFFTPlanner::destroy(inverse);
+    response.clear();
+    response.shrink_to_fit();
+    fftSize = 0;
+}
 
 const char* SoundAlgoEqFIR::getName() const
 {
@@ -122,31 +135,48 @@ void SoundAlgoEqFIR::SetOutputGain(double dB)
     outputGain = std::pow(10.0, dB / 20.0);
 }
 
+SoundTools::EqualRippleSpec SoundAlgoEqFIR::designSpec(double fs) const
+{
+    SoundTools::EqualRippleSpec spec;
+    spec.kind = "FIR";
+    spec.type = type;
+    spec.freq1 = freq1;
+    spec.freq2 = freq2;
+    spec.sampleRate = fs;
+    spec.deltaPass = sDeltaPass;
+    spec.deltaStop = sDeltaStop;
+    spec.transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
+    spec.maxTaps = sMaxTaps;
+    spec.tooLong = "the limit is " + std::to_string(sMaxTaps);
+    return spec;
+}
+
 void SoundAlgoEqFIR::InitStaticParams(double fs) const
 {
     paramsRate = fs;
-    numTaps = 0;
-    transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
+    const SoundTools::EqualRippleSpec spec = designSpec(fs);
+    plan = SoundTools::planEqualRipple(spec);
+    transition = spec.transition;
     f1 = std::min(freq1 / fs, 0.5);
     f2 = std::min(freq2 / fs, 0.5);
     stopWeight = sDeltaPass / sDeltaStop;
-    // A zero, negative or undefined transition width has no length; the
-    // estimate is checked as a double before it becomes an integer.
-    if (!(transition > 0.0) || !std::isfinite(transition))
+    // The design is made here, once per rate, because a design that misses
+    // its bands with Kaiser's length is tried again longer, and the delay
+    // must be that of the taps that will run.
+    designed.clear();
+    designError.clear();
+    numTaps = 0;
+    if (plan.taps == 0) {
+        designError = plan.error;
         return;
-    double length = std::floor((-10.0 * std::log10(sDeltaPass * sDeltaStop) - 13.0) / (transition * 14.6) + 0.5) + 1.0;
-    // A symmetric filter of even length has a zero at half the sample rate,
-    // which a last band that passes cannot have.
-    if ((type == SoundTools::HighPass || type == SoundTools::BandStop) && std::fmod(length, 2.0) == 0.0)
-        length += 1.0;
-    if (!(length <= sMaxTaps))
-        return;
-    numTaps = static_cast<uint32_t>(length);
+    }
+    if (SoundTools::designEqualRipple(spec, plan, designed, designError))
+        numTaps = static_cast<uint32_t>(designed.size());
 }
 
 unsigned SoundAlgoEqFIR::getDelay(unsigned rate) const
 {
-    if (numTaps == 0 || paramsRate != double(rate))
+    if (paramsRate != double(rate))
         InitStaticParams(rate);
     return numTaps > 0 ? numTaps - 1 : 0;
 }
@@ -160,38 +190,44 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(unsigned rate, unsigned channels,
                                                SoundAlgo* nxt)
 {
     taps.clear();
-    InitStaticParams(rate);
     if (type < SoundTools::LowPass || type > SoundTools::HighPass) {
         qCritical() << "Unsupported FIR mode :" << int(type);
         setError(("Unsupported FIR mode : " + std::to_string(int(type))).c_str(), getName());
         return SoundTools::StatusError;
     }
+    if (paramsRate != double(rate) || designed.empty())
+        InitStaticParams(rate);
     if (numTaps == 0) {
-        setError(!(freq1 > 0.0) ? "the first frequency must be positive"
-                                : "the transition is too narrow: the filter would need more than 32768 taps",
-                 getName());
+        setError(designError.c_str(), getName());
         return SoundTools::StatusError;
     }
     if (isDebug())
         getOStream() << "FIR lenght = " << numTaps << std::endl;
-
-    const double w = stopWeight;
-    const double t = transition;
-    std::vector<double> bands;
-    std::vector<double> des;
-    std::vector<double> weights;
-    // Other types were refused above; HighPass is the remaining case.
-    SoundTools::remezBands(type == SoundTools::LowPass || type == SoundTools::BandPass || type == SoundTools::BandStop
-                               ? type
-                               : SoundTools::HighPass,
-                           f1, f2, t, w, bands, des, weights);
-    std::vector<double> h(numTaps);
-    if (!SoundTools::remezDesign(h.data(), static_cast<int>(numTaps), static_cast<int>(des.size()), bands.data(),
-                                 des.data(), weights.data())) {
-        setError("the band edges leave nothing to design", getName());
-        return SoundTools::StatusError;
-    }
+    const std::vector<double>& h = designed;
     taps.assign(h.rbegin(), h.rend());
+    releaseFft();
+    if (numTaps >= sFftTaps) {
+        unsigned size = 1024;
+        while (size < 4 * numTaps)
+            size *= 2;
+        double* block = SoundFFTPlanner::allocArray(size);
+        double* spectrum = SoundFFTPlanner::allocArray(size + 2);
+        std::fill(block, block + size, 0.0);
+        std::copy(h.begin(), h.end(), block);
+        forward = SoundFFTPlanner::planInterleavedR2C(static_cast<int>(size), 1, block, spectrum);
+        inverse = SoundFFTPlanner::planInterleavedC2R(static_cast<int>(size), 1, spectrum, block);
+        if (forward != nullptr && inverse != nullptr) {
+            SoundFFTPlanner::executeR2C(forward, block, spectrum);
+            response.assign(spectrum, spectrum + size + 2);
+            for (double& v : response)
+                v /= size;
+            fftSize = size;
+        } else {
+            releaseFft(); // the direct convolution still works
+        }
+        SoundFFTPlanner::freeArray(block);
+        SoundFFTPlanner::freeArray(spectrum);
+    }
     return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
 }
 
@@ -210,6 +246,8 @@ SoundTools::Status SoundAlgoEqFIR::process()
     if (src == nullptr || dest == nullptr)
         return SoundTools::StatusError;
     const unsigned n = static_cast<unsigned>(count);
+    if (fftSize > 0)
+        return processFft(src, dest, n);
     const unsigned nTaps = static_cast<unsigned>(taps.size());
     const double* t = taps.data();
     const double gain = outputGain;
@@ -231,8 +269,65 @@ SoundTools::Status SoundAlgoEqFIR::process()
     return SoundTools::StatusOk;
 }
 
+SoundTools::Status SoundAlgoEqFIR::processFft(const double* src, double* dest, unsigned count)
+{
+    // Overlap-save: a segment of fftSize input frames gives fftSize - numTaps
+    // + 1 output frames, the first numTaps - 1 samples of its circular
+    // convolution being wrapped. Input frame i + k feeds output i through
+    // taps[k] = h[numTaps - 1 - k], that is circular sample numTaps - 1 + m
+    // of the segment starting at input frame i gives output i + m.
+    const unsigned size = fftSize;
+    const unsigned history = numTaps - 1;
+    const unsigned hop = size - history;
+    const unsigned segments = (count + hop - 1) / hop;
+    const unsigned bins = size / 2 + 1;
+    const double gain = outputGain;
+    const double* H = response.data();
+    bool failed = false;
+#pragma omp parallel
+    {
+        double* x = SoundFFTPlanner::allocArray(size);
+        double* X = SoundFFTPlanner::allocArray(2 * std::size_t(bins));
+        // Every thread meets the loop, even one without scratch arrays.
+#pragma omp for schedule(static)
+        for (unsigned seg = 0; seg < segments; ++seg) {
+            if (x == nullptr || X == nullptr) {
+#pragma omp atomic write
+                failed = true;
+                continue;
+            }
+            {
+                const unsigned first = seg * hop;
+                const unsigned outputs = std::min(hop, count - first);
+                const unsigned inputs = outputs + history;
+                for (unsigned c = 0; c < 2; ++c) {
+                    const double* in = src + 2 * std::size_t(first) + c;
+                    for (unsigned k = 0; k < inputs; ++k)
+                        x[k] = in[2 * std::size_t(k)];
+                    std::fill(x + inputs, x + size, 0.0);
+                    SoundFFTPlanner::executeR2C(forward, x, X);
+                    for (unsigned b = 0; b < bins; ++b) {
+                        const double re = X[2 * b] * H[2 * b] - X[2 * b + 1] * H[2 * b + 1];
+                        const double im = X[2 * b] * H[2 * b + 1] + X[2 * b + 1] * H[2 * b];
+                        X[2 * b] = re;
+                        X[2 * b + 1] = im;
+                    }
+                    SoundFFTPlanner::executeC2R(inverse, X, x);
+                    double* out = dest + 2 * std::size_t(first) + c;
+                    for (unsigned m = 0; m < outputs; ++m)
+                        out[2 * std::size_t(m)] = x[history + m] * gain;
+                }
+            }
+        }
+        SoundFFTPlanner::freeArray(x);
+        SoundFFTPlanner::freeArray(X);
+    }
+    return failed ? SoundTools::StatusError : SoundTools::StatusOk;
+}
+
 void SoundAlgoEqFIR::endProcess(int status, unsigned frames)
 {
+    releaseFft();
     taps.clear();
     taps.shrink_to_fit();
     SoundAlgo::endProcess(status, frames);

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "FilterType.h"
+#include "RemezDesign.h"
 #include "SoundAlgo.h"
 #include "TevoExport.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
+
+struct fftw_plan_s;
 
 /// Filters a stereo stream by direct convolution with an equiripple
 /// linear-phase FIR filter (LowPass, BandPass, BandStop or HighPass).
@@ -16,16 +20,27 @@
 /// the lower the frequency the longer the filter (LowPass 1000 Hz at
 /// 44100 Hz: 35 taps; HighPass 1000 Hz: 137 taps). A symmetric filter of even
 /// length is always 0 at half the sample rate, so when the last band passes
-/// (HighPass, BandStop) an even length gets one more tap.
+/// (HighPass, BandStop) an even length gets one more tap. Where that
+/// transition leaves no stop band (a LowPass above Fs/6, a BandStop whose
+/// edges are closer than 5:1) it narrows to the widest that leaves one (see
+/// planEqualRipple). The design is measured against its bands; one that
+/// misses them is tried up to three times a quarter longer, then refused
+/// with a text naming the band, as is one that needs more than 32768 taps or
+/// has an edge at or above Fs/2 (freq2 there makes a BandPass a high-pass
+/// and a BandStop a low-pass).
 ///
 /// The output at position p uses the input up to p (a causal convolution):
 /// the node reports a delay of numTaps - 1 frames, which is the history it
 /// needs, and the filtered signal lags by (numTaps - 1) / 2 frames.
 ///
-/// The block is spread over the threads of an OpenMP team and vectorised for
-/// the widest vector unit of the CPU found at run time. Every output frame is
-/// summed in the same order on every path, so the output does not depend on
-/// the thread count or on the CPU.
+/// Filters of fewer than 256 taps convolve directly: the block is spread over
+/// the threads of an OpenMP team and vectorised for the widest vector unit of
+/// the CPU found at run time, every output frame summed in the same order on
+/// every path, so the output does not depend on the thread count or on the
+/// CPU. Longer filters convolve by FFT (overlap-save with a transform of at
+/// least four times the length), which gives the direct sum to within 1e-9
+/// of full scale at a fraction of its cost; the segments, hence the output,
+/// do not depend on the thread count either.
 class TEVO_EXPORT SoundAlgoEqFIR : public SoundAlgo {
 public:
     /// Frequencies in Hz: `freq1` is the cut-off (or lower band edge) and must
@@ -41,13 +56,14 @@ public:
     void SetOutputGain(double dB);
 
     SoundTools::Status process() override;
-    /// numTaps - 1 for `sampleRate`; 0 when no length can be derived
-    /// (freq1 not positive, or more than 32768 taps).
+    /// numTaps - 1 for `sampleRate`; 0 when the design is refused. The design
+    /// is made by the first call for a rate (it fixes the length).
     unsigned getDelay(unsigned sampleRate) const override;
     /// The same as getDelay: the convolution needs numTaps - 1 frames of history.
     unsigned getInOverlap(unsigned sampleRate) const override;
-    /// Designs the filter, then initialises the node. Fails (1, error text
-    /// set) for an unsupported type, freq1 <= 0, or more than 32768 taps.
+    /// Initialises the node with the filter designed for the rate. Fails (1,
+    /// error text set) for an unsupported type and for a design that is
+    /// refused (see the class comment).
     SoundTools::Status initProcess(unsigned sampleRate, unsigned channels, int startOffset, SoundAlgo* previous,
                                    SoundAlgo* next) override;
     /// Releases the taps.
@@ -57,6 +73,8 @@ public:
     unsigned getNumTaps() const { return numTaps; }
     /// Longest filter the node designs.
     static constexpr unsigned sMaxTaps = 32768;
+    /// From this length on the convolution runs by FFT.
+    static constexpr unsigned sFftTaps = 256;
 
 protected:
     ~SoundAlgoEqFIR() override;
@@ -65,6 +83,8 @@ private:
     /// Derives f1, f2, transition, stopWeight and numTaps for `sampleRate`;
     /// numTaps stays 0 when freq1 gives no usable length.
     void InitStaticParams(double sampleRate) const;
+    /// What the design is asked for at `sampleRate`.
+    SoundTools::EqualRippleSpec designSpec(double sampleRate) const;
 
     SoundTools::FilterType type;
     double freq1;
@@ -77,4 +97,14 @@ private:
     mutable double transition = 0.0;
     mutable double stopWeight = 0.0;
     mutable double paramsRate = 0.0; ///< the rate the cached values were derived for
+    mutable SoundTools::EqualRipplePlan plan; ///< bands and Kaiser's length for paramsRate
+    mutable std::vector<double> designed;     ///< the taps for paramsRate, first tap first
+    mutable std::string designError;          ///< why there are none
+    // The FFT convolution of long filters, set up by initProcess.
+    unsigned fftSize = 0;                 ///< 0: direct convolution
+    std::vector<double> response;         ///< transform of h, scaled by 1 / fftSize (complex pairs)
+    fftw_plan_s* forward = nullptr;
+    fftw_plan_s* inverse = nullptr;
+    void releaseFft();
+    SoundTools::Status processFft(const double* src, double* dest, unsigned count);
 };

@@ -81,48 +81,45 @@ SoundTools::Status SoundAlgoFFTFilter::FillFilter()
     }
     const double fs = sampleRate;
     const unsigned size = 2 * bins - 2;
-    const double w = sDeltaPass / sDeltaStop;
-
-    double f1 = freq1 / fs;
-    if (isDebug())
-        getOStream() << "FillFilter Low Freq" << freq1 << ";" << f1 << " " << sampleRate << std::endl;
-    f1 = std::clamp(f1, 0.005, 0.5);
-    double f2 = freq2 / fs;
-    if (isDebug())
-        getOStream() << "FillFilter Hi Freq" << freq2 << ";" << f2 << " " << sampleRate << std::endl;
-    f2 = std::clamp(f2, 0.005, 0.5);
-
-    // Kaiser's length estimate for a transition of 0.005, made odd; the taps
-    // must also fit in a zero-padded half block (bins - 1 of them).
-    unsigned n = static_cast<unsigned>(
-        std::floor((-10.0 * std::log10(sDeltaPass * sDeltaStop) - 13.0) / (14.6 * sTransition) + 0.5) + 1.0);
-    if (n % 2 == 0)
-        ++n;
-    n = std::min(n, bins - 1);
-    // An even length is 0 at half the sample rate; the extra tap still fits,
-    // since an overlap-add block holds up to bins taps.
-    if ((type == SoundTools::HighPass || type == SoundTools::BandStop) && n % 2 == 0)
-        ++n;
-
-    const double t = sTransition;
-    std::vector<double> bands;
-    std::vector<double> des;
-    std::vector<double> weights;
-    if (!SoundTools::remezBands(type, f1, f2, t, w, bands, des, weights)) {
+    if (type < SoundTools::LowPass || type > SoundTools::HighPass) {
         qCritical() << "Unsupported FFT Eq mode :" << int(type);
         setError(("Unsupported FFT Eq mode : " + std::to_string(int(type))).c_str(), getName());
         return SoundTools::StatusError;
     }
+    if (isDebug()) {
+        getOStream() << "FillFilter Low Freq" << freq1 << ";" << freq1 / fs << " " << sampleRate << std::endl;
+        getOStream() << "FillFilter Hi Freq" << freq2 << ";" << freq2 / fs << " " << sampleRate << std::endl;
+    }
 
+    // Kaiser's length for a transition of 0.005 is 447 taps; narrower
+    // transitions (edges closer than that to 0, to each other or to half the
+    // rate) take more, as many as a zero-padded half block holds.
+    SoundTools::EqualRippleSpec spec;
+    spec.kind = "FFT";
+    spec.type = type;
+    spec.freq1 = freq1;
+    spec.freq2 = freq2;
+    spec.sampleRate = fs;
+    spec.deltaPass = sDeltaPass;
+    spec.deltaStop = sDeltaStop;
+    spec.transition = sTransition;
+    spec.oddLength = true;
+    spec.maxTaps = bins - 1;
+    spec.tooLong = "a transform of " + std::to_string(size) + " frames holds " + std::to_string(bins - 1)
+                   + ": use a larger transform";
+    const SoundTools::EqualRipplePlan design = SoundTools::planEqualRipple(spec);
+    std::vector<double> h;
+    std::string error;
+    if (!SoundTools::designEqualRipple(spec, design, h, error)) {
+        setError(error.c_str(), getName());
+        return SoundTools::StatusError;
+    }
+    const unsigned n = static_cast<unsigned>(h.size());
+    firTaps = h;
     // The taps in a zero-padded block of the transform size, so that their
     // transform is the response at the spectra's bins.
     std::vector<double> block(size, 0.0);
-    if (!SoundTools::remezDesign(block.data(), static_cast<int>(n), static_cast<int>(des.size()), bands.data(),
-                                 des.data(), weights.data())) {
-        setError("the band edges leave nothing to design", getName());
-        return SoundTools::StatusError;
-    }
-    firTaps.assign(block.begin(), block.begin() + n);
+    std::copy(h.begin(), h.end(), block.begin());
 
     double* in = SoundFFTPlanner::allocArray(size);
     double* out = SoundFFTPlanner::allocArray(std::size_t(bins) * 2);

@@ -9,23 +9,28 @@
 
 /// Multiplies every spectrum flowing through it by the frequency response of
 /// an equiripple linear-phase FIR filter (LowPass, BandPass, BandStop or
-/// HighPass; 0.5 dB pass-band ripple, -60 dB stop band, 0.005 * Fs
-/// transitions).
+/// HighPass; 0.5 dB pass-band ripple, -60 dB stop band).
 ///
-/// The FIR has 447 taps, or bins - 1 when the spectra are too short for them
-/// (256 taps with a transform of 512); when its last band passes (HighPass,
-/// BandStop) an even length gets one more tap, since a symmetric filter of
-/// even length is 0 at half the sample rate. Behind a zero-padded
+/// The transitions are 0.005 * Fs wide where the edges leave room for that;
+/// closer to 0, to each other or to half the rate they narrow to what fits
+/// (half of freq1 below a pass band, half of the room up to Fs/2 above one,
+/// a third of a band-stop's width), and the FIR grows from 447 taps to
+/// Kaiser's length for the narrowest transition, odd, at most bins - 1 (what
+/// a zero-padded half block holds). The designed response is measured against
+/// its bands; a design that misses them even a few lengths longer, or needs
+/// more taps than the transform holds, fails initialisation with a text that
+/// names the band and the remedy. freq2 of BandPass at or above Fs/2 makes a
+/// high-pass, of BandStop a low-pass. Behind a zero-padded
 /// SoundAlgoFFTDirectCompute and before an overlap-add inverse this is a
 /// linear convolution with those taps; the filtered signal then lags by
-/// (taps - 1) / 2 frames, which the node does not report as a delay.
+/// (taps - 1) / 2 frames.
 ///
 /// The response is designed for the run's sample rate and transform size
 /// when the input is wired, and kept while neither changes.
 class TEVO_EXPORT SoundAlgoFFTFilter : public SoundAlgoFFT {
 public:
-    /// Frequencies in Hz, used as at least 0.005 and at most 0.5 times the
-    /// sample rate; `freq2` is the upper edge of BandPass and BandStop.
+    /// Frequencies in Hz, positive and below half the sample rate (else the
+    /// design is refused); `freq2` is the upper edge of BandPass and BandStop.
     SoundAlgoFFTFilter(SoundTools::FilterType type, double freq1, double freq2);
 
     const char* getName() const override;

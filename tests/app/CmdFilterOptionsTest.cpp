@@ -115,3 +115,82 @@ TEST_F(TevoFilterOptions, FirstOrderAndWeightingOptions)
         EXPECT_NEAR(toneDb(path("out.wav"), 1000, rate) - 20 * std::log10(0.5), wantDb, 0.01);
     }
 }
+
+// Filters that used to come out silently wrong: each row now does what was
+// asked, measured on tones in the output, or is refused with a reason and
+// exit code 1. The input holds eleven tones at -30 dBFS at once.
+TEST_F(TevoFilterOptions, FilterDesignsDoWhatWasAskedOrRefuse)
+{
+    const unsigned rate = 44100;
+    const double tones[] = {20, 35, 40, 48, 100, 300, 1000, 2000, 3000, 10000, 15000};
+    {
+        std::vector<double> s(2 * 3 * rate);
+        for (std::size_t t = 0; t < s.size() / 2; ++t)
+            for (double f : tones)
+                s[2 * t] = s[2 * t + 1] += 0.0316227766 * std::sin(2 * M_PI * f * double(t) / rate);
+        FILE* raw = std::fopen(path("in.f64").c_str(), "wb");
+        ASSERT_NE(raw, nullptr);
+        ASSERT_EQ(std::fwrite(s.data(), sizeof(double), s.size(), raw), s.size());
+        std::fclose(raw);
+        ASSERT_EQ(TestUtil::run("sox -V1 -t f64 -r 44100 -c 2 '" + path("in.f64") + "' -e floating-point -b 32 '"
+                                + path("in.wav") + "'"),
+                  0);
+    }
+    struct Row {
+        QStringList options;
+        std::vector<double> passHz; ///< within 1 dB of -30 dBFS
+        std::vector<double> cutHz;  ///< below -60 dBFS (30 dB down)
+        const char* refusal;        ///< part of the error text when refused
+    };
+    const Row rows[] = {
+        {{"--fir", "lowpass:8000"}, {1000, 3000}, {15000}, nullptr},
+        {{"--fir", "bandstop:1000:3000"}, {100, 10000}, {2000}, nullptr},
+        {{"--fir", "highpass:100"}, {300, 1000, 15000}, {20, 35, 48}, nullptr},
+        {{"--fir", "lowpass:30000"}, {}, {}, "not below half the sample rate"},
+        {{"--fir", "bandstop:1000:1001"}, {}, {}, "the limit is 32768"},
+        {{"--fft-eq", "highpass:100"}, {300, 1000}, {20, 35, 40}, nullptr},
+        {{"--fft-eq", "highpass:200"}, {300, 1000}, {20, 35, 40, 48}, nullptr},
+        {{"--fft-eq", "bandpass:60:1000"}, {}, {}, "use a larger transform"},
+        {{"--fft-eq", "bandpass:100:1000:16384"}, {300, 1000}, {20, 35, 3000, 15000}, nullptr},
+        {{"--fft-eq", "bandstop:60:1000"}, {20, 35, 40, 2000, 3000, 15000}, {300}, nullptr},
+        {{"--eq", "lowpass:21000:1:0"}, {20, 1000, 3000, 10000, 15000}, {}, nullptr},
+        {{"--eq", "peak:30000:1:6"}, {20, 1000, 3000, 10000}, {}, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.options.join(' ').toStdString());
+        const Outcome r = tevo(QStringList{"process", qpath("in.wav"), qpath("out.wav"), "--format", "float32"}
+                               + row.options);
+        if (row.refusal != nullptr) {
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_TRUE(r.err.contains(row.refusal)) << r.err.toStdString();
+            continue;
+        }
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        for (double f : row.passHz)
+            EXPECT_NEAR(toneDb(path("out.wav"), f, rate), -30.0, 1.0) << f << " Hz";
+        for (double f : row.cutHz)
+            EXPECT_LT(toneDb(path("out.wav"), f, rate), -60.0) << f << " Hz";
+    }
+
+    // Without a width a low-pass is Butterworth: -3 dB at the corner, no
+    // resonance below it (sox's default low-pass is the same Q 0.707).
+    ASSERT_EQ(tevo({"process", qpath("in.wav"), qpath("bw.wav"), "--format", "float32", "--eq", "lowpass:1000"})
+                  .exitCode,
+              0);
+    EXPECT_NEAR(toneDb(path("bw.wav"), 1000, rate), -33.01, 0.05);
+    EXPECT_NEAR(toneDb(path("bw.wav"), 300, rate), -30.0, 0.05);
+    ASSERT_EQ(TestUtil::run("sox -V1 '" + path("in.wav") + "' '" + path("sox.wav") + "' lowpass 1000"), 0);
+    EXPECT_NEAR(toneDb(path("bw.wav"), 3000, rate), toneDb(path("sox.wav"), 3000, rate), 0.05);
+
+    // The band filters of `tevo bands`: a 50 Hz tone stays in the lowest band.
+    ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 24 '" + path("tone.wav") + "' synth 3 sine 50 gain -9"), 0);
+    const Outcome bands = tevo({"bands", qpath("tone.wav"), "--crossovers", "200,2000"});
+    ASSERT_EQ(bands.exitCode, 0) << bands.err.toStdString();
+    for (const QString& line : bands.out.split('\n')) {
+        const QStringList cells = line.simplified().split(' ');
+        if (cells.size() >= 4 && cells[0] == "1")
+            EXPECT_LT(cells[3].toDouble(), -50.0) << line.toStdString();
+        if (cells.size() >= 4 && cells[0] == "0")
+            EXPECT_NEAR(cells[3].toDouble(), -12.0, 0.5) << line.toStdString();
+    }
+}

@@ -117,21 +117,50 @@ TEST(BiquadEqBuilder, EveryDesignIsFiniteAndStableWhateverTheParameters)
                             << "type " << type << " f " << f << " width " << w << " gain " << g << " Fs " << fs;
 }
 
-TEST(BiquadEqBuilder, GuardedDesignsStayMeaningful)
+// At the top of the band a section does what was asked within the band that
+// exists: a low-pass at or above 0.49 Fs passes the audio band (within 1 dB
+// up to 0.4 Fs), a section whose width reaches past Fs/2 acts on the top of
+// the band only, and nothing folds back. Below that the cookbook holds
+// (checked against the published formulas above).
+TEST(BiquadEqBuilder, DesignsAtTheTopOfTheBandActOnTheTopOnly)
 {
+    struct Case {
+        FilterType type;
+        double f, width, gain;
+        unsigned fs;
+    };
+    const Case flatBelow[] = {{LowPass, 24000, 1, 0, 48000},    {LowPass, 30000, 1, 0, 48000},
+                              {LowPass, 0.49 * 48000, 1, 0, 48000}, {LowPass, 21000, 1, 0, 44100},
+                              {BandEq, 30000, 1, 6, 44100},     {BandEq, 22050, 0.5, 6, 44100},
+                              {HighShelf, 30000, 1, 6, 44100}};
+    for (const Case& c : flatBelow) {
+        SCOPED_TRACE(testing::Message() << "type " << c.type << " f " << c.f << " width " << c.width << " Fs " << c.fs);
+        const auto k = build(c.type, c.f, c.width, c.gain, c.fs);
+        for (double f : {0.0, 100.0, 1000.0, 3000.0, 10000.0, 0.3 * c.fs})
+            EXPECT_NEAR(toDb(magnitude(*k, f, c.fs)), 0.0, 0.3) << f << " Hz";
+        EXPECT_NEAR(toDb(magnitude(*k, 0.4 * c.fs, c.fs)), 0.0, 1.0);
+    }
+    // The peak still reaches its gain at the top of the band.
+    EXPECT_NEAR(toDb(magnitude(*build(BandEq, 22050, 0.5, 6, 44100), 0.49 * 44100, 44100)), 6.0, 0.5);
+    // Designed inside [1 Hz, 0.49 Fs]: a high-pass still blocks DC and passes the top.
     const unsigned fs = 48000;
-    // Designed inside [1 Hz, 0.49 Fs]: a low-pass still passes DC, a high-pass blocks it, nothing folds back.
     for (double f : {0.0, fs * 0.5, fs * 0.6}) {
         SCOPED_TRACE(testing::Message() << "f " << f);
-        // At 1 Hz numerator and denominator at DC are both near 1e-8: their roundings show at 1e-8.
-        EXPECT_NEAR(magnitude(*build(LowPass, f, 1, 0, fs), 0, fs), 1.0, 1e-7);
         EXPECT_NEAR(magnitude(*build(HighPass, f, 1, 0, fs), 0, fs), 0.0, 1e-9);
         EXPECT_NEAR(magnitude(*build(HighPass, f, 1, 0, fs), fs * 0.5, fs), 1.0, 1e-6);
     }
-    // A high-pass asked for 0.6 Fs behaves like one near Fs/2, not like the aliased 0.4 Fs raw design.
-    EXPECT_LT(magnitude(*build(HighPass, fs * 0.6, 1, 0, fs), fs * 0.4, fs), 0.5);
-    // The peaking filter at Fs/2 keeps its gain near the top of the band.
-    EXPECT_NEAR(toDb(magnitude(*build(BandEq, fs * 0.5, 0.5, 6, fs), fs * 0.49, fs)), 6.0, 0.5);
+    // A low-pass below 1 Hz still passes DC.
+    EXPECT_NEAR(magnitude(*build(LowPass, 0.0, 1, 0, fs), 0, fs), 1.0, 1e-7);
+    // Without a width (0) a low- or high-pass is Butterworth: -3.01 dB at the
+    // corner and the bilinear image of 1 / (1 + (f/fc)^4) elsewhere.
+    for (FilterType type : {LowPass, HighPass}) {
+        const auto k = build(type, 1000, 0, 0, 44100);
+        EXPECT_NEAR(toDb(magnitude(*k, 1000, 44100)), -3.0103, 1e-3);
+        const double warp = std::tan(M_PI * 3000 / 44100) / std::tan(M_PI * 1000 / 44100);
+        const double r = type == LowPass ? warp : 1.0 / warp;
+        // (1e-7: the high-pass keeps its normaliser in single precision)
+        EXPECT_NEAR(magnitude(*k, 3000, 44100), 1.0 / std::sqrt(1.0 + std::pow(r, 4)), 1e-7);
+    }
 }
 
 TEST(BiquadEqBuilder, UnsupportedKindGivesAUnitySection)

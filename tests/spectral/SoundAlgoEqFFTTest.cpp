@@ -57,46 +57,107 @@ TEST(SoundAlgoEqFFT, FilteringEqualsDirectConvolutionWithTheSameTaps)
     }
 }
 
-// Tap counts from Kaiser's estimate (447, or bins - 1 for short transforms),
-// and the extra tap that lets a high-pass or band-stop pass at 0.45 * Fs.
-TEST(SoundAlgoEqFFT, TapCountsAndResponsesNearHalfTheSampleRate)
+// A grid of edges from 20 Hz to 20 kHz, each type, at 44.1 and 48 kHz: every
+// design either meets its bands, measured on the taps by a direct sum (pass
+// bands within +-0.5 dB, stop bands below -54 dB, a transition of 0.005 * Fs
+// or, where the edges leave less room, half of it), or fails the run with a
+// text that says why. The impulse response of the chain is the FIR itself.
+TEST(SoundAlgoEqFFT, EveryDesignMeetsItsBandsOrIsRefused)
 {
     struct Case {
         SoundTools::FilterType type;
         double f1, f2;
-        unsigned size;
-        unsigned taps;
+        bool designed; ///< at 44.1 kHz with a transform of 4096
     };
-    const Case cases[] = {{SoundTools::LowPass, 1000, 0, 512, 256},   {SoundTools::LowPass, 1000, 0, 1024, 447},
-                          {SoundTools::LowPass, 1000, 0, 2048, 447},  {SoundTools::HighPass, 1000, 0, 512, 257},
-                          {SoundTools::BandStop, 2000, 5000, 512, 257}, {SoundTools::HighPass, 100, 0, 4096, 447},
-                          {SoundTools::BandStop, 2000, 5000, 1024, 447}};
+    const Case cases[] = {
+        {SoundTools::LowPass, 20, 0, true},        {SoundTools::LowPass, 200, 0, true},
+        {SoundTools::LowPass, 2000, 0, true},      {SoundTools::LowPass, 20000, 0, true},
+        {SoundTools::HighPass, 20, 0, false},      {SoundTools::HighPass, 100, 0, true},
+        {SoundTools::HighPass, 200, 0, true},      {SoundTools::HighPass, 2000, 0, true},
+        {SoundTools::HighPass, 20000, 0, true},    {SoundTools::BandPass, 20, 200, false},
+        {SoundTools::BandPass, 60, 1000, false},   {SoundTools::BandPass, 200, 2000, true},
+        {SoundTools::BandPass, 2000, 20000, true}, {SoundTools::BandPass, 2000, 30000, true},
+        {SoundTools::BandStop, 20, 200, false},    {SoundTools::BandStop, 60, 1000, true},
+        {SoundTools::BandStop, 1000, 3000, true},  {SoundTools::BandStop, 2000, 20000, true},
+        {SoundTools::LowPass, 30000, 0, false},    {SoundTools::BandStop, 3000, 1000, false},
+    };
+    const double passDev = 2.0 * (1.0 - std::pow(10.0, -0.025)) * 0.5;
+    const double stopMax = 0.002;
     const std::vector<double> impulse = [] {
-        std::vector<double> s(2 * 600, 0.0);
+        std::vector<double> s(2 * 2200, 0.0);
         s[0] = s[1] = 1.0;
         return s;
     }();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "type " << c.type << ", size " << c.size);
-        NodeHolder eq(new SoundAlgoEqFFT(c.type, c.f1, c.f2, c.size));
-        testing::internal::CaptureStderr(); // a single wide pass band may not converge
-        const std::vector<double> out = SpectralTest::runNode(*eq, impulse, 4096);
-        testing::internal::GetCapturedStderr();
-        const SoundAlgoFFTFilter* filter = filterOf(*asEq(eq.node));
-        EXPECT_EQ(filter->getTapCount(), c.taps);
-        // The impulse response of the whole chain is the FIR itself.
-        std::vector<double> h;
-        for (std::size_t i = 0; i < out.size(); i += 2)
-            h.push_back(out[i]);
-        for (std::size_t i = 0; i < h.size(); ++i)
-            ASSERT_NEAR(h[i], i < c.taps ? filter->getTaps()[i] : 0.0, 1e-14) << "tap " << i;
-        if (c.type != SoundTools::LowPass) {
-            // 447 taps keep the 0.5 dB ripple (+-0.25 dB around 1); 257 are
-            // short of what a 0.005 transition needs and ripple by about 1 dB.
-            const double tolerance = c.taps == 447 ? 0.03 : 0.13;
-            EXPECT_NEAR(SpectralTest::magnitudeAt(filter->getTaps(), 0.45), 1.0, tolerance);
+    for (unsigned rate : {44100u, 48000u}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "type " << c.type << " " << c.f1 << "-" << c.f2 << " Hz at " << rate);
+            NodeHolder eq(new SoundAlgoEqFFT(c.type, c.f1, c.f2, 4096));
+            int status = -1;
+            testing::internal::CaptureStderr();
+            const std::vector<double> out = SpectralTest::runNode(*eq, impulse, 4096, rate, &status);
+            testing::internal::GetCapturedStderr();
+            if (status != SoundTools::StatusOk) {
+                EXPECT_FALSE(c.designed && rate == 44100u) << eq->getError();
+                EXPECT_NE(std::string(eq->getError()).find(" Hz"), std::string::npos) << eq->getError();
+                continue;
+            }
+            EXPECT_TRUE(c.designed || rate != 44100u);
+            const std::vector<double>& h = filterOf(*asEq(eq.node))->getTaps();
+            ASSERT_LE(h.size(), 2048u);
+            for (std::size_t i = 0; i < out.size() / 2; ++i)
+                ASSERT_NEAR(out[2 * i], i < h.size() ? h[i] : 0.0, 1e-14) << "tap " << i;
+            const double fs = rate;
+            const double f1 = c.f1 / fs;
+            const double f2 = std::min(c.f2 / fs, 0.5);
+            auto pass = [&](double from, double to) {
+                for (int i = 0; i <= 200; ++i) {
+                    const double f = from + (to - from) * i / 200.0;
+                    EXPECT_NEAR(SpectralTest::magnitudeAt(h, f), 1.0, passDev) << f * fs << " Hz";
+                }
+            };
+            auto stop = [&](double from, double to) {
+                for (int i = 0; i <= 200 && from < to; ++i) {
+                    const double f = from + (to - from) * i / 200.0;
+                    EXPECT_LT(SpectralTest::magnitudeAt(h, f), stopMax) << f * fs << " Hz";
+                }
+            };
+            const double below = std::min(0.005, f1 / 2);
+            switch (c.type) {
+            case SoundTools::LowPass:
+                pass(0, f1);
+                stop(f1 + std::min(0.005, (0.5 - f1) / 2), 0.5);
+                break;
+            case SoundTools::HighPass:
+                pass(f1, 0.5);
+                stop(0, f1 - below);
+                break;
+            case SoundTools::BandPass:
+                pass(f1, f2);
+                stop(0, f1 - below);
+                if (f2 < 0.5)
+                    stop(f2 + std::min(0.005, (0.5 - f2) / 2), 0.5);
+                break;
+            default:
+                pass(0, f1);
+                pass(f2, 0.5);
+                stop(f1 + std::min(0.005, (f2 - f1) / 3), f2 - std::min(0.005, (f2 - f1) / 3));
+                break;
+            }
         }
     }
+}
+
+// A transform too short for the taps a design needs is refused with the
+// remedy, rather than designed short: 447 taps do not fit in 512 frames.
+TEST(SoundAlgoEqFFT, ShortTransformsAreRefusedWithTheRemedy)
+{
+    NodeHolder eq(new SoundAlgoEqFFT(SoundTools::LowPass, 1000, 0, 512));
+    int status = -1;
+    SpectralTest::runNode(*eq, SpectralTest::noise(100, 1), 4096, 44100, &status);
+    EXPECT_EQ(status, SoundTools::StatusError);
+    EXPECT_NE(std::string(eq->getError()).find("needs 447 taps; a transform of 512 frames holds 256: use a larger transform"),
+              std::string::npos)
+        << eq->getError();
 }
 
 // The response is designed for each run's sample rate: the same node run

@@ -156,15 +156,15 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
     auto writer = openWriter(out, rate, options.output.format);
     if (!writer)
         return ExitFailure;
-    const int64_t delay = int64_t(graph->getDelay(rate)) + LevelStages::hiddenLatency(options.stages);
     int64_t from = reader.getStartOffset();
     int64_t to = reader.getFrameNB();
     if (options.output.hasRange) {
         from = std::max<int64_t>(from, SoundTools::secondsToFrames(options.output.rangeFrom, rate));
         to = std::min<int64_t>(to, SoundTools::secondsToFrames(options.output.rangeTo, rate));
     }
-    writer->setRange(static_cast<int>(std::min<int64_t>(from + delay, INT_MAX)),
-                     static_cast<int>(std::min<int64_t>(to + delay, INT_MAX)));
+    // The loop delivers the output lined up with the input: the range is in
+    // the input's frames.
+    writer->setRange(static_cast<int>(std::min<int64_t>(from, INT_MAX)), static_cast<int>(std::min<int64_t>(to, INT_MAX)));
     reader.rewind();
     if (options.progress)
         return runWithProgress(*graph, reader, writer.get(), "level");
@@ -204,6 +204,8 @@ int runLevel(const QStringList& args)
     auto reader = openReader(parser.positionalArguments().at(0), options.output.start);
     if (!reader)
         return ExitFailure;
+    if (const int refused = checkStartAndRange(*reader, options.output))
+        return refused;
     if (!LevelStages::checkSampleRate(options.stages, reader->getSampleRate(), error)) {
         printError(error);
         return ExitUsage;

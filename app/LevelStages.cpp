@@ -165,13 +165,6 @@ SoundAlgo* makeFinalLimiter(const Options& options)
     return new SoundAlgoLimiter(options.limitDb, options.attackSeconds, options.releaseSeconds, nullptr);
 }
 
-unsigned hiddenLatency(const Options& options)
-{
-    if (options.crossovers.empty() || !options.fft)
-        return 0;
-    return (kBandFilterTaps - 1) / 2;
-}
-
 QString describe(const Options& options)
 {
     QString text;

@@ -48,9 +48,6 @@ SoundAlgo* makeLevelling(const Options& options, double levelDb, RMSStepDetector
 /// The final limiter asked for by --limit, or null.
 SoundAlgo* makeFinalLimiter(const Options& options);
 
-/// Frames by which the stages place the output after the input without
-/// reporting it as a delay: the linear-phase lag of the FFT band filters.
-unsigned hiddenLatency(const Options& options);
 
 /// One line for the summaries: "multiband 200,2000 Hz (FFT 2048)" etc.
 QString describe(const Options& options);

@@ -2,6 +2,7 @@
 
 #include "FilterType.h"
 #include "SoundAlgo.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "TevoExport.h"
 
 #include <cstdint>
@@ -26,7 +27,12 @@
 /// the widest vector unit of the CPU found at run time. Every output frame is
 /// summed in the same order on every path, so the output does not depend on
 /// the thread count or on the CPU.
-class TEVO_EXPORT SoundAlgoEqFIR : public SoundAlgo {
+///
+/// Geometry: the window of numTaps frames is centred on the output frame
+/// (delay (numTaps - 1) / 2 behind an in overlap of numTaps - 1), so the
+/// output is lined up with the input: a run gives an impulse back at its own
+/// position (lag 0, see SoundAlgoLatencyInterface).
+class TEVO_EXPORT SoundAlgoEqFIR : public SoundAlgo, public SoundAlgoLatencyInterface {
 public:
     /// Frequencies in Hz: `freq1` is the cut-off (or lower band edge) and must
     /// be positive; `freq2` the upper band edge of BandPass and BandStop. Both
@@ -41,11 +47,13 @@ public:
     void SetOutputGain(double dB);
 
     SoundTools::Status process() override;
-    /// numTaps - 1 for `sampleRate`; 0 when no length can be derived
-    /// (freq1 not positive, or more than 32768 taps).
+    /// (numTaps - 1) / 2 for `sampleRate`, the centre of the window; 0 when no
+    /// length can be derived (freq1 not positive, or more than 32768 taps).
     unsigned getDelay(unsigned sampleRate) const override;
-    /// The same as getDelay: the convolution needs numTaps - 1 frames of history.
+    /// numTaps - 1: the convolution's history.
     unsigned getInOverlap(unsigned sampleRate) const override;
+    /// 0: the linear-phase response is centred, the output lies on the input.
+    unsigned getOutputLag(unsigned sampleRate) const override { return (void)sampleRate, 0u; }
     /// Designs the filter, then initialises the node. Fails (1, error text
     /// set) for an unsupported type, freq1 <= 0, or more than 32768 taps.
     SoundTools::Status initProcess(unsigned sampleRate, unsigned channels, int startOffset, SoundAlgo* previous,

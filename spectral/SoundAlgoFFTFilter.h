@@ -2,6 +2,7 @@
 
 #include "FilterType.h"
 #include "SoundAlgoFFT.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "TevoExport.h"
 
 #include <cstdint>
@@ -18,11 +19,13 @@
 /// even length is 0 at half the sample rate. Behind a zero-padded
 /// SoundAlgoFFTDirectCompute and before an overlap-add inverse this is a
 /// linear convolution with those taps; the filtered signal then lags by
-/// (taps - 1) / 2 frames, which the node does not report as a delay.
+/// (taps - 1) / 2 frames. Spectra carry no frame positions to move, so the
+/// node declares that lag through SoundAlgoLatencyInterface and the loop (or
+/// an enclosing composite, for a sibling branch) compensates it.
 ///
 /// The response is designed for the run's sample rate and transform size
 /// when the input is wired, and kept while neither changes.
-class TEVO_EXPORT SoundAlgoFFTFilter : public SoundAlgoFFT {
+class TEVO_EXPORT SoundAlgoFFTFilter : public SoundAlgoFFT, public SoundAlgoLatencyInterface {
 public:
     /// Frequencies in Hz, used as at least 0.005 and at most 0.5 times the
     /// sample rate; `freq2` is the upper edge of BandPass and BandStop.
@@ -38,6 +41,12 @@ public:
 
     void updateOutput() override;
     void endProcess(int status, unsigned frames) override;
+
+    /// (taps - 1) / 2 frames once designed (a run's initialisation), else 0.
+    unsigned getOutputLag(unsigned sampleRate) const override
+    {
+        return (void)sampleRate, tapCount > 0 ? (tapCount - 1) / 2 : 0u;
+    }
 
     /// Taps of the designed FIR (0 before the first design).
     unsigned getTapCount() const { return tapCount; }

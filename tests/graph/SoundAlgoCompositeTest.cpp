@@ -42,20 +42,6 @@ TEST(SoundAlgoComposite, Names)
     EXPECT_STREQ(named->getName(), "SoundAlgoComposite(SoundAlgoFFTMultibandAmplifier:Branches)");
 }
 
-TEST(SoundAlgoComposite, OneBranchBehavesLikeItsNodesInSequence)
-{
-    BlockSizeGuard block(64);
-    const Samples x = noise(3000);
-    NodeRef c(chain({new TestFir(20, 20), new SoundAlgoDelay(33.0 / kRate, true), new SoundAlgoScale(0.0)}));
-    EXPECT_EQ(c->getDelay(kRate), 20u);
-    EXPECT_EQ(c->getInOverlap(kRate), 20u);
-    EXPECT_EQ(c->getOutOverlap(kRate), 0u); // the last node's
-    EXPECT_EQ(c->getSampleShift(kRate), 33u);
-    const RunResult r = runWhole(*c, x);
-    expectClean(r);
-    expectFrames(r.out, TestFir::reference(x, 20, 20, r.out.size() / 2), 3020, true, "chain");
-}
-
 TEST(SoundAlgoComposite, BranchesOfDifferentDelaysAreAlignedByABypass)
 {
     BlockSizeGuard block(100);
@@ -80,86 +66,6 @@ TEST(SoundAlgoComposite, BranchesOfDifferentDelaysAreAlignedByABypass)
     EXPECT_EQ(context.status, SoundTools::StatusOk);
     // Both branches now carry x delayed by 512: x[p-512] - 0.5 x[p-512].
     expectFrames(writer.samples, delayed(scaled(x, 0.5), 512), 2512, true, "aligned");
-}
-
-TEST(SoundAlgoComposite, DryWetGivesWhatEachBranchGivesAloneOverManySmallBlocks)
-{
-    // Each branch gives what it gives alone. Wet needs history, dry none: dry must neither drift ahead nor see a
-    // frame twice (the integrator would show it).
-    const Samples x = noise(6000, 5);
-    struct Case {
-        unsigned history, delay;
-        bool wetFirst, statefulDry;
-    };
-    for (const Case c : {Case{100, 0, true, false}, Case{100, 0, false, true}, Case{100, 100, true, true},
-                         Case{37, 250, false, false}, Case{256, 0, true, true}}) {
-        SCOPED_TRACE("history " + std::to_string(c.history) + " delay " + std::to_string(c.delay)
-                     + (c.wetFirst ? " wet first" : " dry first") + (c.statefulDry ? " integrator" : " bypass"));
-        BlockSizeGuard block(32);
-        const std::size_t frames = 6000 + c.delay;
-        const Samples wetWant = TestFir::reference(x, c.history, c.delay, frames);
-        // The dry branch comes out aligned on the wet one's delay.
-        const Samples dryWant = delayed(c.statefulDry ? TestIntegrator::reference(x) : x, c.delay);
-        auto mix = [&] {
-            SoundAlgo* wet = new TestFir(c.history, c.delay);
-            SoundAlgo* dry = c.statefulDry ? static_cast<SoundAlgo*>(new TestIntegrator()) : new SoundAlgoBypass();
-            return c.wetFirst ? dryWet(wet, dry) : dryWet(dry, wet);
-        };
-        // Each output through a select, then the first minus the second through a subtraction fed by both.
-        const Samples& first = c.wetFirst ? wetWant : dryWant;
-        const Samples& second = c.wetFirst ? dryWant : wetWant;
-        Samples diff(frames * 2);
-        for (std::size_t i = 0; i < diff.size(); ++i)
-            diff[i] = first[i] - second[i];
-        const Samples* wants[] = {&first, &second, &diff};
-        for (int tail = 0; tail < 3; ++tail) {
-            SCOPED_TRACE(tail < 2 ? "output " + std::to_string(tail) : std::string("first - second"));
-            NodeRef outer(chain({mix(), tail < 2 ? static_cast<SoundAlgo*>(new SoundAlgoSelectChannel(tail, 2))
-                                                 : new SoundAlgoSub(2, true)}));
-            const RunResult r = runWhole(*outer, x);
-            expectClean(r);
-            expectFrames(r.out, *wants[tail], frames, wants[tail] == &dryWant && !c.statefulDry, "in the mix");
-        }
-    }
-}
-
-TEST(SoundAlgoComposite, BranchesWithDifferentProvisionalTailsStayAligned)
-{
-    // One branch ends with 300 provisional frames, the other with none; then a select before a node with history.
-    BlockSizeGuard block(64);
-    const Samples x = noise(4000, 7);
-    NodeRef diff(chain({dryWet(new SoundAlgoDelay(300.0 / kRate, true), new SoundAlgoScale(kHalfDb)),
-                        new SoundAlgoSub(2, true)}));
-    const RunResult r = runWhole(*diff, x);
-    expectClean(r);
-    expectFrames(r.out, scaled(x, 0.5), 4000, true, "x - x/2");
-
-    NodeRef selected(chain({dryWet(new SoundAlgoDelay(50.0 / kRate, true), new SoundAlgoBypass()),
-                            new SoundAlgoSelectChannel(1, 2), new TestFir(40, 0)}));
-    const RunResult s = runWhole(*selected, x);
-    expectClean(s);
-    // Only the top node's history is padded: an inner look-ahead without sample shift keeps its last 40 frames.
-    expectFrames(s.out, TestFir::reference(x, 40, 0, s.out.size() / 2), 4000 - 40, true, "select then fir");
-}
-
-TEST(SoundAlgoComposite, NestedCompositesStayAligned)
-{
-    // A crossover tree of divided composites; the outer alignment must see the look-ahead margins kept inside.
-    BlockSizeGuard block(256);
-    const Samples x = noise(8000, 3);
-    auto* inner2 = composite({{new SoundAlgoScale(0.0), new TestFir(300, 0, 300)}, {new SoundAlgoScale(0.0)}}, false);
-    auto* inner = composite({{new SoundAlgoScale(0.0), new TestFir(300, 0, 300)},
-                             {split(), inner2, new SoundAlgoAdd(2, true, nullptr)}},
-                            false);
-    NodeRef outer(chain({split(), inner, new SoundAlgoAdd(2, true, nullptr), new TestFir(100, 0, 100)}));
-    const RunResult r = runWhole(*outer, x);
-    expectClean(r);
-    // fir(x) + (fir(x/2) + x/4), then the last fir: fir(1.5 fir(x) + 0.25 x).
-    const Samples f = TestFir::reference(x, 300, 0, 8000);
-    Samples mix(f.size());
-    for (std::size_t i = 0; i < mix.size(); ++i)
-        mix[i] = 1.5 * f[i] + 0.25 * x[i];
-    expectFrames(r.out, TestFir::reference(mix, 100, 0, 8000), 8000, false, "tree");
 }
 
 TEST(SoundAlgoComposite, SharedAndDividedInputs)

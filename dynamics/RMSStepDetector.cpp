@@ -245,6 +245,13 @@ void RMSStepDetector::endProcess(int status, unsigned frames)
         pushRegion(true);
     {
         QWriteLocker lock(&regionLock);
+        // The window looks ahead into the silence that flushes the run: what
+        // it found there is no region of the input. Only the closing region
+        // below starts at the end; the one before it ends there.
+        while (!regions.empty() && int64_t(regions.back().start) >= endFrame)
+            regions.pop_back();
+        if (!regions.empty() && int64_t(regions.back().start) + regions.back().length > endFrame)
+            regions.back().length = static_cast<int32_t>(endFrame - regions.back().start);
         regionStart = static_cast<int32_t>(endFrame);
         sumLeft = 0.0;
         sumRight = 0.0;

@@ -432,7 +432,9 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
 int SoundAlgo::endProcessLoop(LoopContext& context)
 {
     emit notifyEnd(context.status);
-    endProcess(context.status, context.framesRead);
+    // Nodes that report on the run count the input's frames, not the silence
+    // that flushed the graph.
+    endProcess(context.status, static_cast<unsigned>(std::min<uint64_t>(context.inputFrames, context.framesRead)));
     return 0;
 }
 

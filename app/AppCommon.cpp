@@ -1,5 +1,7 @@
 #include "AppCommon.h"
 
+#include "SoundReaderSndfile.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -158,6 +160,10 @@ int checkStartAndRange(SoundReader& reader, const OutputOptions& options)
     const double rate = reader.getSampleRate();
     if (rate <= 0)
         return ExitOk;
+    // A stream that does not announce its length is read to its end.
+    if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(&reader))
+        if (sndfile->lengthUnknown())
+            return ExitOk;
     const double length = double(reader.getFrameNB()) / rate;
     const int64_t frames = reader.getFrameNB();
     // In 64 bits: a start point of hours is billions of frames.

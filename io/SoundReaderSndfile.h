@@ -38,6 +38,9 @@ public:
     /// Sample format of the file (PCM16 for compressed kinds).
     SoundTools::SoundFormat getInputFormat() const override;
     bool readFailed() const override { return shortRead; }
+    /// True when a FLAC file does not announce its length (a stream written
+    /// to a pipe); getFrameNB() then reads 0 and a run reads to the end.
+    bool lengthUnknown() const;
 
 protected:
     /// Reads up to `frames` frames as stereo. The error text becomes

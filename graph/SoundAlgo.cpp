@@ -48,6 +48,15 @@ unsigned SoundAlgo::getLatency(unsigned rate) const
     return getLag(rate) - getKeptDelay(rate);
 }
 
+void SoundAlgo::setInputEnd(int64_t end)
+{
+    inputEnd = end;
+    if (auto* composite = dynamic_cast<SoundAlgoComposite*>(this))
+        for (unsigned b = 0; b < composite->getBranchNumber(); ++b)
+            for (SoundAlgo* node : composite->getBranch(b))
+                node->setInputEnd(end);
+}
+
 unsigned SoundAlgo::getFlushBound(unsigned rate) const
 {
     uint64_t own = uint64_t(getInOverlap(rate)) + getOutOverlap(rate) + getSampleShift(rate) + getLag(rate)
@@ -94,6 +103,7 @@ SoundTools::Status SoundAlgo::initProcess(unsigned rate, unsigned channels, int 
     sampleRate = rate;
     previous = prev;
     startOffset = offset;
+    inputEnd = INT64_MAX;
     if (previous == nullptr) {
         const unsigned preferred = getPreferredBufferSize(rate);
         if (preferred != 0)
@@ -403,6 +413,10 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
         context.inputFrames += n;
         context.windowEnd = context.windowBegin + int64_t(context.inputFrames) + context.keptDelay;
     }
+    // A reader that padded its block (or read nothing) has met the end.
+    const int64_t inputEnd = context.windowBegin - context.latency + int64_t(context.inputFrames);
+    if (getInputEnd() == INT64_MAX && (context.inputEnded || int64_t(reader.getOffset()) > inputEnd))
+        setInputEnd(inputEnd);
 
     updateOutput();
     context.status = process();

@@ -228,6 +228,13 @@ public:
     /// does not complete its window; the loop stops as soon as it is complete.
     unsigned getFlushBound(unsigned sampleRate) const;
 
+    /// Position after the last input frame of the run, once the loop knows it
+    /// (INT64_MAX until then): what lies behind is the silence that flushes
+    /// the graph. Set by the loop on the whole graph; analysing nodes leave
+    /// that silence out of what they measure.
+    int64_t getInputEnd() const { return inputEnd; }
+    void setInputEnd(int64_t end);
+
     bool isStopRequested() const { return stopRequested.load(std::memory_order_relaxed); }
 
 protected:
@@ -238,6 +245,7 @@ protected:
     SoundAlgo* previous = nullptr; ///< feeding node, not owned
     SoundAlgo* next = nullptr;     ///< consuming node, not owned
     int32_t startOffset = 0;
+    int64_t inputEnd = INT64_MAX;
     // Written by pleaseStop from any thread, read by the loop once per block.
     std::atomic<bool> stopRequested{false};
 };

@@ -13,12 +13,18 @@
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoNoiseGate.h"
 #include "SoundAlgoScale.h"
+#include "SoundAlgoFFTDirectCompute.h"
+#include "SoundAlgoFFTInverseCompute.h"
 #include "SoundAlgoStats.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <random>
 
 #include <omp.h>
@@ -228,4 +234,78 @@ TEST(GraphProperty, RandomGraphsKeepTheStreamWholeAndLinedUp)
         if (HasFatalFailure())
             return;
     }
+}
+
+// Graphs that once came out shorter, longer or empty, and the measurements padding once spoiled.
+TEST(GraphProperty, GraphsFoundLongerShorterOrEmpty)
+{
+    struct Case {
+        const char* name;
+        unsigned frames;
+        std::function<SoundAlgo*()> make;
+    };
+    auto nested = [](bool fftFirst) {
+        auto* inner = new SoundAlgoComposite(nullptr, true);
+        if (fftFirst)
+            inner->pushAlgo(new SoundAlgoEqFFT(SoundTools::LowPass, 1000, 0, 2048));
+        else
+            inner->pushAlgo(new SoundAlgoBypass());
+        inner->addNewBranch();
+        if (fftFirst)
+            inner->pushAlgo(new SoundAlgoBypass());
+        else
+            inner->pushAlgo(new SoundAlgoEqFFT(SoundTools::LowPass, 1000, 0, 2048));
+        auto* top = new SoundAlgoComposite(nullptr, true);
+        top->pushAlgo(inner);
+        top->pushAlgo(new SoundAlgoAdd(2, true, nullptr));
+        return top;
+    };
+    const std::vector<Case> cases = {
+        {"limiter", 16000, [] { return new SoundAlgoLimiter(-6.0, 0.01, 0.01); }},
+        {"direct + inverse transform", 5120,
+         [] {
+             auto* c = new SoundAlgoComposite(nullptr, true);
+             c->pushAlgo(new SoundAlgoFFTDirectCompute(512, true));
+             c->pushAlgo(new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd));
+             return c;
+         }},
+        {"gain then FIR", 44100,
+         [] {
+             auto* c = new SoundAlgoComposite(nullptr, true);
+             c->pushAlgo(new SoundAlgoScale(0.0));
+             c->pushAlgo(new SoundAlgoEqFIR(SoundTools::HighPass, 100, 0));
+             return c;
+         }},
+        {"{copy | FFT} then add", 44100, [&] { return nested(false); }},
+        {"{FFT | copy} then add", 44100, [&] { return nested(true); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NodeRef node(c.make());
+        const RunResult r = runWhole(*node, signal(c.frames, 5));
+        ASSERT_EQ(r.status, SoundTools::StatusOk) << r.error;
+        EXPECT_EQ(r.out.size() / 2, std::size_t(c.frames));
+    }
+
+    // The limiter's trace file holds one gain per input frame.
+    const QString trace = QDir::temp().filePath("tevo-limiter-trace-test.wav");
+    {
+        NodeRef limiter(new SoundAlgoLimiter(-6.0, 0.01, 0.01, trace.toUtf8().constData()));
+        ASSERT_EQ(runWhole(*limiter, signal(8000, 6)).status, SoundTools::StatusOk);
+    }
+    EXPECT_EQ(TestUtil::soxReadStereo(trace.toStdString()).size() / 2, 8000u);
+    QFile::remove(trace);
+
+    // A tone shorter than the detector's window: one region, as long and as loud as the tone.
+    Samples tone(2 * 2205);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.5 * std::sin(2 * M_PI * 1000.0 * double(i / 2) / kRate);
+    NodeRef detector(new RMSStepDetector(5.0, 0.01, -40.0, 0.2));
+    ASSERT_EQ(runWhole(*detector, tone).status, SoundTools::StatusOk);
+    auto* d = static_cast<RMSStepDetector*>(detector.node);
+    ASSERT_GE(d->size(), 1);
+    const RMSStepDetector::Region first = d->getRegion(0);
+    EXPECT_EQ(first.start, 0);
+    EXPECT_EQ(first.length, 2205);
+    EXPECT_NEAR(10 * std::log10(first.powerLeft), 20 * std::log10(0.5 / std::sqrt(2.0)), 0.1);
 }

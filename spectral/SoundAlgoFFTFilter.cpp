@@ -94,11 +94,7 @@ SoundTools::Status SoundAlgoFFTFilter::FillFilter()
 
     // Kaiser's length estimate for a transition of 0.005, made odd; the taps
     // must also fit in a zero-padded half block (bins - 1 of them).
-    unsigned n = static_cast<unsigned>(
-        std::floor((-10.0 * std::log10(sDeltaPass * sDeltaStop) - 13.0) / (14.6 * sTransition) + 0.5) + 1.0);
-    if (n % 2 == 0)
-        ++n;
-    n = std::min(n, bins - 1);
+    unsigned n = std::min(getFullTapCount(), bins - 1);
     // An even length is 0 at half the sample rate; the extra tap still fits,
     // since an overlap-add block holds up to bins taps.
     if ((type == SoundTools::HighPass || type == SoundTools::BandStop) && n % 2 == 0)
@@ -187,4 +183,25 @@ void SoundAlgoFFTFilter::endProcess(int status, unsigned frames)
     bins = 0;
     designRate = 0;
     SoundAlgoFFT::endProcess(status, frames);
+}
+
+unsigned SoundAlgoFFTFilter::getFullTapCount()
+{
+    // Hosts ask while their own statics are built (help texts): computed
+    // here rather than from this file's constants, which may not exist yet.
+    const double deltaPass = (1.0 - std::pow(10.0, -0.025)) * 0.5;
+    const double deltaStop = 0.001;
+    const double transition = 0.005;
+    const unsigned n = static_cast<unsigned>(
+        std::floor((-10.0 * std::log10(deltaPass * deltaStop) - 13.0) / (14.6 * transition) + 0.5) + 1.0);
+    return n % 2 == 0 ? n + 1 : n;
+}
+
+unsigned SoundAlgoFFTFilter::getMinFullSize()
+{
+    // bins - 1 = size / 2 taps fit in a spectrum.
+    unsigned size = 2;
+    while (size / 2 < getFullTapCount())
+        size *= 2;
+    return size;
 }

@@ -48,6 +48,13 @@ public:
         return (void)sampleRate, tapCount > 0 ? (tapCount - 1) / 2 : 0u;
     }
 
+    /// Taps of the filter when the spectra hold enough bins: Kaiser's
+    /// estimate for the fixed transition, made odd (447).
+    static unsigned getFullTapCount();
+    /// Smallest power-of-two transform size whose spectra hold the full
+    /// filter, so that every filter of that size lags alike (1024).
+    static unsigned getMinFullSize();
+
     /// Taps of the designed FIR (0 before the first design).
     unsigned getTapCount() const { return tapCount; }
     /// The designed FIR, first tap first (empty before the first design).

@@ -67,6 +67,7 @@
 // Levels and dynamics
 #include "RMSStepDetector.h"
 #include "SoundAlgoAmpliInterface.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundAlgoNoiseGate.h"
 #include "SoundAlgoStats.h"

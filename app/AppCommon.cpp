@@ -1,5 +1,7 @@
 #include "AppCommon.h"
 
+#include "SoundReaderSndfile.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -141,6 +143,45 @@ std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate
         return nullptr;
     }
     return writer;
+}
+
+static QString clockText(double seconds)
+{
+    // mm:ss.mmm, hours folded into the minutes.
+    const int64_t millis = static_cast<int64_t>(std::floor(seconds * 1000.0 + 0.5));
+    return QString("%1:%2.%3")
+        .arg(millis / 60000, 2, 10, QChar('0'))
+        .arg((millis / 1000) % 60, 2, 10, QChar('0'))
+        .arg(millis % 1000, 3, 10, QChar('0'));
+}
+
+int checkStartAndRange(SoundReader& reader, const OutputOptions& options)
+{
+    const double rate = reader.getSampleRate();
+    if (rate <= 0)
+        return ExitOk;
+    // A stream that does not announce its length is read to its end.
+    if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(&reader))
+        if (sndfile->lengthUnknown())
+            return ExitOk;
+    const double length = double(reader.getFrameNB()) / rate;
+    const int64_t frames = reader.getFrameNB();
+    // In 64 bits: a start point of hours is billions of frames.
+    const int64_t start = static_cast<int64_t>(std::floor(options.start * rate + 0.5));
+    if (options.start > 0 && start >= frames) {
+        printError(QString("the start point %1 is past the end of the file (%2)")
+                       .arg(clockText(options.start), clockText(length)));
+        return ExitUsage;
+    }
+    if (options.hasRange) {
+        const int64_t from = std::max<int64_t>(start, static_cast<int64_t>(std::floor(options.rangeFrom * rate + 0.5)));
+        if (from >= frames) {
+            printError(QString("the range %1-%2 is past the end of the file (%3)")
+                           .arg(clockText(options.rangeFrom), clockText(options.rangeTo), clockText(length)));
+            return ExitUsage;
+        }
+    }
+    return ExitOk;
 }
 
 void applyRange(SoundWriter& writer, const OutputOptions& options, SoundReader& reader)

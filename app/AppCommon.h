@@ -31,6 +31,10 @@ struct OutputOptions {
     double rangeTo = 0.0;
 };
 
+/// ExitOk when the start point and the range select something of `reader`'s
+/// input; otherwise prints why and returns ExitUsage, before anything is read.
+int checkStartAndRange(SoundReader& reader, const OutputOptions& options);
+
 /// Reads the output options; false (with `error` set) on a bad value.
 bool parseOutputOptions(const QCommandLineParser& parser, OutputOptions& options, QString& error);
 

@@ -8,6 +8,7 @@
 #include "FilterType.h"
 #include "SoundAlgoEqFFT.h"
 #include "SoundAlgoEqFIR.h"
+#include "SoundAlgoFFTFilter.h"
 
 #include <QStringList>
 
@@ -15,11 +16,10 @@ using namespace AppCommon;
 
 namespace {
 
-/// Transform size of --fft-eq without SIZE: the 447-tap filter fits in half
-/// of it with room to spare, and larger transforms cost more per frame.
+/// Transform size of --fft-eq without SIZE: the filter fits in half of it
+/// with room to spare, and larger transforms cost more per frame. The
+/// smallest size is the filter's (SoundAlgoFFTFilter::getMinFullSize()).
 constexpr unsigned kDefaultFftSize = 4096;
-/// Half of it must hold the 447 taps for the convolution to be linear.
-constexpr unsigned kMinFftSize = 1024;
 constexpr unsigned kMaxFftSize = 1u << 22;
 
 struct BandRequest {
@@ -85,12 +85,13 @@ const bool firOption = CommandRegistry::addChainOption(
 const bool fftEqOption = CommandRegistry::addChainOption(
     {"fft-eq", "TYPE:F1[:F2][:SIZE]",
      QString("Linear-phase FIR filter (-60 dB stop band) applied by FFT: TYPE one of %1; F1, F2 "
-             "as for --fir; SIZE the transform size in frames, even, from %2 (default %3). The filter has 447 "
+             "as for --fir; SIZE the transform size in frames, even, from %2 (default %3). The filter has %4 "
              "taps, more when edges below 110 Hz or close together need narrower transitions, at most SIZE/2; "
              "a filter that does not fit or cannot meet its bands is refused with the reason.")
          .arg(kTypes)
-         .arg(kMinFftSize)
-         .arg(kDefaultFftSize),
+         .arg(SoundAlgoFFTFilter::getMinFullSize())
+         .arg(kDefaultFftSize)
+         .arg(SoundAlgoFFTFilter::getFullTapCount()),
      [](const QString& value, QString& error) -> SoundAlgo* {
          BandRequest request;
          if (!parseBandRequest("fft-eq", value, request, error))
@@ -99,9 +100,9 @@ const bool fftEqOption = CommandRegistry::addChainOption(
          if (request.rest.size() > 1
              || (request.rest.size() == 1
                  && (!toNumber(request.rest[0], size) || size != double(long(size)) || long(size) % 2 != 0
-                     || size < kMinFftSize || size > kMaxFftSize))) {
+                     || size < SoundAlgoFFTFilter::getMinFullSize() || size > kMaxFftSize))) {
              error = QString("--fft-eq: SIZE must be an even number of frames from %1 to %2, in '%3'")
-                         .arg(kMinFftSize)
+                         .arg(SoundAlgoFFTFilter::getMinFullSize())
                          .arg(kMaxFftSize)
                          .arg(value);
              return nullptr;

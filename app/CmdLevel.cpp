@@ -432,15 +432,16 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
         const SoundIDTag tags = TagOptions::carry(reader, options.tags);
         if (TagOptions::any(tags))
             writer->setTags(tags);
-        const int64_t delay = int64_t(graph->getDelay(rate)) + LevelStages::hiddenLatency(options.stages);
         int64_t from = reader.getStartOffset();
         int64_t to = reader.getFrameNB();
         if (options.output.hasRange) {
             from = std::max<int64_t>(from, SoundTools::secondsToFrames(options.output.rangeFrom, rate));
             to = std::min<int64_t>(to, SoundTools::secondsToFrames(options.output.rangeTo, rate));
         }
-        writer->setRange(static_cast<int>(std::min<int64_t>(from + delay, INT_MAX)),
-                         static_cast<int>(std::min<int64_t>(to + delay, INT_MAX)));
+        // The loop delivers the output lined up with the input: the range is
+        // in the input's frames.
+        writer->setRange(static_cast<int>(std::min<int64_t>(from, INT_MAX)),
+                         static_cast<int>(std::min<int64_t>(to, INT_MAX)));
         const int code = runGraph(*graph, reader, writer.get(), options, "level");
         if (code != ExitOk)
             return code;
@@ -509,6 +510,8 @@ int runLevel(const QStringList& args)
     auto reader = openReader(parser.positionalArguments().at(0), options.output.start);
     if (!reader)
         return ExitFailure;
+    if (const int refused = checkStartAndRange(*reader, options.output))
+        return refused;
     if (!LevelStages::checkSampleRate(options.stages, reader->getSampleRate(), error)) {
         printError(error);
         return ExitUsage;

@@ -49,6 +49,8 @@ int runProcess(const QStringList& args)
     auto reader = openReader(in, output.start);
     if (!reader)
         return ExitFailure;
+    if (const int refused = checkStartAndRange(*reader, output))
+        return refused;
     const unsigned rate = reader->getSampleRate();
     auto writer = openWriter(out, rate, output.format, static_cast<unsigned>(bitrate));
     if (!writer)

@@ -52,6 +52,10 @@ SplitResult splitFile(const QString& in, const QString& pattern, const SplitOpti
         result.exitCode = ExitFailure;
         return result;
     }
+    if (const int refused = checkStartAndRange(*reader, options.output)) {
+        result.exitCode = refused;
+        return result;
+    }
     const unsigned rate = reader->getSampleRate();
 
     NodePtr detectorNode(new RMSStepDetector(options.stepDb, kRegionSeconds, options.noiseDb, 0.2,

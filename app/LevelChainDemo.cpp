@@ -81,10 +81,8 @@ bool runChain(const QString& in, const QString& out, const LevelStages::Options&
     auto writer = openWriter(out, reader->getSampleRate(), SoundTools::PCM16);
     if (!writer)
         return false;
-    // The FFT bands lag by their filters' half length; the file starts that
-    // much later so that it lines up with the recording.
-    const int lag = static_cast<int>(graph->getDelay(reader->getSampleRate()) + LevelStages::hiddenLatency(options));
-    writer->setRange(lag, static_cast<int>(std::min<int64_t>(int64_t(reader->getFrameNB()) + lag, INT_MAX)));
+    // The loop compensates the graph's latency (the FFT bands' filters): the
+    // file lines up with the recording without a range.
     const SoundTools::Status status = graph->processAll(*reader, writer.get());
     writer->close();
     if (status != SoundTools::StatusOk) {

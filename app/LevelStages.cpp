@@ -1,5 +1,7 @@
 #include "LevelStages.h"
 
+#include "SoundAlgoFFTFilter.h"
+
 #include "AppCommon.h"
 
 #include "RMSStepDetector.h"
@@ -16,11 +18,9 @@ namespace LevelStages {
 namespace {
 
 constexpr unsigned kDefaultFftSize = 2048;
-// From this size on every band filter gets its full 447 taps (the spectra
-// must hold more bins than taps), so all bands share one whole-frame lag.
-constexpr unsigned kMinFftSize = 1024;
+// From SoundAlgoFFTFilter::getMinFullSize() on every band filter gets its
+// full taps (the spectra must hold more bins than taps), so all bands lag alike.
 constexpr unsigned kMaxFftSize = 65536;
-constexpr unsigned kBandFilterTaps = 447;
 
 bool isWholeNumber(const QString& text)
 {
@@ -123,9 +123,9 @@ bool parseOptions(const QCommandLineParser& parser, double levelDb, Options& opt
         options.fft = true;
         bool ok = false;
         options.fftSize = parser.value("fft").toUInt(&ok);
-        if (!ok || options.fftSize < kMinFftSize || options.fftSize > kMaxFftSize || options.fftSize % 2 != 0) {
+        if (!ok || options.fftSize < SoundAlgoFFTFilter::getMinFullSize() || options.fftSize > kMaxFftSize || options.fftSize % 2 != 0) {
             error = QString("--fft needs an even size from %1 to %2, not '%3'")
-                        .arg(kMinFftSize)
+                        .arg(SoundAlgoFFTFilter::getMinFullSize())
                         .arg(kMaxFftSize)
                         .arg(parser.value("fft"));
             return false;
@@ -182,13 +182,6 @@ SoundAlgo* makeFinalLimiter(const Options& options, double makeupDb)
     limiter->setTruePeak(true);
     limiter->setCeiling(options.truePeakDb);
     return limiter;
-}
-
-unsigned hiddenLatency(const Options& options)
-{
-    if (options.crossovers.empty() || !options.fft)
-        return 0;
-    return (kBandFilterTaps - 1) / 2;
 }
 
 QString describe(const Options& options)

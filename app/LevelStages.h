@@ -52,9 +52,6 @@ SoundAlgo* makeLevelling(const Options& options, double levelDb, RMSStepDetector
 /// `makeupDb`, or null when that is 0 dB. The caller owns the node.
 SoundAlgo* makeFinalLimiter(const Options& options, double makeupDb);
 
-/// Frames by which the stages place the output after the input without
-/// reporting it as a delay: the linear-phase lag of the FFT band filters.
-unsigned hiddenLatency(const Options& options);
 
 /// One line for the summaries: "multiband 200,2000 Hz (FFT 2048)" etc.
 QString describe(const Options& options);

@@ -107,11 +107,22 @@ SoundTools::Status RMSStepDetector::process()
                 windowRight += f.right * f.right;
             }
             // Adding and subtracting squares leaves the sums a few ulps below 0
-            // after loud audio followed by digital silence.
-            const double powerLeft = std::max(windowLeft, 0.0) * invW;
-            const double powerRight = std::max(windowRight, 0.0) * invW;
+            // after loud audio followed by digital silence. Near the end of the
+            // input the window reaches into the silence that flushes the run:
+            // only the input's frames count.
+            const int64_t real = std::min<int64_t>(w, inputEnd - int64_t(cur));
+            const double scale = real >= w ? invW : real > 0 ? 1.0 / double(real) : 0.0;
+            const double powerLeft = std::max(windowLeft, 0.0) * scale;
+            const double powerRight = std::max(windowRight, 0.0) * scale;
             windowLeft -= x[k].left * x[k].left;
             windowRight -= x[k].right * x[k].right;
+            if (real <= 0) {
+                // Past the end: no material to measure.
+                lastFrame = cur;
+                if (y != nullptr)
+                    y[k] = outputMode == RegionLevel ? StereoFrame<double>{0.0, 0.0} : x[k];
+                continue;
+            }
 
             if (leadingSilence && !(powerLeft > 0.0) && !(powerRight > 0.0)) {
                 // Leading digital silence stays out of the first region.
@@ -245,6 +256,13 @@ void RMSStepDetector::endProcess(int status, unsigned frames)
         pushRegion(true);
     {
         QWriteLocker lock(&regionLock);
+        // The window looks ahead into the silence that flushes the run: what
+        // it found there is no region of the input. Only the closing region
+        // below starts at the end; the one before it ends there.
+        while (!regions.empty() && int64_t(regions.back().start) >= endFrame)
+            regions.pop_back();
+        if (!regions.empty() && int64_t(regions.back().start) + regions.back().length > endFrame)
+            regions.back().length = static_cast<int32_t>(endFrame - regions.back().start);
         regionStart = static_cast<int32_t>(endFrame);
         sumLeft = 0.0;
         sumRight = 0.0;

@@ -463,6 +463,10 @@ SoundTools::Status SoundAlgoLimiter::process()
 void SoundAlgoLimiter::endProcess(int status, unsigned frames)
 {
     if (debugWriter) {
+        // The run flushes the look-ahead with silence after the input: the
+        // gains traced over it belong to no input frame.
+        if (debugWriter->getCurrentOffset() > int64_t(frames))
+            debugWriter->truncate(frames);
         debugWriter->close();
         debugWriter.reset();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SoundAlgo.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "SoundTools.h"
 #include "TevoExport.h"
 
@@ -15,7 +16,7 @@
 /// places in front of the run's start, and the padding behind its end, are
 /// left out (the latter when the run ends). Every figure is in dB
 /// (20 log10, −100 for anything not above 1e-20).
-class TEVO_EXPORT SoundAlgoStats : public SoundAlgo {
+class TEVO_EXPORT SoundAlgoStats : public SoundAlgo, public SoundAlgoLatencyInterface {
 public:
     enum OutputType {
         RMSAndStats = 0, ///< sliding RMS out, statistics accumulated
@@ -31,6 +32,9 @@ public:
     SoundTools::Status process() override;
     /// floor(sampleRate * windowDuration + 0.5) / 2 frames.
     unsigned getDelay(unsigned sampleRate) const override;
+    /// 0: the sliding window is centred on its output frame (and the input
+    /// passes through unmoved), so a run lines the output up with the input.
+    unsigned getOutputLag(unsigned sampleRate) const override { return (void)sampleRate, 0u; }
     /// The window made odd (1 for a window of 0).
     unsigned getInOverlap(unsigned sampleRate) const override;
     /// Clears the statistics.

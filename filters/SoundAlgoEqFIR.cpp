@@ -178,12 +178,13 @@ unsigned SoundAlgoEqFIR::getDelay(unsigned rate) const
 {
     if (paramsRate != double(rate))
         InitStaticParams(rate);
-    return numTaps > 0 ? numTaps - 1 : 0;
+    return numTaps > 0 ? (numTaps - 1) / 2 : 0;
 }
 
 unsigned SoundAlgoEqFIR::getInOverlap(unsigned rate) const
 {
-    return getDelay(rate);
+    getDelay(rate);
+    return numTaps > 0 ? numTaps - 1 : 0;
 }
 
 SoundTools::Status SoundAlgoEqFIR::initProcess(unsigned rate, unsigned channels, int offset, SoundAlgo* prev,

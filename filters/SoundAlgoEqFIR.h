@@ -3,6 +3,7 @@
 #include "FilterType.h"
 #include "RemezDesign.h"
 #include "SoundAlgo.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "TevoExport.h"
 
 #include <cstdint>
@@ -29,10 +30,6 @@ struct fftw_plan_s;
 /// has an edge at or above Fs/2 (freq2 there makes a BandPass a high-pass
 /// and a BandStop a low-pass).
 ///
-/// The output at position p uses the input up to p (a causal convolution):
-/// the node reports a delay of numTaps - 1 frames, which is the history it
-/// needs, and the filtered signal lags by (numTaps - 1) / 2 frames.
-///
 /// Filters of fewer than 256 taps convolve directly: the block is spread over
 /// the threads of an OpenMP team and vectorised for the widest vector unit of
 /// the CPU found at run time, every output frame summed in the same order on
@@ -41,7 +38,12 @@ struct fftw_plan_s;
 /// least four times the length), which gives the direct sum to within 1e-9
 /// of full scale at a fraction of its cost; the segments, hence the output,
 /// do not depend on the thread count either.
-class TEVO_EXPORT SoundAlgoEqFIR : public SoundAlgo {
+///
+/// Geometry: the window of numTaps frames is centred on the output frame
+/// (delay (numTaps - 1) / 2 behind an in overlap of numTaps - 1), so the
+/// output is lined up with the input: a run gives an impulse back at its own
+/// position (lag 0, see SoundAlgoLatencyInterface).
+class TEVO_EXPORT SoundAlgoEqFIR : public SoundAlgo, public SoundAlgoLatencyInterface {
 public:
     /// Frequencies in Hz: `freq1` is the cut-off (or lower band edge) and must
     /// be positive; `freq2` the upper band edge of BandPass and BandStop. Both
@@ -56,11 +58,14 @@ public:
     void SetOutputGain(double dB);
 
     SoundTools::Status process() override;
-    /// numTaps - 1 for `sampleRate`; 0 when the design is refused. The design
-    /// is made by the first call for a rate (it fixes the length).
+    /// (numTaps - 1) / 2 for `sampleRate`, the centre of the window; 0 when
+    /// the design is refused. The design is made by the first call for a rate
+    /// (it fixes the length).
     unsigned getDelay(unsigned sampleRate) const override;
-    /// The same as getDelay: the convolution needs numTaps - 1 frames of history.
+    /// numTaps - 1: the convolution's history.
     unsigned getInOverlap(unsigned sampleRate) const override;
+    /// 0: the linear-phase response is centred, the output lies on the input.
+    unsigned getOutputLag(unsigned sampleRate) const override { return (void)sampleRate, 0u; }
     /// Initialises the node with the filter designed for the rate. Fails (1,
     /// error text set) for an unsupported type and for a design that is
     /// refused (see the class comment).

@@ -1,5 +1,7 @@
 #include "SoundAlgo.h"
 
+#include "SoundAlgoComposite.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
 
@@ -19,6 +21,58 @@ SoundAlgo::LoopContext::LoopContext()
 }
 
 SoundAlgo::LoopContext::~LoopContext() = default;
+
+bool SoundAlgo::LoopContext::finalFrames(const SoundBuffer& buffer, int64_t& first, int64_t& end) const
+{
+    first = std::max<int64_t>(buffer.getOrigin(), windowBegin);
+    end = std::min<int64_t>(int64_t(buffer.getOrigin()) + buffer.getFrameNB() - outOverlap, windowEnd);
+    return end > first;
+}
+
+unsigned SoundAlgo::getLag(unsigned rate) const
+{
+    if (const auto* declared = dynamic_cast<const SoundAlgoLatencyInterface*>(this))
+        return declared->getOutputLag(rate);
+    return getDelay(rate);
+}
+
+unsigned SoundAlgo::getKeptDelay(unsigned rate) const
+{
+    if (const auto* declared = dynamic_cast<const SoundAlgoLatencyInterface*>(this))
+        return std::min(declared->getIntendedDelay(rate), declared->getOutputLag(rate));
+    return 0;
+}
+
+unsigned SoundAlgo::getLatency(unsigned rate) const
+{
+    return getLag(rate) - getKeptDelay(rate);
+}
+
+void SoundAlgo::setInputEnd(int64_t end)
+{
+    inputEnd = end;
+    if (auto* composite = dynamic_cast<SoundAlgoComposite*>(this))
+        for (unsigned b = 0; b < composite->getBranchNumber(); ++b)
+            for (SoundAlgo* node : composite->getBranch(b))
+                node->setInputEnd(end);
+}
+
+unsigned SoundAlgo::getFlushBound(unsigned rate) const
+{
+    uint64_t own = uint64_t(getInOverlap(rate)) + getOutOverlap(rate) + getSampleShift(rate) + getLag(rate)
+        + getDelay(rate);
+    if (const auto* composite = dynamic_cast<const SoundAlgoComposite*>(this)) {
+        uint64_t longest = 0;
+        for (unsigned b = 0; b < composite->getBranchNumber(); ++b) {
+            uint64_t path = 0;
+            for (const SoundAlgo* node : composite->getBranch(b))
+                path += node->getFlushBound(rate);
+            longest = std::max(longest, path);
+        }
+        own += longest;
+    }
+    return static_cast<unsigned>(std::min<uint64_t>(own, 0x7fffffffu));
+}
 
 SoundAlgo::SoundAlgo()
     : QObject(nullptr)
@@ -49,6 +103,7 @@ SoundTools::Status SoundAlgo::initProcess(unsigned rate, unsigned channels, int 
     sampleRate = rate;
     previous = prev;
     startOffset = offset;
+    inputEnd = INT64_MAX;
     if (previous == nullptr) {
         const unsigned preferred = getPreferredBufferSize(rate);
         if (preferred != 0)
@@ -285,6 +340,18 @@ SoundTools::Status SoundAlgo::initProcessLoop(SoundReader& reader, LoopContext& 
 
     const int64_t total = int64_t(reader.getFrameNB()) - reader.getOffset();
     context.totalFrames = total > 0 ? static_cast<uint32_t>(total) : 0;
+    // The window: the frame computed from the first frame read opens it, and
+    // it holds every frame read plus the delay the graph means to add.
+    context.latency = getLatency(context.sampleRate);
+    context.keptDelay = getKeptDelay(context.sampleRate);
+    context.windowBegin = int64_t(reader.getOffset()) + context.latency;
+    // The end follows the frames actually read (a stream may not announce
+    // its length, an estimate may be wrong): see singleProcessLoop.
+    context.windowEnd = context.windowBegin + context.keptDelay;
+    context.flushed = 0;
+    context.inputFrames = 0;
+    context.inputEnded = false;
+    context.finalEnd = INT64_MIN;
     emit notifyBegin(context.totalFrames);
 
     context.inBuffer = inBuffers[0];
@@ -299,26 +366,57 @@ SoundTools::Status SoundAlgo::initProcessLoop(SoundReader& reader, LoopContext& 
 SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext& context, SoundWriter* writer)
 {
     context.status = SoundTools::StatusOk;
+    if (context.inputEnded && context.finalEnd >= context.windowEnd)
+        return SoundTools::StatusEnd;
     SoundTools::Status blockResult = SoundTools::StatusOk;
-    const unsigned n = reader.stereoRead(context.inBuffer, context.inOverlap);
-    if (reader.readFailed()) {
-        // A file that breaks off before its announced end must not pass for a
-        // shorter file: the run fails with the reader's reason.
-        setError(reader.getError(), nullptr);
-        context.status = SoundTools::StatusError;
-        context.outBuffer.reset();
-        return SoundTools::StatusError;
+    unsigned n = 0;
+    if (!context.inputEnded) {
+        n = reader.stereoRead(context.inBuffer, context.inOverlap);
+        if (reader.readFailed()) {
+            // A file that breaks off before its announced end must not pass
+            // for a shorter file: the run fails with the reader's reason.
+            setError(reader.getError(), nullptr);
+            context.status = SoundTools::StatusError;
+            context.outBuffer.reset();
+            return SoundTools::StatusError;
+        }
     }
     if (n == 0) {
-        const unsigned tail = getSampleShift(context.sampleRate);
-        if (context.inOverlap == 0 && tail == 0)
+        // The input ends where its data ends, whatever length the reader
+        // announced (unknown for a stream, estimated for some files).
+        context.inputEnded = true;
+        // Flush: silence until every node has delivered the window's last
+        // frame; a graph that never gets there (a node that does not pass its
+        // input on) fails instead of looping.
+        if (context.finalEnd >= context.windowEnd || context.windowEnd <= context.windowBegin)
             return SoundTools::StatusEnd;
-        context.inBuffer->appendMargin(tail);
-        context.framesRead += tail;
-        blockResult = SoundTools::StatusEnd;
+        const uint64_t bound = uint64_t(getFlushBound(context.sampleRate)) + context.keptDelay + context.latency + 1;
+        if (context.flushed > 2 * bound + 2 * uint64_t(SoundBuffer::getDefaultSize())) {
+            setError("the graph does not deliver the end of its input", getName());
+            context.status = SoundTools::StatusError;
+            context.outBuffer.reset();
+            return SoundTools::StatusError;
+        }
+        const int64_t missing = context.windowEnd - std::max(context.finalEnd, context.windowBegin);
+        const uint64_t room = context.inBuffer->getFrameNBAllocated() > context.inBuffer->getFrameNB()
+            ? context.inBuffer->getFrameNBAllocated() - context.inBuffer->getFrameNB() : 0;
+        // In steady state every frame given yields one more final frame, so
+        // the missing frames are what to give; a graph that needs more gets
+        // another block.
+        uint64_t tail = std::max<uint64_t>(uint64_t(std::max<int64_t>(missing, 0)), 1);
+        tail = std::min<uint64_t>(tail, std::max<uint64_t>(room, 1));
+        context.inBuffer->appendMargin(static_cast<unsigned>(tail));
+        context.framesRead += static_cast<uint32_t>(tail);
+        context.flushed += tail;
     } else {
         context.framesRead += n;
+        context.inputFrames += n;
+        context.windowEnd = context.windowBegin + int64_t(context.inputFrames) + context.keptDelay;
     }
+    // A reader that padded its block (or read nothing) has met the end.
+    const int64_t inputEnd = context.windowBegin - context.latency + int64_t(context.inputFrames);
+    if (getInputEnd() == INT64_MAX && (context.inputEnded || int64_t(reader.getOffset()) > inputEnd))
+        setInputEnd(inputEnd);
 
     updateOutput();
     context.status = process();
@@ -327,10 +425,17 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
         return static_cast<SoundTools::Status>(context.status);
     }
     context.outBuffer = outBuffers[0];
-    if (writer != nullptr && writer->writeBuffer(context.outBuffer, context.outOverlap)) {
+    SoundBuffer& out = *context.outBuffer;
+    const int64_t blockEnd = int64_t(out.getOrigin()) + out.getFrameNB() - context.outOverlap;
+    int64_t first = 0, end = 0;
+    if (writer != nullptr && context.finalFrames(out, first, end)
+        && writer->writeFrames(out, first, end, context.latency)) {
         setError(writer->getError(), nullptr);
         context.status = SoundTools::StatusError;
     }
+    context.finalEnd = std::max(context.finalEnd, blockEnd);
+    if (context.inputEnded && context.finalEnd >= context.windowEnd)
+        blockResult = SoundTools::StatusEnd;
     emit notifyInProgress(context.framesRead, context.totalFrames);
     // A failed block stays a failure even if a stop was asked meanwhile.
     if (stopRequested.load(std::memory_order_relaxed) && context.status == SoundTools::StatusOk)
@@ -341,7 +446,9 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
 int SoundAlgo::endProcessLoop(LoopContext& context)
 {
     emit notifyEnd(context.status);
-    endProcess(context.status, context.framesRead);
+    // Nodes that report on the run count the input's frames, not the silence
+    // that flushed the graph.
+    endProcess(context.status, static_cast<unsigned>(std::min<uint64_t>(context.inputFrames, context.framesRead)));
     return 0;
 }
 

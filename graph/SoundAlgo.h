@@ -10,6 +10,7 @@
 #include <boost/noncopyable.hpp>
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -30,6 +31,25 @@ class SoundWriter;
 /// per block updateOutput and process, and endProcess at the end. The loop of
 /// processAll / initProcessLoop / singleProcessLoop / endProcessLoop drives a
 /// node with one input and one output over a whole reader.
+///
+/// Geometry, every count in frames at the run's sample rate:
+/// - delay (getDelay): where the node places its output. What it computes
+///   from the window of input starting at position t lands at output
+///   position t + delay. The loop puts this much silence in front of the
+///   input so that the output covers the run from its first position.
+/// - in overlap (getInOverlap): history the node reads in front of each
+///   block's new frames; its input buffers keep that many frames from one
+///   block to the next. A node with in overlap L and delay L/2 has a window
+///   centred on its output.
+/// - out overlap (getOutOverlap): trailing output frames of a block that are
+///   not final yet (completed by the next block); consumers do not count them.
+/// - sample shift (getSampleShift): silence the node wants after the end of
+///   the input to deliver all of its output. The loop does not rely on it
+///   alone: it flushes the whole graph (see LoopContext).
+/// - lag and latency (getLag, getKeptDelay, getLatency, through
+///   SoundAlgoLatencyInterface): how far the output really lies behind the
+///   input, the part of it that is the node's purpose, and the rest, which the
+///   loop compensates so that a run gives back its input lined up.
 class TEVO_EXPORT SoundAlgo : public QObject,
                               public SoundDebuggableClass,
                               public SoundRefCounted,
@@ -38,19 +58,58 @@ class TEVO_EXPORT SoundAlgo : public QObject,
 
 public:
     /// State of one processing run; owned by the caller.
+    ///
+    /// The run's output window: the loop delivers output positions
+    /// [windowBegin, windowEnd) and nothing else. windowBegin is the reader's
+    /// start plus the graph's latency (the lag that is not intended), so the
+    /// first delivered frame is the one computed from the first frame read;
+    /// the window holds every input frame plus the graph's intended delay.
+    /// Position p of the window belongs to input position p - latency.
     struct TEVO_EXPORT LoopContext {
         LoopContext();
         ~LoopContext();
 
+        /// Frames of history the top node keeps in its input (its in overlap).
         uint32_t inOverlap;
+        /// Frames of silence put in front of the input (the top node's delay).
         uint32_t delay;
+        /// Trailing frames of each output block that are not final yet.
         uint32_t outOverlap;
+        /// Hz, from the reader.
         uint32_t sampleRate;
+        /// Frames the run reads from the input (start point to end).
         uint32_t totalFrames;
+        /// Frames given to the node so far, the silence of the flush included.
         uint32_t framesRead;
+        /// The top node's input port 0.
         std::shared_ptr<SoundBuffer> inBuffer;
+        /// The top node's output port 0 after the last good block; empty
+        /// after a failed one.
         std::shared_ptr<SoundBuffer> outBuffer;
+        /// SoundTools::Status of the last block.
         int32_t status;
+
+        /// First output position delivered (absolute frame index).
+        int64_t windowBegin = 0;
+        /// Output position after the last one delivered.
+        int64_t windowEnd = 0;
+        /// Frames of processing latency compensated: windowBegin - start.
+        uint32_t latency = 0;
+        /// Frames of intended delay kept at the front of the output.
+        uint32_t keptDelay = 0;
+        /// Frames read from the input so far (silence excluded).
+        uint64_t inputFrames = 0;
+        /// Frames of silence appended after the input so far.
+        uint64_t flushed = 0;
+        /// True once the input has ended (only silence is given from then on).
+        bool inputEnded = false;
+        /// End of the final output of the previous block (absolute position).
+        int64_t finalEnd = INT64_MIN;
+
+        /// The frames of `buffer` (an output block of this run) that are final
+        /// and inside the window: positions [first, end). False when none.
+        /// The writer and the playback device both deliver exactly these.
+        bool finalFrames(const SoundBuffer& buffer, int64_t& first, int64_t& end) const;
     };
 
     SoundAlgo();
@@ -144,6 +203,8 @@ public:
     unsigned getOutBufferOverlap(unsigned sampleRate) const;
     int getOffset() { return startOffset; }
     SoundTools::Status useInputs(SoundAlgo* other);
+    /// Makes this node read `inputs` (shared) as its input ports.
+    void setInputBuffers(const std::vector<std::shared_ptr<SoundBuffer>>& inputs) { inBuffers = inputs; }
     /// Tells the node its neighbours ahead of initProcess (which sets them
     /// again), so that a node whose geometry follows its neighbours
     /// (SoundAlgoSelectChannel) answers correctly while a composite lays out
@@ -153,6 +214,26 @@ public:
         previous = previousNode;
         next = nextNode;
     }
+
+    /// Real lag of the output behind the input, frames (see
+    /// SoundAlgoLatencyInterface; the declared delay for a plain node).
+    unsigned getLag(unsigned sampleRate) const;
+    /// Part of the lag that is the node's purpose and stays in the output.
+    unsigned getKeptDelay(unsigned sampleRate) const;
+    /// Processing latency, frames: getLag - getKeptDelay. The loop removes it.
+    unsigned getLatency(unsigned sampleRate) const;
+    /// Frames of silence that surely flush every node of the graph once the
+    /// input has ended: the sum over the longest path of in overlap, out
+    /// overlap, sample shift and lag. An upper bound used to stop a run that
+    /// does not complete its window; the loop stops as soon as it is complete.
+    unsigned getFlushBound(unsigned sampleRate) const;
+
+    /// Position after the last input frame of the run, once the loop knows it
+    /// (INT64_MAX until then): what lies behind is the silence that flushes
+    /// the graph. Set by the loop on the whole graph; analysing nodes leave
+    /// that silence out of what they measure.
+    int64_t getInputEnd() const { return inputEnd; }
+    void setInputEnd(int64_t end);
 
     bool isStopRequested() const { return stopRequested.load(std::memory_order_relaxed); }
 
@@ -164,6 +245,7 @@ protected:
     SoundAlgo* previous = nullptr; ///< feeding node, not owned
     SoundAlgo* next = nullptr;     ///< consuming node, not owned
     int32_t startOffset = 0;
+    int64_t inputEnd = INT64_MAX;
     // Written by pleaseStop from any thread, read by the loop once per block.
     std::atomic<bool> stopRequested{false};
 };

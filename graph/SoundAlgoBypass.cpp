@@ -40,6 +40,8 @@ unsigned SoundAlgoBypass::getDelay(unsigned) const { return delay; }
 unsigned SoundAlgoBypass::getInOverlap(unsigned) const { return inOverlap; }
 unsigned SoundAlgoBypass::getOutOverlap(unsigned) const { return outOverlap; }
 unsigned SoundAlgoBypass::getSampleShift(unsigned) const { return outOverlap; }
+unsigned SoundAlgoBypass::getOutputLag(unsigned) const { return delay > lookAhead ? delay - lookAhead : 0; }
+unsigned SoundAlgoBypass::getIntendedDelay(unsigned rate) const { return aligner ? 0 : getOutputLag(rate); }
 
 SoundTools::Status SoundAlgoBypass::process()
 {
@@ -50,7 +52,7 @@ SoundTools::Status SoundAlgoBypass::process()
     // final frames, kept as margin: the copy starts behind them.
     if (n <= outOverlap)
         return SoundTools::StatusOk;
-    const int inOrigin = getInOrigin();
+    const int inOrigin = getInOrigin() + static_cast<int>(lookAhead);
     const int outStart = getOutOrigin() + static_cast<int>(outOverlap);
     for (std::size_t port = 0; port < outBuffers.size() && port < inBuffers.size(); ++port) {
         const double* x = inBuffers[port]->getFrame(inOrigin);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SoundAlgo.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "TevoExport.h"
 
 #include <cstdint>
@@ -14,7 +15,10 @@
 /// delay and output margin up to those of the longest branch; put in front of
 /// a branch whose first node needs less history than its siblings, it absorbs
 /// the difference so that every branch consumes the same frames per block.
-class TEVO_EXPORT SoundAlgoBypass : public SoundAlgo {
+///
+/// A delay given by the host is intended: it stays in a run's output. The
+/// delay of an alignment bypass (setAligner) is latency, compensated.
+class TEVO_EXPORT SoundAlgoBypass : public SoundAlgo, public SoundAlgoLatencyInterface {
 public:
     /// One stereo port, no overlap, no delay: a plain copy.
     SoundAlgoBypass();
@@ -46,7 +50,23 @@ public:
     unsigned getOutOverlap(unsigned sampleRate) const override;
     unsigned getSampleShift(unsigned sampleRate) const override;
 
+    /// The output lies `delay` frames (less the look-ahead) after the input.
+    unsigned getOutputLag(unsigned sampleRate) const override;
+    /// The delay, unless this bypass only aligns a composite's branches.
+    unsigned getIntendedDelay(unsigned sampleRate) const override;
+    /// Marks the bypass as an alignment node: its delay is latency. With a
+    /// `lookAhead` (at most the in overlap) it copies the input from that many
+    /// frames into its window, so that its output lags only delay - lookAhead:
+    /// a branch then moves its positions without moving its signal.
+    void setAligner(unsigned lookAhead = 0)
+    {
+        aligner = true;
+        this->lookAhead = lookAhead < inOverlap ? lookAhead : inOverlap;
+    }
+
 protected:
+    bool aligner = false;
+    uint32_t lookAhead = 0;
     uint32_t inOverlap;
     uint32_t delay;
     uint32_t outOverlap;

@@ -180,6 +180,30 @@ unsigned SoundAlgoComposite::getSampleShift(unsigned rate) const
     return largest;
 }
 
+unsigned SoundAlgoComposite::getOutputLag(unsigned rate) const
+{
+    unsigned largest = 0;
+    for (const auto& branch : branches) {
+        unsigned lag = 0;
+        for (const SoundAlgo* node : branch)
+            lag += node->getLag(rate);
+        largest = std::max(largest, lag);
+    }
+    return largest;
+}
+
+unsigned SoundAlgoComposite::getIntendedDelay(unsigned rate) const
+{
+    unsigned largest = 0;
+    for (const auto& branch : branches) {
+        unsigned kept = 0;
+        for (const SoundAlgo* node : branch)
+            kept += node->getKeptDelay(rate);
+        largest = std::max(largest, kept);
+    }
+    return largest;
+}
+
 unsigned SoundAlgoComposite::getInOverlap(unsigned rate) const
 {
     unsigned largest = 0;
@@ -259,6 +283,7 @@ bool SoundAlgoComposite::prependAbsorbers()
             continue;
         auto* absorber = new SoundAlgoBypass(history, 0, 0, first->getInputNumber(), first->getInFrameSize(),
                                              first->getInElementSize());
+        absorber->setAligner();
         branch.insert(branch.begin(), absorber);
         changed = true;
     }
@@ -270,30 +295,43 @@ bool SoundAlgoComposite::prependAbsorbers()
 bool SoundAlgoComposite::appendAligners()
 {
     const std::size_t count = branches.size();
-    std::vector<unsigned> delays(count), tails(count);
-    for (unsigned b = 0; b < count; ++b)
+    std::vector<unsigned> delays(count), tails(count), ahead(count);
+    std::vector<int64_t> excess(count);
+    for (unsigned b = 0; b < count; ++b) {
         delays[b] = getBranchDelay(sampleRate, b);
+        int64_t lag = 0;
+        for (const SoundAlgo* node : branches[b])
+            lag += node->getLag(sampleRate);
+        // How far the branch's positions run ahead of its signal (a centred
+        // window declares half its length as delay yet does not lag).
+        excess[b] = int64_t(delays[b]) - lag;
+    }
+    const int64_t maxExcess = *std::max_element(excess.begin(), excess.end());
     const std::vector<unsigned> margins = measureBranchMargins(delays);
     unsigned maxDelay = 0, maxMargin = 0, maxTail = 0;
     for (unsigned b = 0; b < count; ++b) {
+        // Positions and signal must both line up: a branch whose positions run
+        // less ahead is moved by an aligner that looks ahead as much.
+        ahead[b] = static_cast<unsigned>(maxExcess - excess[b]);
         tails[b] = branches[b].back()->getOutOverlap(sampleRate);
-        maxDelay = std::max(maxDelay, delays[b]);
+        maxDelay = std::max(maxDelay, delays[b] + ahead[b]);
         maxMargin = std::max(maxMargin, margins[b]);
         maxTail = std::max(maxTail, tails[b]);
     }
     // The consumer of the composite subtracts one provisional tail (the
     // largest) from every output, so every branch must end with that tail.
     // An aligner declares it, and the margin it adds counts in the branch
-    // margin: raise the common margin until every lagging branch can reach it.
+    // margin: raise the common margin until every lagging branch can reach it
+    // (with the history its look-ahead needs).
     auto lags = [&](unsigned b, unsigned margin) {
-        return delays[b] < maxDelay || margins[b] < margin || tails[b] < maxTail;
+        return delays[b] < maxDelay || ahead[b] > 0 || margins[b] < margin || tails[b] < maxTail;
     };
     unsigned margin = maxMargin;
-    for (bool raised = maxTail > 0; raised;) {
+    for (bool raised = true; raised;) {
         raised = false;
         for (unsigned b = 0; b < count; ++b) {
-            if (lags(b, margin) && margins[b] + maxTail > margin) {
-                margin = margins[b] + maxTail;
+            if (lags(b, margin) && margins[b] + maxTail + ahead[b] > margin) {
+                margin = margins[b] + maxTail + ahead[b];
                 raised = true;
             }
         }
@@ -303,9 +341,11 @@ bool SoundAlgoComposite::appendAligners()
         if (!lags(b, margin))
             continue;
         const SoundAlgo* last = branches[b].back();
-        branches[b].push_back(new SoundAlgoBypass(margin - margins[b] - maxTail, maxDelay - delays[b], maxTail,
-                                                  last->getOutputNumber(), last->getOutFrameSize(),
-                                                  last->getOutElementSize()));
+        auto* aligner = new SoundAlgoBypass(margin - margins[b] - maxTail, maxDelay - delays[b], maxTail,
+                                            last->getOutputNumber(), last->getOutFrameSize(),
+                                            last->getOutElementSize());
+        aligner->setAligner(ahead[b]);
+        branches[b].push_back(aligner);
         appended = true;
     }
     if (appended)
@@ -363,7 +403,7 @@ SoundTools::Status SoundAlgoComposite::initInputBuffer()
                 if (b == 0) {
                     for (unsigned i = 0; i < inputs; ++i)
                         inBuffers[i] = head->getInBuffer(i);
-                } else if (head->useInputs(this) != SoundTools::StatusOk) {
+                } else if (shareInto(head) != SoundTools::StatusOk) {
                     const std::string message = std::string(head->getName()) + " in branch " + std::to_string(b)
                         + " cannot read the shared inputs";
                     setError(message.c_str(), getName());
@@ -383,6 +423,44 @@ SoundTools::Status SoundAlgoComposite::initInputBuffer()
         // The new nodes change their neighbours' margins: lay out again.
         outBuffers.resize(getOutputNumber());
         return initInputBuffer();
+    }
+    return SoundTools::StatusOk;
+}
+
+SoundTools::Status SoundAlgoComposite::shareInto(SoundAlgo* head)
+{
+    auto* inner = dynamic_cast<SoundAlgoComposite*>(head);
+    if (inner == nullptr || inner->previous != nullptr)
+        return head->useInputs(this);
+    // An inner composite reads through its own first nodes, which allocated
+    // buffers of their own: hand the shared buffers down to them.
+    if (inner->getInElementSize() != getInElementSize() || inner->getInFrameSize() != getInFrameSize())
+        return SoundTools::StatusError;
+    return inner->adoptInputs(inBuffers);
+}
+
+SoundTools::Status SoundAlgoComposite::adoptInputs(const std::vector<std::shared_ptr<SoundBuffer>>& inputs)
+{
+    if (inputs.size() < getInputNumber())
+        return SoundTools::StatusError;
+    setInputBuffers(std::vector<std::shared_ptr<SoundBuffer>>(inputs.begin(), inputs.begin() + getInputNumber()));
+    unsigned first = 0;
+    for (auto& branch : branches) {
+        SoundAlgo* head = branch.front();
+        const unsigned count = head->getInputNumber();
+        const unsigned from = sharedInputs ? 0 : first;
+        if (from + count > inBuffers.size())
+            return SoundTools::StatusError;
+        std::vector<std::shared_ptr<SoundBuffer>> part(inBuffers.begin() + from, inBuffers.begin() + from + count);
+        // Called for a composite without a node before it: its first nodes
+        // have none either.
+        if (auto* nested = dynamic_cast<SoundAlgoComposite*>(head)) {
+            if (nested->adoptInputs(part) != SoundTools::StatusOk)
+                return SoundTools::StatusError;
+        } else {
+            head->setInputBuffers(part);
+        }
+        first += count;
     }
     return SoundTools::StatusOk;
 }

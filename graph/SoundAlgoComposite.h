@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SoundAlgo.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "TevoExport.h"
 
 #include <string>
@@ -27,7 +28,7 @@
 /// Ownership: the composite takes over the creator's reference of every node
 /// pushed into it (no reference is added) and releases them all when it is
 /// destroyed. A caller that keeps using a node adds a reference first.
-class TEVO_EXPORT SoundAlgoComposite : public SoundAlgo {
+class TEVO_EXPORT SoundAlgoComposite : public SoundAlgo, public SoundAlgoLatencyInterface {
 public:
     /// `id`: null for none, else the name becomes "SoundAlgoComposite(id)".
     /// `sharedInputs`: true when every branch reads the same inputs.
@@ -75,6 +76,11 @@ public:
     /// The largest out overlap among the last nodes of the branches.
     unsigned getOutOverlap(unsigned sampleRate) const override;
 
+    /// The largest lag of a branch (the sum of its nodes' lags), frames.
+    unsigned getOutputLag(unsigned sampleRate) const override;
+    /// The largest intended delay of a branch, frames.
+    unsigned getIntendedDelay(unsigned sampleRate) const override;
+
     /// Fails with an error text when there is no branch or a branch is empty;
     /// otherwise tells every inner node its neighbours and initialises as
     /// SoundAlgo does (which lays out and aligns the branches).
@@ -111,6 +117,11 @@ protected:
     std::string id;
 
 private:
+    /// Makes `head`, the first node of a later branch, read this composite's
+    /// shared inputs; an inner composite hands them down to its first nodes.
+    SoundTools::Status shareInto(SoundAlgo* head);
+    /// Reads `inputs` (at least getInputNumber()) through every first node.
+    SoundTools::Status adoptInputs(const std::vector<std::shared_ptr<SoundBuffer>>& inputs);
     /// Tells every inner node (recursively) its neighbours ahead of its
     /// initialisation.
     void wireBranches();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SoundAlgo.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "TevoExport.h"
 
 /// Delays the signal by a duration, declared either as a delay or as an out
@@ -15,7 +16,10 @@
 ///   declared provisional (getOutOverlap() = getSampleShift() = d): the writer
 ///   holds them back until the next block, and the loop appends d frames of
 ///   silence at the end to release them.
-class TEVO_EXPORT SoundAlgoDelay : public SoundAlgo {
+///
+/// The delay is the node's purpose: a run keeps it (see
+/// SoundAlgoLatencyInterface).
+class TEVO_EXPORT SoundAlgoDelay : public SoundAlgo, public SoundAlgoLatencyInterface {
 public:
     /// `seconds`: the duration; negative or not-a-number counts as 0.
     SoundAlgoDelay(double seconds, bool asOverlap);
@@ -27,6 +31,9 @@ public:
     unsigned getDelay(unsigned sampleRate) const override;
     unsigned getOutOverlap(unsigned sampleRate) const override;
     unsigned getSampleShift(unsigned sampleRate) const override;
+    /// getDelay: the output lies that much after the input, on purpose.
+    unsigned getOutputLag(unsigned sampleRate) const override { return getDelay(sampleRate); }
+    unsigned getIntendedDelay(unsigned sampleRate) const override { return getDelay(sampleRate); }
 
     /// The duration in frames at `sampleRate`, rounded to the nearest frame.
     unsigned getFrames(unsigned sampleRate) const;

@@ -24,7 +24,12 @@ bool SoundReader::readFailed() const
 
 int SoundReader::getStartOffset()
 {
-    return static_cast<int>(std::floor(double(getSampleRate()) * startPoint + 0.5));
+    // Computed in 64 bits and clamped: a start point of hours must not wrap
+    // to a negative or small frame index.
+    const double frames = std::floor(double(getSampleRate()) * startPoint + 0.5);
+    if (!(frames > 0))
+        return 0;
+    return frames >= 2147483647.0 ? 2147483647 : static_cast<int>(frames);
 }
 
 double SoundReader::getLength()

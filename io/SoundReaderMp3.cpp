@@ -7,9 +7,12 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -84,6 +87,52 @@ std::string genreName(const std::string& text)
     if (!rest.empty())
         return rest;
     return index < SoundReaderMp3::sGenreCount ? SoundReaderMp3::getGenreName(index) : text;
+}
+
+/// What the Xing or Info frame of `path` (the first MPEG frame, behind an
+/// ID3v2 tag) announces: false without one. `frames` and `bytes` are -1 when
+/// the frame leaves them out; `streamBytes` is what the file holds from the
+/// first MPEG frame on.
+bool readXingHeader(const std::string& path, int64_t& frames, int64_t& bytes, int64_t& streamBytes)
+{
+    frames = bytes = streamBytes = -1;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    unsigned char head[10] = {};
+    long start = 0;
+    if (std::fread(head, 1, 10, file) == 10 && std::memcmp(head, "ID3", 3) == 0) {
+        start = 10 + ((long(head[6] & 0x7f) << 21) | (long(head[7] & 0x7f) << 14) | (long(head[8] & 0x7f) << 7)
+                      | long(head[9] & 0x7f));
+        if (head[5] & 0x10)
+            start += 10;
+    }
+    unsigned char frame[256] = {};
+    std::size_t got = 0;
+    if (std::fseek(file, start, SEEK_SET) == 0)
+        got = std::fread(frame, 1, sizeof frame, file);
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        streamBytes = int64_t(std::ftell(file)) - start;
+    std::fclose(file);
+    auto be32 = [&](std::size_t i) {
+        return int64_t(frame[i]) << 24 | int64_t(frame[i + 1]) << 16 | int64_t(frame[i + 2]) << 8 | frame[i + 3];
+    };
+    // The tag sits behind the side information: 9 to 32 bytes after the
+    // 4-byte header, depending on version and channels.
+    for (std::size_t i = 4; i + 16 <= got && i < 64; ++i) {
+        if (std::memcmp(frame + i, "Xing", 4) != 0 && std::memcmp(frame + i, "Info", 4) != 0)
+            continue;
+        const int64_t flags = be32(i + 4);
+        std::size_t field = i + 8;
+        if (flags & 1) {
+            frames = be32(field);
+            field += 4;
+        }
+        if ((flags & 2) && field + 4 <= got)
+            bytes = be32(field);
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -161,11 +210,33 @@ SoundTools::Status SoundReaderMp3::open(const char* p)
     mpg123_format_none(handle);
     mpg123_format(handle, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
 
-    // A stream without a length header (no Xing/Info frame, no seekable
-    // size) reports an error here; scanning it once gives the exact count,
-    // which progress reports and start points rely on.
-    if (mpg123_length(handle) < 0)
-        mpg123_scan(handle);
+    // Without a Xing/Info frame libmpg123's length is an estimate from the
+    // file size (an ID3v2 tag counts as audio); with one, a file cut off
+    // still announces its whole length. Scanning the frames once gives the
+    // exact count, and the two counts together tell a cut-off file.
+    int64_t xingFrames = -1, xingBytes = -1, streamBytes = -1;
+    const bool xing = readXingHeader(path, xingFrames, xingBytes, streamBytes);
+    // A header whose byte count is the file's (an ID3v1 tag or a few bytes
+    // of padding aside) and whose frame count fits in those bytes (a frame
+    // holds at least 24) describes this file exactly: no scan needed.
+    const bool trusted = xing && xingFrames > 0 && xingBytes > 0 && streamBytes >= xingBytes
+        && streamBytes - xingBytes <= 1024 && xingFrames <= xingBytes / 24;
+    if (!trusted && mpg123_scan(handle) != MPG123_OK)
+        return fail(MPG123_ERR, 0);
+    exactFrames = std::max<int64_t>(0, int64_t(mpg123_length(handle)));
+    scannedMpeg = int64_t(mpg123_framelength(handle));
+    // A file is cut off when it holds fewer bytes than its header announces
+    // (a header whose frame count alone is wrong, with the right size, is
+    // only a bad header: the scanned count stands); without a byte count,
+    // the frame count decides.
+    announcedMpeg = -1;
+    if (xing && xingBytes > 0 && streamBytes >= 0) {
+        if (xingBytes > streamBytes)
+            announcedMpeg = xingFrames > scannedMpeg ? xingFrames : scannedMpeg + 1;
+    } else if (xing && xingFrames > scannedMpeg) {
+        announcedMpeg = xingFrames;
+    }
+    shortRead = false;
     return SoundTools::StatusOk;
 }
 
@@ -182,8 +253,7 @@ unsigned SoundReaderMp3::getFrameNB()
 {
     if (handle == nullptr)
         return 0;
-    const off_t length = mpg123_length(handle);
-    return length > 0 ? static_cast<unsigned>(length) : 0;
+    return static_cast<unsigned>(std::min<int64_t>(exactFrames, std::numeric_limits<unsigned>::max()));
 }
 
 unsigned SoundReaderMp3::getSampleRate()
@@ -195,14 +265,16 @@ void SoundReaderMp3::rewind()
 {
     if (handle == nullptr)
         return;
-    offset = static_cast<int32_t>(std::floor(double(getSampleRate()) * startPoint + 0.5));
-    if (offset < 0)
-        offset = 0;
-    const unsigned frames = getFrameNB();
-    if (static_cast<unsigned>(offset) > frames) {
-        qDebug() << "rewind too wide " << offset << " " << frames;
-        offset = static_cast<int32_t>(frames);
+    shortRead = false;
+    // In 64 bits: a start point of hours must not wrap.
+    const double wanted = std::floor(double(getSampleRate()) * startPoint + 0.5);
+    int64_t start = wanted > 0 ? static_cast<int64_t>(std::min(wanted, 9.0e18)) : 0;
+    const int64_t frames = std::min<int64_t>(exactFrames, std::numeric_limits<int32_t>::max());
+    if (start > frames) {
+        qDebug() << "rewind too wide " << start << " " << frames;
+        start = frames;
     }
+    offset = static_cast<int32_t>(start);
     mpg123_seek(handle, offset, SEEK_SET);
 }
 
@@ -239,6 +311,12 @@ unsigned SoundReaderMp3::read(unsigned frames, double* out)
         break;
     }
     const unsigned decoded = static_cast<unsigned>(got / 4);
+    if (decoded < frames && announcedMpeg >= 0 && scannedMpeg < announcedMpeg && !shortRead) {
+        shortRead = true;
+        const std::string message = "the file ends early: it holds " + std::to_string(scannedMpeg)
+            + " of the " + std::to_string(announcedMpeg) + " MPEG frames its header announces";
+        setError(message.c_str(), path.c_str());
+    }
     if (code != MPG123_OK) {
         qDebug() << "mp3 reader return code " << code;
         qDebug() << "count " << decoded;

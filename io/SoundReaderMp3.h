@@ -34,9 +34,14 @@ public:
     SoundTools::Status open(const char* path) override;
     /// Releases the decoder; the decode buffer stays for the next file.
     void close() override;
-    /// Frames of the stream. When the stream carries no length the file is
-    /// scanned once at open, so the count is exact rather than unknown.
+    /// Frames of the stream, exact: the file is scanned once at open (a
+    /// length libmpg123 derives from the file size is an estimate that counts
+    /// tags as audio). Counts past 2^32 - 1 read as that.
     unsigned getFrameNB() override;
+    /// True when the last read met the end of the data before the end the
+    /// stream's Xing/Info header announces (a file cut off); the error text
+    /// says so.
+    bool readFailed() const override { return shortRead; }
     /// Hz; 0 before the first open.
     unsigned getSampleRate() override;
     /// Seeks to the start point; a start point beyond the end seeks to the end
@@ -62,4 +67,8 @@ private:
     int16_t* decodeBuffer = nullptr;
     unsigned decodeFrames = 0;
     std::string path;
+    int64_t exactFrames = 0;     ///< scanned length, frames
+    int64_t announcedMpeg = -1;  ///< MPEG frames the Xing/Info header announces; -1 without one
+    int64_t scannedMpeg = 0;     ///< MPEG frames found by the scan
+    bool shortRead = false;
 };

@@ -6,6 +6,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -30,22 +31,33 @@ uint64_t missingWavBytes(const QByteArray& localPath)
         return 0;
     uint64_t missing = 0;
     unsigned char head[12];
-    if (std::fread(head, 1, 12, f) == 12 && std::memcmp(head, "RIFF", 4) == 0
-        && std::memcmp(head + 8, "WAVE", 4) == 0 && std::fseek(f, 0, SEEK_END) == 0) {
-        const long fileSize = std::ftell(f);
-        long pos = 12;
+    if (std::fread(head, 1, 12, f) == 12
+        && (std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0
+            || std::memcmp(head, "BW64", 4) == 0)
+        && std::memcmp(head + 8, "WAVE", 4) == 0 && fseeko(f, 0, SEEK_END) == 0) {
+        const int64_t fileSize = int64_t(ftello(f));
+        // RF64 keeps the real data size in its ds64 chunk, the 32-bit field
+        // of the data chunk reading 0xFFFFFFFF.
+        uint64_t dataSize64 = 0;
+        int64_t pos = 12;
         unsigned char chunk[8];
-        while (fileSize > 0 && pos + 8 <= fileSize && std::fseek(f, pos, SEEK_SET) == 0
+        while (fileSize > 0 && pos + 8 <= fileSize && fseeko(f, pos, SEEK_SET) == 0
                && std::fread(chunk, 1, 8, f) == 8) {
             const uint32_t size = le32(chunk + 4);
+            if (std::memcmp(chunk, "ds64", 4) == 0) {
+                unsigned char sizes[16];
+                if (std::fread(sizes, 1, 16, f) == 16)
+                    dataSize64 = uint64_t(le32(sizes + 8)) | uint64_t(le32(sizes + 12)) << 32;
+            }
             if (std::memcmp(chunk, "data", 4) == 0) {
                 const uint64_t present = uint64_t(fileSize - pos - 8);
-                if (size != 0 && size != 0xFFFFFFFFu && size > present)
-                    missing = size - present;
+                const uint64_t announced = size == 0xFFFFFFFFu && dataSize64 > 0 ? dataSize64 : size;
+                if (announced != 0 && announced != 0xFFFFFFFFu && announced > present)
+                    missing = announced - present;
                 break;
             }
             // Chunks are word aligned.
-            pos += 8 + long(size) + long(size & 1);
+            pos += 8 + int64_t(size) + int64_t(size & 1);
         }
     }
     std::fclose(f);
@@ -83,10 +95,10 @@ SoundTools::Status SoundReaderSndfile::open(const char* p)
     // Only a successful open replaces the record: a failed one keeps the
     // reader's closed state as it was.
     *info = opened;
-    if ((info->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+    if ((info->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV || (info->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
         const uint64_t missing = missingWavBytes(local);
         if (missing > 0) {
-            const std::string message = "the file is truncated: its data chunk lacks " + std::to_string(missing)
+            const std::string message = "the file ends early: its data chunk lacks " + std::to_string(missing)
                                         + " bytes";
             close();
             setError(message.c_str(), path.c_str());
@@ -111,7 +123,12 @@ void SoundReaderSndfile::close()
 
 unsigned SoundReaderSndfile::getFrameNB()
 {
-    return static_cast<unsigned>(info->frames);
+    // A stream that does not announce its length (a FLAC written to a pipe)
+    // reads as the largest count: report 0, an unknown length, and let the
+    // run read to the end of the data.
+    if (lengthUnknown())
+        return 0;
+    return static_cast<unsigned>(std::min<sf_count_t>(info->frames, 0xFFFFFFFF));
 }
 
 unsigned SoundReaderSndfile::getSampleRate()
@@ -189,7 +206,8 @@ unsigned SoundReaderSndfile::read(unsigned frames, double* out)
     // Decoders of compressed files (FLAC, Vorbis) stop quietly at a damaged
     // or missing part; a read that falls short of the announced length is
     // the only sign of it.
-    if (sf_count_t(got) < sf_count_t(frames) && offset >= 0 && sf_count_t(offset) + got < info->frames) {
+    if (sf_count_t(got) < sf_count_t(frames) && offset >= 0 && sf_count_t(offset) + got < info->frames
+        && (!lengthUnknown() || sf_error(handle) != SF_ERR_NO_ERROR)) {
         shortRead = true;
         // An unknown length (the largest count) means the end of the stream
         // was never found: the file was cut off.
@@ -201,4 +219,12 @@ unsigned SoundReaderSndfile::read(unsigned frames, double* out)
         setError(message.c_str(), path.c_str());
     }
     return static_cast<unsigned>(got);
+}
+
+bool SoundReaderSndfile::lengthUnknown() const
+{
+    // Only FLAC says "unknown" on purpose (a total of 0 in its stream info);
+    // an Ogg file without its last page was cut off.
+    return handle != nullptr && info->frames >= SF_COUNT_MAX
+        && (info->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
 }

@@ -43,6 +43,9 @@ public:
     /// keep their value. False when the file has none or the reader is closed.
     bool getTags(SoundIDTag& tag) override;
     bool readFailed() const override { return shortRead; }
+    /// True when a FLAC file does not announce its length (a stream written
+    /// to a pipe); getFrameNB() then reads 0 and a run reads to the end.
+    bool lengthUnknown() const;
 
 protected:
     /// Reads up to `frames` frames as stereo. The error text becomes

@@ -3,6 +3,7 @@
 #include "SoundWriterMp3.h"
 #include "SoundWriterSndfile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -34,7 +35,15 @@ bool SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned marg
         setError("SoundWriter::WriteBuffer : no buffer to write", nullptr);
         return true;
     }
-    int64_t start = buffer->getOrigin();
+    return writeFrames(*buffer, buffer->getOrigin(),
+                       int64_t(buffer->getOrigin()) + buffer->getFrameNB() - margin, 0);
+}
+
+bool SoundWriter::writeFrames(SoundBuffer& buffer, int64_t first, int64_t end, unsigned shift)
+{
+    // From here on positions are those of the input timeline.
+    int64_t start = first - shift;
+    const int64_t stop = std::min<int64_t>(end - shift, rangeEnd);
     if (start > rangeEnd)
         return false;
     const int64_t rel = start - rangeStart;
@@ -43,22 +52,23 @@ bool SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned marg
                      static_cast<int>(rel), static_cast<int>(written));
     else
         start = int64_t(rangeStart) + written;
-    if (start > rangeEnd)
+    if (start >= stop)
         return false;
-    if (buffer->getSampleRate() != sampleRate) {
+    if (buffer.getSampleRate() != sampleRate) {
         setError("SoundWriter::WriteBuffer : Samplerate conversion not implemented", nullptr);
         return true;
     }
-    if (buffer->getChannelNum() != getChannelNum()) {
+    if (buffer.getChannelNum() != getChannelNum()) {
         setError("SoundWriter::WriteBuffer : Incorrect number of channels", nullptr);
         return true;
     }
-    int64_t n = int64_t(buffer->getOrigin()) + buffer->getFrameNB() - start - margin;
-    if (start + n > rangeEnd)
-        n = int64_t(rangeEnd) - start;
-    if (n < 1)
-        return false;
-    const unsigned w = write(static_cast<unsigned>(n), buffer->getFrame(static_cast<int>(start)));
+    const int64_t n = stop - start;
+    double* data = buffer.getFrame(static_cast<int>(start + shift));
+    if (data == nullptr) {
+        setError("SoundWriter::WriteBuffer : the block does not hold the frames to write", nullptr);
+        return true;
+    }
+    const unsigned w = write(static_cast<unsigned>(n), data);
     written += static_cast<int32_t>(w);
     return w != n;
 }

@@ -48,6 +48,11 @@ public:
     /// Writes the frames of `buffer` not written yet, except its last `margin`
     /// (provisional) frames. Returns true when writing failed.
     bool writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned margin);
+    /// Writes the frames of `buffer` at positions [first, end) that were not
+    /// written yet, inside the range; position p is frame p - `shift` of the
+    /// input timeline (the run's compensated latency). Returns true when
+    /// writing failed. The processing loop delivers its window through it.
+    bool writeFrames(SoundBuffer& buffer, int64_t first, int64_t end, unsigned shift);
 
 protected:
     /// Writes `frames` interleaved frames; returns how many were written.

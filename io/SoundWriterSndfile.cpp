@@ -154,3 +154,13 @@ unsigned SoundWriterSndfile::write(unsigned frames, double* data)
     }
     return static_cast<unsigned>(done);
 }
+
+bool SoundWriterSndfile::truncate(int64_t frames)
+{
+    if (handle == nullptr)
+        return false;
+    sf_count_t count = frames;
+    if (written > frames)
+        written = static_cast<int32_t>(frames);
+    return sf_command(handle, SFC_FILE_TRUNCATE, &count, sizeof(count)) == 0;
+}

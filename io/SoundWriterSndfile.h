@@ -54,6 +54,10 @@ public:
     bool getTags(SoundIDTag& tag);
     /// True when the last close could not complete the file.
     bool closeFailed() const override { return lastCloseFailed; }
+    /// Cuts the open file to its first `frames` frames (those written past
+    /// them are dropped); false when the file is not open or libsndfile
+    /// refuses.
+    bool truncate(int64_t frames);
 
 protected:
     /// Writes `frames` interleaved frames of getChannelNum() channels. A short

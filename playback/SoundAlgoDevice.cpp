@@ -178,6 +178,9 @@ void SoundAlgoDevice::start()
     playPosition = reader->getOffset();
     lockAlgo();
     const SoundTools::Status initStatus = algo->initProcessLoop(*reader, loop);
+    // Playback starts where the run's window starts (after the latency).
+    if (initStatus == SoundTools::StatusOk)
+        playPosition = static_cast<int32_t>(loop.windowBegin);
     unlockAlgo();
     loopOpen = initStatus == SoundTools::StatusOk;
     int size;
@@ -394,7 +397,8 @@ bool SoundAlgoDevice::loadBuffer()
         failure = SoundTools::StatusError;
         usable = false;
     }
-    const int64_t end = usable ? int64_t(out->getOrigin()) + out->getFrameNB() - loop.outOverlap : 0;
+    int64_t first = 0, end = 0;
+    usable = usable && loop.finalFrames(*out, first, end);
     // At the end of the input the loop may return without processing, leaving
     // the previous block in outBuffer: it must not be queued twice.
     usable = usable && end > loadedEnd;
@@ -437,7 +441,9 @@ qint64 SoundAlgoDevice::readData(char* data, qint64 maxSize)
         int64_t blockEnd = 0;
         if (holdingSlot) {
             const SoundBuffer& block = *buffers[static_cast<std::size_t>(readIndex)];
-            blockEnd = int64_t(block.getOrigin()) + block.getFrameNB() - loop.outOverlap;
+            int64_t first = 0;
+            if (!loop.finalFrames(block, first, blockEnd))
+                blockEnd = 0;
         }
         if (!holdingSlot || blockEnd <= playPosition) {
             if (holdingSlot) {
@@ -478,10 +484,12 @@ qint64 SoundAlgoDevice::readData(char* data, qint64 maxSize)
                 return copied;
             }
             const SoundBuffer& block = *buffers[static_cast<std::size_t>(readIndex)];
-            blockEnd = int64_t(block.getOrigin()) + block.getFrameNB() - loop.outOverlap;
+            int64_t first = 0;
+            if (!loop.finalFrames(block, first, blockEnd))
+                first = blockEnd = playPosition;
             // A node that skipped frames leaves a gap: play on from the block.
-            if (playPosition < block.getOrigin())
-                playPosition = block.getOrigin();
+            if (playPosition < first)
+                playPosition = static_cast<int32_t>(first);
         }
 
         SoundBuffer& block = *buffers[static_cast<std::size_t>(readIndex)];

@@ -185,3 +185,24 @@ void SoundAlgoFFTFilter::endProcess(int status, unsigned frames)
     designRate = 0;
     SoundAlgoFFT::endProcess(status, frames);
 }
+
+unsigned SoundAlgoFFTFilter::getFullTapCount()
+{
+    // Hosts ask while their own statics are built (help texts): computed
+    // here rather than from this file's constants, which may not exist yet.
+    const double deltaPass = (1.0 - std::pow(10.0, -0.025)) * 0.5;
+    const double deltaStop = 0.001;
+    const double transition = 0.005;
+    const unsigned n = static_cast<unsigned>(
+        std::floor((-10.0 * std::log10(deltaPass * deltaStop) - 13.0) / (14.6 * transition) + 0.5) + 1.0);
+    return n % 2 == 0 ? n + 1 : n;
+}
+
+unsigned SoundAlgoFFTFilter::getMinFullSize()
+{
+    // bins - 1 = size / 2 taps fit in a spectrum.
+    unsigned size = 2;
+    while (size / 2 < getFullTapCount())
+        size *= 2;
+    return size;
+}

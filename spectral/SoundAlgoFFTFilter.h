@@ -2,6 +2,7 @@
 
 #include "FilterType.h"
 #include "SoundAlgoFFT.h"
+#include "SoundAlgoLatencyInterface.h"
 #include "TevoExport.h"
 
 #include <cstdint>
@@ -23,11 +24,13 @@
 /// high-pass, of BandStop a low-pass. Behind a zero-padded
 /// SoundAlgoFFTDirectCompute and before an overlap-add inverse this is a
 /// linear convolution with those taps; the filtered signal then lags by
-/// (taps - 1) / 2 frames.
+/// (taps - 1) / 2 frames. Spectra carry no frame positions to move, so the
+/// node declares that lag through SoundAlgoLatencyInterface and the loop (or
+/// an enclosing composite, for a sibling branch) compensates it.
 ///
 /// The response is designed for the run's sample rate and transform size
 /// when the input is wired, and kept while neither changes.
-class TEVO_EXPORT SoundAlgoFFTFilter : public SoundAlgoFFT {
+class TEVO_EXPORT SoundAlgoFFTFilter : public SoundAlgoFFT, public SoundAlgoLatencyInterface {
 public:
     /// Frequencies in Hz, positive and below half the sample rate (else the
     /// design is refused); `freq2` is the upper edge of BandPass and BandStop.
@@ -43,6 +46,19 @@ public:
 
     void updateOutput() override;
     void endProcess(int status, unsigned frames) override;
+
+    /// (taps - 1) / 2 frames once designed (a run's initialisation), else 0.
+    unsigned getOutputLag(unsigned sampleRate) const override
+    {
+        return (void)sampleRate, tapCount > 0 ? (tapCount - 1) / 2 : 0u;
+    }
+
+    /// Taps of the filter when the spectra hold enough bins: Kaiser's
+    /// estimate for the fixed transition, made odd (447).
+    static unsigned getFullTapCount();
+    /// Smallest power-of-two transform size whose spectra hold the full
+    /// filter, so that every filter of that size lags alike (1024).
+    static unsigned getMinFullSize();
 
     /// Taps of the designed FIR (0 before the first design).
     unsigned getTapCount() const { return tapCount; }

@@ -270,7 +270,9 @@ TEST(SoundAlgoFFTMultibandAmplifier, SummedBandsGiveBackTonesInThePassBands)
     const size_t from = 4000, to = frames - 4000;
     size_t bestLag = 0;
     double bestError = 1e300;
-    for (size_t lag = 0; lag < 600; ++lag) {
+    // Within one period of the 300 Hz tone (147 frames), the only period all
+    // three tones share a lag with.
+    for (size_t lag = 0; lag < 147; ++lag) {
         double error = 0.0;
         for (size_t k = from; k < to; k += 7)
             error += std::pow(out[2 * (k + lag)] - in[2 * k], 2) + std::pow(out[2 * (k + lag) + 1] - in[2 * k + 1], 2);
@@ -279,7 +281,7 @@ TEST(SoundAlgoFFTMultibandAmplifier, SummedBandsGiveBackTonesInThePassBands)
             bestLag = lag;
         }
     }
-    EXPECT_EQ(bestLag, 223u);
+    EXPECT_EQ(bestLag, 0u) << "the run compensates the filters' lag";
     std::vector<double> aligned(out.begin() + 2 * bestLag, out.begin() + 2 * bestLag + in.size());
     const double ratioDb = 20.0 * std::log10(rms(aligned, 2 * from, 2 * to) / rms(in, 2 * from, 2 * to));
     EXPECT_NEAR(ratioDb, 0.0, 0.5);

@@ -43,8 +43,11 @@ std::vector<double> run(SoundAlgo& node, const std::vector<double>& in, unsigned
 /// filter's taps h[0 .. n-1], since the node convolves causally.
 std::vector<double> impulseResponse(SoundAlgoEqFIR& fir, unsigned length)
 {
+    // The output is lined up with the input: an impulse at the window's
+    // centre gives the whole response from frame 0 on.
     std::vector<double> impulse(2 * std::size_t(length), 0.0);
-    impulse[0] = impulse[1] = 1.0;
+    const std::size_t centre = fir.getDelay(sRate);
+    impulse[2 * centre] = impulse[2 * centre + 1] = 1.0;
     const std::vector<double> out = run(fir, impulse);
     std::vector<double> h;
     for (std::size_t i = 0; i < out.size(); i += 2)
@@ -77,15 +80,27 @@ std::vector<double> noise(unsigned frames, uint64_t seed)
 // sample rate.
 TEST(SoundAlgoEqFIR, TapCountsFollowTheTransitionWidth)
 {
-    FirPtr low(makeFir(SoundTools::LowPass, 1000));
-    EXPECT_EQ(low->getDelay(44100), 34u);
-    EXPECT_EQ(low->getInOverlap(44100), 34u);
-    EXPECT_EQ(low->getNumTaps(), 35u);
+    struct Case {
+        SoundTools::FilterType type;
+        double f1;
+        unsigned taps;
+    };
+    const Case cases[] = {{SoundTools::LowPass, 1000, 35},
+                          {SoundTools::HighPass, 1000, 137},
+                          {SoundTools::LowPass, 100, 341},
+                          {SoundTools::HighPass, 100, 1363}}; // 1362 by the estimate
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.type << " at " << c.f1 << " Hz");
+        FirPtr fir(makeFir(c.type, c.f1));
+        EXPECT_EQ(fir->getDelay(sRate), (c.taps - 1) / 2) << "the window's centre";
+        EXPECT_EQ(fir->getInOverlap(sRate), c.taps - 1);
+        EXPECT_EQ(fir->getNumTaps(), c.taps);
+    }
+    FirPtr fir(makeFir(SoundTools::LowPass, 1000));
+    EXPECT_EQ(fir->getInOverlap(44100), 34u);
     // Twice the transition in normalised units: floor(22.53 / (0.0907 * 14.6) + 0.5) + 1.
-    EXPECT_EQ(low->getDelay(22050), 17u);
-    FirPtr high(makeFir(SoundTools::HighPass, 100));
-    EXPECT_EQ(high->getDelay(44100), 1362u); // 1362 taps by the estimate, made odd
-    EXPECT_STREQ(high->getName(), "SoundAlgoEqFIR");
+    EXPECT_EQ(fir->getInOverlap(22050), 17u);
+    EXPECT_STREQ(fir->getName(), "SoundAlgoEqFIR");
 }
 
 // A grid of edges from 20 Hz to 20 kHz, each type, at 44.1 and 48 kHz: the
@@ -131,9 +146,12 @@ TEST(SoundAlgoEqFIR, EveryDesignMeetsItsBandsOrIsRefused)
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << "type " << c.type << " " << c.f1 << "-" << c.f2 << " Hz at " << rate);
             FirPtr fir(makeFir(c.type, c.f1, c.f2));
-            const unsigned taps = fir->getDelay(rate) + 1;
+            const unsigned centre = fir->getDelay(rate);
+            const unsigned taps = fir->getNumTaps();
+            // Lined up: an impulse at the window's centre gives the whole
+            // response from frame 0 on.
             std::vector<double> impulse(2 * std::size_t(taps + 100), 0.0);
-            impulse[0] = impulse[1] = 1.0;
+            impulse[2 * centre] = impulse[2 * centre + 1] = 1.0;
             int status = -1;
             testing::internal::CaptureStderr();
             const std::vector<double> out = run(*fir, impulse, 1048576, &status, rate);
@@ -205,16 +223,18 @@ TEST(SoundAlgoEqFIR, OutputIsTheDirectSumOnOneAndTwoThreads)
     const unsigned frames = static_cast<unsigned>(in.size() / 2);
     for (double cutoff : {1000.0, 100.0}) {
         FirPtr fir(makeFir(SoundTools::HighPass, cutoff));
-        const unsigned taps = fir->getDelay(sRate) + 1;
+        const unsigned centre = fir->getDelay(sRate);
+        const unsigned taps = fir->getNumTaps();
         const double tolerance = taps < SoundAlgoEqFIR::sFftTaps ? 0.0 : 1e-9;
         std::vector<double> h = impulseResponse(*fir, taps);
-        // The run ends with the filter's tail: taps - 1 frames after the input.
-        std::vector<double> expected(2 * std::size_t(frames + taps - 1));
-        for (unsigned p = 0; p < frames + taps - 1; ++p) {
+        // Lined up with the input: output frame p is the causal convolution
+        // at p + centre, and the run ends with the input.
+        std::vector<double> expected(2 * std::size_t(frames));
+        for (unsigned p = 0; p < frames; ++p) {
             for (int c = 0; c < 2; ++c) {
                 double sum = 0.0;
                 for (unsigned k = 0; k < taps; ++k) {
-                    const long j = long(p) - long(taps - 1) + long(k);
+                    const long j = long(p + centre) - long(taps - 1) + long(k);
                     sum += h[taps - 1 - k] * (j >= 0 && j < long(frames) ? in[2 * j + c] : 0.0);
                 }
                 expected[2 * p + c] = sum * 1.0;

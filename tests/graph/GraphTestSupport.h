@@ -58,18 +58,6 @@ public:
     unsigned getInOverlap(unsigned) const override { return L; }
     unsigned getDelay(unsigned) const override { return D; }
     unsigned getSampleShift(unsigned) const override { return S; }
-    /// The same filter computed directly on a whole signal (zeros outside it).
-    static Samples reference(const Samples& x, unsigned history, unsigned delay, std::size_t frames)
-    {
-        Samples y(2 * frames, 0.0);
-        for (long p = 0; p < long(frames); ++p)
-            for (unsigned k = 0; k <= history; ++k) {
-                const long q = p - long(delay) + long(k);
-                for (int c = 0; c < 2 && q >= 0 && q < long(x.size() / 2); ++c)
-                    y[2 * p + c] += x[2 * q + c] / (k + 2.0);
-            }
-        return y;
-    }
 
 private:
     Frame frame(const Frame* x) override
@@ -80,28 +68,6 @@ private:
         return y;
     }
     unsigned L, D, S;
-};
-
-/// y[p] = x[p] + 0.5 y[p - 1]: stateful, so a frame processed twice (or skipped) changes all after it.
-class TestIntegrator : public FrameNode {
-public:
-    const char* getName() const override { return "TestIntegrator"; }
-    void endProcess(int status, unsigned frames) override
-    {
-        s = {0.0, 0.0};
-        SoundAlgo::endProcess(status, frames);
-    }
-    static Samples reference(const Samples& x)
-    {
-        Samples y(x);
-        for (std::size_t i = 2; i < y.size(); ++i)
-            y[i] = x[i] + 0.5 * y[i - 2];
-        return y;
-    }
-
-private:
-    Frame frame(const Frame* x) override { return s = {x->left + 0.5 * s.left, x->right + 0.5 * s.right}; }
-    Frame s{0.0, 0.0};
 };
 
 /// Copies its input; from block `failAt` on (from 1) returns `status` with an error text; may ask its run to stop.
@@ -188,21 +154,6 @@ inline Samples noise(unsigned frames, unsigned seed = 1)
     for (double& v : s)
         v = uniform(generator);
     return s;
-}
-
-/// `x` after `d` frames of silence.
-inline Samples delayed(const Samples& x, unsigned d)
-{
-    Samples y(2 * d, 0.0);
-    y.insert(y.end(), x.begin(), x.end());
-    return y;
-}
-
-inline Samples scaled(Samples x, double f)
-{
-    for (double& v : x)
-        v *= f;
-    return x;
 }
 
 /// `got` equals `want` on the first `frames` frames within 1e-12 (only the summation order may differ), and is

@@ -1,4 +1,4 @@
-// Composite nodes: branch alignment, dry / wet graphs, shared and divided inputs, failures, ownership.
+// Composite nodes: names, failures, empty branches, ownership (alignment and inputs: GraphPropertyTest).
 
 #include "GraphTestSupport.h"
 
@@ -17,18 +17,12 @@ namespace {
 /// Gives the tests the protected parts of the composite.
 class ProbeComposite : public SoundAlgoComposite {
 public:
-    using SoundAlgoComposite::getBranchDelay;
     using SoundAlgoComposite::setReadOnly;
     using SoundAlgoComposite::SoundAlgoComposite;
 };
 
-constexpr double kHalfDb = -6.0205999132796239; // 20 log10(0.5)
-
 /// [wet] beside [dry] (shared inputs), both kept as outputs 0 and 1.
 ProbeComposite* dryWet(SoundAlgo* wet, SoundAlgo* dry) { return composite<ProbeComposite>({{wet}, {dry}}); }
-
-/// Outputs x and x/2.
-SoundAlgoComposite* split() { return dryWet(new SoundAlgoScale(0.0), new SoundAlgoScale(kHalfDb)); }
 
 } // namespace
 
@@ -40,153 +34,6 @@ TEST(SoundAlgoComposite, Names)
     EXPECT_STREQ(plain->getName(), "SoundAlgoComposite(eq)");
     NodeRef named(new SoundAlgoComposite("SoundAlgoFFTMultibandAmplifier:Branches", true));
     EXPECT_STREQ(named->getName(), "SoundAlgoComposite(SoundAlgoFFTMultibandAmplifier:Branches)");
-}
-
-TEST(SoundAlgoComposite, OneBranchBehavesLikeItsNodesInSequence)
-{
-    BlockSizeGuard block(64);
-    const Samples x = noise(3000);
-    NodeRef c(chain({new TestFir(20, 20), new SoundAlgoDelay(33.0 / kRate, true), new SoundAlgoScale(0.0)}));
-    EXPECT_EQ(c->getDelay(kRate), 20u);
-    EXPECT_EQ(c->getInOverlap(kRate), 20u);
-    EXPECT_EQ(c->getOutOverlap(kRate), 0u); // the last node's
-    EXPECT_EQ(c->getSampleShift(kRate), 33u);
-    const RunResult r = runWhole(*c, x);
-    expectClean(r);
-    expectFrames(r.out, TestFir::reference(x, 20, 20, r.out.size() / 2), 3020, true, "chain");
-}
-
-TEST(SoundAlgoComposite, BranchesOfDifferentDelaysAreAlignedByABypass)
-{
-    BlockSizeGuard block(100);
-    const Samples x = noise(2000);
-    ProbeComposite* inner = dryWet(new SoundAlgoBypass(), new SoundAlgoBypass(0, 512));
-    const double w[] = {1.0, -0.5};
-    NodeRef outer(chain({inner, new SoundAlgoAdd(2, true, w)}));
-    TestUtil::MemoryReader reader(x, kRate);
-    TestUtil::MemoryWriter writer(kRate);
-    SoundAlgo::LoopContext context;
-    ASSERT_EQ(outer->initProcessLoop(reader, context), SoundTools::StatusOk);
-    ASSERT_EQ(inner->getBranch(0).size(), 2u);
-    EXPECT_STREQ(inner->getBranch(0).back()->getName(), "SoundAlgoBypass");
-    EXPECT_EQ(inner->getBranch(0).back()->getDelay(kRate), 512u);
-    EXPECT_EQ(inner->getBranch(1).size(), 1u);
-    EXPECT_EQ(inner->getBranchDelay(kRate, 0), inner->getBranchDelay(kRate, 1));
-    do {
-        EXPECT_EQ(inner->getOutBuffer(0)->getOrigin(), inner->getOutBuffer(1)->getOrigin());
-        EXPECT_EQ(inner->getOutBuffer(0)->getFrameNB(), inner->getOutBuffer(1)->getFrameNB());
-    } while (outer->singleProcessLoop(reader, context, &writer) == SoundTools::StatusOk);
-    outer->endProcessLoop(context);
-    EXPECT_EQ(context.status, SoundTools::StatusOk);
-    // Both branches now carry x delayed by 512: x[p-512] - 0.5 x[p-512].
-    expectFrames(writer.samples, delayed(scaled(x, 0.5), 512), 2512, true, "aligned");
-}
-
-TEST(SoundAlgoComposite, DryWetGivesWhatEachBranchGivesAloneOverManySmallBlocks)
-{
-    // Each branch gives what it gives alone. Wet needs history, dry none: dry must neither drift ahead nor see a
-    // frame twice (the integrator would show it).
-    const Samples x = noise(6000, 5);
-    struct Case {
-        unsigned history, delay;
-        bool wetFirst, statefulDry;
-    };
-    for (const Case c : {Case{100, 0, true, false}, Case{100, 0, false, true}, Case{100, 100, true, true},
-                         Case{37, 250, false, false}, Case{256, 0, true, true}}) {
-        SCOPED_TRACE("history " + std::to_string(c.history) + " delay " + std::to_string(c.delay)
-                     + (c.wetFirst ? " wet first" : " dry first") + (c.statefulDry ? " integrator" : " bypass"));
-        BlockSizeGuard block(32);
-        const std::size_t frames = 6000 + c.delay;
-        const Samples wetWant = TestFir::reference(x, c.history, c.delay, frames);
-        // The dry branch comes out aligned on the wet one's delay.
-        const Samples dryWant = delayed(c.statefulDry ? TestIntegrator::reference(x) : x, c.delay);
-        auto mix = [&] {
-            SoundAlgo* wet = new TestFir(c.history, c.delay);
-            SoundAlgo* dry = c.statefulDry ? static_cast<SoundAlgo*>(new TestIntegrator()) : new SoundAlgoBypass();
-            return c.wetFirst ? dryWet(wet, dry) : dryWet(dry, wet);
-        };
-        // Each output through a select, then the first minus the second through a subtraction fed by both.
-        const Samples& first = c.wetFirst ? wetWant : dryWant;
-        const Samples& second = c.wetFirst ? dryWant : wetWant;
-        Samples diff(frames * 2);
-        for (std::size_t i = 0; i < diff.size(); ++i)
-            diff[i] = first[i] - second[i];
-        const Samples* wants[] = {&first, &second, &diff};
-        for (int tail = 0; tail < 3; ++tail) {
-            SCOPED_TRACE(tail < 2 ? "output " + std::to_string(tail) : std::string("first - second"));
-            NodeRef outer(chain({mix(), tail < 2 ? static_cast<SoundAlgo*>(new SoundAlgoSelectChannel(tail, 2))
-                                                 : new SoundAlgoSub(2, true)}));
-            const RunResult r = runWhole(*outer, x);
-            expectClean(r);
-            expectFrames(r.out, *wants[tail], frames, wants[tail] == &dryWant && !c.statefulDry, "in the mix");
-        }
-    }
-}
-
-TEST(SoundAlgoComposite, BranchesWithDifferentProvisionalTailsStayAligned)
-{
-    // One branch ends with 300 provisional frames, the other with none; then a select before a node with history.
-    BlockSizeGuard block(64);
-    const Samples x = noise(4000, 7);
-    NodeRef diff(chain({dryWet(new SoundAlgoDelay(300.0 / kRate, true), new SoundAlgoScale(kHalfDb)),
-                        new SoundAlgoSub(2, true)}));
-    const RunResult r = runWhole(*diff, x);
-    expectClean(r);
-    expectFrames(r.out, scaled(x, 0.5), 4000, true, "x - x/2");
-
-    NodeRef selected(chain({dryWet(new SoundAlgoDelay(50.0 / kRate, true), new SoundAlgoBypass()),
-                            new SoundAlgoSelectChannel(1, 2), new TestFir(40, 0)}));
-    const RunResult s = runWhole(*selected, x);
-    expectClean(s);
-    // Only the top node's history is padded: an inner look-ahead without sample shift keeps its last 40 frames.
-    expectFrames(s.out, TestFir::reference(x, 40, 0, s.out.size() / 2), 4000 - 40, true, "select then fir");
-}
-
-TEST(SoundAlgoComposite, NestedCompositesStayAligned)
-{
-    // A crossover tree of divided composites; the outer alignment must see the look-ahead margins kept inside.
-    BlockSizeGuard block(256);
-    const Samples x = noise(8000, 3);
-    auto* inner2 = composite({{new SoundAlgoScale(0.0), new TestFir(300, 0, 300)}, {new SoundAlgoScale(0.0)}}, false);
-    auto* inner = composite({{new SoundAlgoScale(0.0), new TestFir(300, 0, 300)},
-                             {split(), inner2, new SoundAlgoAdd(2, true, nullptr)}},
-                            false);
-    NodeRef outer(chain({split(), inner, new SoundAlgoAdd(2, true, nullptr), new TestFir(100, 0, 100)}));
-    const RunResult r = runWhole(*outer, x);
-    expectClean(r);
-    // fir(x) + (fir(x/2) + x/4), then the last fir: fir(1.5 fir(x) + 0.25 x).
-    const Samples f = TestFir::reference(x, 300, 0, 8000);
-    Samples mix(f.size());
-    for (std::size_t i = 0; i < mix.size(); ++i)
-        mix[i] = 1.5 * f[i] + 0.25 * x[i];
-    expectFrames(r.out, TestFir::reference(mix, 100, 0, 8000), 8000, false, "tree");
-}
-
-TEST(SoundAlgoComposite, SharedAndDividedInputs)
-{
-    BlockSizeGuard block(32);
-    for (bool shared : {true, false}) {
-        SCOPED_TRACE(shared ? "shared" : "divided");
-        auto* c = composite({{new SoundAlgoScale(0.0)}, {new SoundAlgoScale(-6.0)}}, shared);
-        NodeRef ref(c);
-        EXPECT_EQ(c->getInputNumber(), shared ? 1u : 2u);
-        ASSERT_EQ(c->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusOk);
-        EXPECT_EQ(c->getInBuffer(0), c->getBranch(0).front()->getInBuffer(0));
-        EXPECT_EQ(c->getInBuffer(shared ? 0 : 1), c->getBranch(1).front()->getInBuffer(0));
-        EXPECT_EQ(shared, c->getInBuffer(0) == c->getBranch(1).front()->getInBuffer(0));
-        c->endProcess(0, 0);
-    }
-    // A two-output node before a divided composite: branch 0 takes x, branch 1 x/2; 3x - 4 (x/2) = x (crossed: -2.5x).
-    const Samples x = noise(1000, 9);
-    SoundAlgoComposite* twoOutputs = split();
-    auto* divided = composite({{new SoundAlgoScale(9.5424250943932485)}, {new SoundAlgoScale(12.041199826559248)}},
-                              false); // x3, x4
-    NodeRef outer(chain({twoOutputs, divided, new SoundAlgoSub(2, true)}));
-    const RunResult r = runWhole(*outer, x);
-    expectClean(r);
-    ASSERT_EQ(r.out.size(), x.size());
-    expectFrames(r.out, x, 1000, false, "3x - 4 (x/2)");
-    EXPECT_EQ(twoOutputs->getOutPortNumber(), twoOutputs->getOutputNumber()); // offset back to 0
 }
 
 TEST(SoundAlgoComposite, AFailingBranchFailsTheBlockWhicheverThreadRanIt)

@@ -27,51 +27,6 @@ struct Spies {
 
 } // namespace
 
-TEST(SoundAlgoLoop, HistoryAndDelayOverManySmallBlocksAndInputsShorterThanTheHistory)
-{
-    // Look-ahead, causal, a delay longer than the history, inputs shorter than the history: every input frame
-    // comes out, `delay` frames later. Behind it, a node keeping a margin: a block that consumed nothing must not
-    // move its output either.
-    struct Case {
-        unsigned frames, history, delay;
-    };
-    std::vector<Case> cases = {{5000, 0, 0}, {5000, 100, 0}, {5000, 100, 100}, {5000, 30, 200}, {5000, 7, 1}};
-    for (unsigned frames : {1u, 100u, 255u, 256u, 257u})
-        for (unsigned delay : {0u, 256u})
-            cases.push_back({frames, 256, delay});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.frames) + " frames, history " + std::to_string(c.history) + " delay "
-                     + std::to_string(c.delay));
-        BlockSizeGuard block(64); // raised to the history by the run
-        const Samples x = noise(c.frames, c.frames);
-        NodeRef fir(new TestFir(c.history, c.delay));
-        NodeRef withMargin(chain({new TestFir(c.history, c.delay), new SoundAlgoDelay(100.0 / kRate, true)}));
-        for (SoundAlgo* node : {fir.node, withMargin.node}) {
-            const RunResult r = runWhole(*node, x);
-            expectClean(r);
-            expectFrames(r.out, TestFir::reference(x, c.history, c.delay, r.out.size() / 2), c.frames + c.delay, true,
-                         node->getName());
-        }
-    }
-}
-
-TEST(SoundAlgoLoop, DelayLongerThanTheBlock)
-{
-    BlockSizeGuard block(64);
-    const Samples x = noise(3000, 2);
-    // As a delay the run makes room for 1000 frames of silence instead of ending at once with nothing written;
-    // as an out overlap and sample shift positions stay, the provisional frames are released later.
-    for (bool asOverlap : {false, true}) {
-        SCOPED_TRACE(asOverlap ? "delay as overlap" : "delay as delay");
-        NodeRef delay(new SoundAlgoDelay(1000.0 / kRate, asOverlap));
-        const RunResult r = runWhole(*delay, x);
-        expectClean(r);
-        const Samples want = asOverlap ? x : delayed(x, 1000);
-        ASSERT_EQ(r.out.size(), want.size());
-        expectFrames(r.out, want, want.size() / 2, false, "delay");
-    }
-}
-
 TEST(SoundAlgoLoop, EmptyInput)
 {
     BlockSizeGuard block(64);

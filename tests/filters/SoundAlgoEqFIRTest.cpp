@@ -47,7 +47,8 @@ std::vector<double> impulseResponse(SoundAlgoEqFIR& fir, unsigned length)
     // centre gives the whole response from frame 0 on.
     std::vector<double> impulse(2 * std::size_t(length), 0.0);
     const std::size_t centre = fir.getDelay(sRate);
-    impulse[2 * centre] = impulse[2 * centre + 1] = 1.0;
+    const std::size_t at = fir.getNumTaps() - 1 - centre; // rounded up for an even length
+    impulse[2 * at] = impulse[2 * at + 1] = 1.0;
     const std::vector<double> out = run(fir, impulse);
     std::vector<double> h;
     for (std::size_t i = 0; i < out.size(); i += 2)
@@ -148,10 +149,11 @@ TEST(SoundAlgoEqFIR, EveryDesignMeetsItsBandsOrIsRefused)
             FirPtr fir(makeFir(c.type, c.f1, c.f2));
             const unsigned centre = fir->getDelay(rate);
             const unsigned taps = fir->getNumTaps();
-            // Lined up: an impulse at the window's centre gives the whole
-            // response from frame 0 on.
+            // Lined up: an impulse at the window's centre (rounded up for an
+            // even length) gives the whole response from frame 0 on.
+            const std::size_t at = taps > 0 ? taps - 1 - centre : 0;
             std::vector<double> impulse(2 * std::size_t(taps + 100), 0.0);
-            impulse[2 * centre] = impulse[2 * centre + 1] = 1.0;
+            impulse[2 * at] = impulse[2 * at + 1] = 1.0;
             int status = -1;
             testing::internal::CaptureStderr();
             const std::vector<double> out = run(*fir, impulse, 1048576, &status, rate);

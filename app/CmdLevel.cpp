@@ -220,7 +220,9 @@ RMSStepDetector* newDetector(const LevelOptions& options)
                                RMSStepDetector::NoOutput);
 }
 
-/// A node kept readable after the composite that runs it is gone.
+/// A node kept readable after the composite that runs it is gone: holds the
+/// creator's reference; whoever pushes the node into a composite adds the
+/// composite's own.
 template <class Node> struct Kept {
     Node* node = nullptr;
     NodePtr ref;
@@ -228,7 +230,6 @@ template <class Node> struct Kept {
         : node(created)
         , ref(created)
     {
-        created->addReference();
     }
 };
 

@@ -36,7 +36,8 @@ int runInfo(const QStringList& args)
         return ExitFailure;
     std::printf("File:          %s\n", qPrintable(path));
     std::printf("Sample rate:   %u Hz\n", reader->getSampleRate());
-    std::printf("Channels:      read as 2 (stereo)\n");
+    const unsigned channels = reader->getFileChannels();
+    std::printf("Channels:      %u%s\n", channels, channels > 2 ? " (read as stereo)" : "");
     std::printf("Frames:        %u\n", reader->getFrameNB());
     std::printf("Length:        %s\n", reader->getLengthString().c_str());
     std::printf("Sample format: %s\n", formatName(reader->getInputFormat()));

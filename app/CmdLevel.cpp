@@ -57,7 +57,6 @@ void addLevelOptions(QCommandLineParser& parser)
                                   "ratios keep more of the original differences.",
                       "RATIO"});
     parser.addOption({"gate", "Silence passages whose level stays below DB (dBFS, after levelling).", "DB"});
-    parser.addOption({"verbose", "Show the gain chosen for each region."});
     LevelStages::addOptions(parser);
 }
 
@@ -153,7 +152,7 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
 {
     const unsigned rate = reader.getSampleRate();
     NodePtr graph = buildLevelGraph(detector, options);
-    auto writer = openWriter(out, rate, options.output.format);
+    auto writer = openWriter(out, rate, options.output, reader.getInputFormat());
     if (!writer)
         return ExitFailure;
     const int64_t delay = int64_t(graph->getDelay(rate)) + LevelStages::hiddenLatency(options.stages);
@@ -184,8 +183,8 @@ int runLevel(const QStringList& args)
         "Levels IN into OUT region by region: a first run cuts IN into level regions and marks the noise, a "
         "second run brings each region of signal to --level with gains that ramp from region to region. Noise "
         "is not amplified. The container of OUT follows its extension.");
-    parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
-    parser.addPositionalArgument("OUT", "Output file.");
+    parser.addPositionalArgument("IN", "Input file, or - for standard input.");
+    parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addLevelOptions(parser);
     addOutputOptions(parser);
     int exitCode = ExitOk;
@@ -201,9 +200,14 @@ int runLevel(const QStringList& args)
     if (!options.verbose)
         QLoggingCategory::setFilterRules("default.debug=false");
 
+    OutputFile target;
+    exitCode = target.prepare(parser.positionalArguments().at(1), {parser.positionalArguments().at(0)});
+    if (exitCode != ExitOk)
+        return exitCode;
     auto reader = openReader(parser.positionalArguments().at(0), options.output.start);
     if (!reader)
         return ExitFailure;
+    followInput(options.output, *reader);
     if (!LevelStages::checkSampleRate(options.stages, reader->getSampleRate(), error)) {
         printError(error);
         return ExitUsage;
@@ -215,7 +219,10 @@ int runLevel(const QStringList& args)
         return exitCode;
     if (options.verbose)
         detector->printRegions("Regions :");
-    return levelInto(*reader, detector, parser.positionalArguments().at(1), options);
+    const QString writePath = target.writePath();
+    if (writePath.isEmpty())
+        return ExitFailure;
+    return target.finish(levelInto(*reader, detector, writePath, options));
 }
 
 /// Whole-file figures of a file, as one report line.

@@ -397,7 +397,6 @@ int runPlay(const QStringList& args)
                 "(shelf slope for the shelves), GAIN in dB.")
             .arg(FilterOptions::eqTypeNames()),
         "TYPE:FREQ:WIDTH:GAIN" });
-    parser.addOption({ "verbose", "Show the playback diagnostics (Qt debug output)." });
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
         return exitCode;

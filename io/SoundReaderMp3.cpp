@@ -123,6 +123,10 @@ SoundTools::Status SoundReaderMp3::open(const char* p)
     }
     mpg123_format_none(handle);
     mpg123_format(handle, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    // The forced stereo output hides the stream's own mode; the frame header
+    // tells it.
+    mpg123_frameinfo frame;
+    fileChannels = mpg123_info(handle, &frame) == MPG123_OK && frame.mode == MPG123_M_MONO ? 1 : 2;
 
     // A stream without a length header (no Xing/Info frame, no seekable
     // size) reports an error here; scanning it once gives the exact count,

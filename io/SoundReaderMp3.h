@@ -42,6 +42,8 @@ public:
     /// Seeks to the start point; a start point beyond the end seeks to the end
     /// (nothing more is read).
     void rewind() override;
+    /// 1 for a single-channel stream, else 2 (read as stereo either way).
+    unsigned getFileChannels() override { return fileChannels; }
     /// Always PCM16.
     SoundTools::SoundFormat getInputFormat() const override;
     /// Fills `tag` from the ID3v2 tag (title, artist, album, year, comment,
@@ -57,6 +59,7 @@ protected:
 private:
     mpg123_handle_struct* handle = nullptr;
     long rate = 0;
+    unsigned fileChannels = 2;
     int16_t* decodeBuffer = nullptr;
     unsigned decodeFrames = 0;
     std::string path;

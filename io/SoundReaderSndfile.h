@@ -38,6 +38,10 @@ public:
     /// Sample format of the file (PCM16 for compressed kinds).
     SoundTools::SoundFormat getInputFormat() const override;
     bool readFailed() const override { return shortRead; }
+    unsigned getFileChannels() override;
+    /// Reads the next files opened as headerless 32-bit float (host byte
+    /// order) with this rate and channel count, as the raw writer makes them.
+    void setRawFormat(unsigned sampleRate, unsigned channels);
 
 protected:
     /// Reads up to `frames` frames as stereo. The error text becomes
@@ -51,6 +55,8 @@ private:
     std::string path;
     /// A read delivered less than the file announced before its end.
     bool shortRead = false;
+    unsigned rawRate = 0;
+    unsigned rawChannels = 0;
     /// Interleaved frames of a non-stereo file; grows to the largest read and
     /// is reused, so a run of constant blocks allocates once.
     std::vector<double> convert;

@@ -42,8 +42,11 @@ public:
     /// When any of that fails (a full disk), the error text names the file and
     /// closeFailed() turns true. Harmless when closed.
     void close() override;
-    /// The encoder's channel count; 0 without the encoder.
+    /// Channels of the frames handed to the writer; 0 without the encoder.
     unsigned getChannelNum() const override;
+    /// 1 encodes a stereo stream as a one-channel MP3 of (left + right) / 2.
+    /// Before open.
+    bool setFileChannels(unsigned channels) override;
     /// Hands the seven fields to the encoder (ID3v1 and ID3v2 tags); texts are
     /// taken in the local 8-bit encoding and written as ISO-8859-1. Call before
     /// the first write, before or after open.

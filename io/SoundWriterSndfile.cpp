@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -22,14 +23,13 @@ const TagString sTagStrings[] = {{&SoundIDTag::title, SF_STR_TITLE},
                                  {&SoundIDTag::artist, SF_STR_ARTIST},
                                  {&SoundIDTag::comment, SF_STR_SOFTWARE}};
 
-// Vorbis encodes in one go whatever it is handed; bounded chunks keep its
-// working memory small for long blocks.
 const sf_count_t sOggChunkFrames = 44100;
 
 } // namespace
 
 SoundWriterSndfile::SoundWriterSndfile(unsigned rate, unsigned channels, SoundTools::SoundFormat format, FileType type)
     : SoundWriter(rate)
+    , streamChannels(channels)
 {
     info.reset(new SF_INFO());
     info->samplerate = static_cast<int>(rate);
@@ -72,6 +72,23 @@ int SoundWriterSndfile::formatCode(FileType type, SoundTools::SoundFormat format
         }
     case OGG:
         return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case OPUS:
+        return SF_FORMAT_OGG | SF_FORMAT_OPUS;
+    case AIFF:
+        switch (format) {
+        case SoundTools::PCM8:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_S8;
+        case SoundTools::PCM24:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_24;
+        case SoundTools::PCM32:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_32;
+        case SoundTools::Float32:
+            return SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
+        case SoundTools::Float64:
+            return SF_FORMAT_AIFF | SF_FORMAT_DOUBLE;
+        default:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+        }
     default:
         return SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
     }
@@ -116,7 +133,35 @@ void SoundWriterSndfile::close()
 
 unsigned SoundWriterSndfile::getChannelNum() const
 {
-    return static_cast<unsigned>(info->channels);
+    return streamChannels;
+}
+
+bool SoundWriterSndfile::setFileChannels(unsigned channels)
+{
+    if (handle != nullptr || channels > 2 || (channels == 2 && streamChannels != 2))
+        return false;
+    fileChannels = channels;
+    info->channels = static_cast<int>(channels != 0 ? channels : streamChannels);
+    return true;
+}
+
+unsigned SoundWriterSndfile::getFileBits() const
+{
+    if ((info->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW)
+        return 0;
+    switch (info->format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 0;
+    }
 }
 
 void SoundWriterSndfile::setTags(const SoundIDTag& tag)
@@ -145,26 +190,80 @@ bool SoundWriterSndfile::getTags(SoundIDTag& tag)
     return found;
 }
 
+int64_t SoundWriterSndfile::writeChunk(int64_t frames, const double* data)
+{
+    const unsigned fileCh = static_cast<unsigned>(info->channels);
+    const double* source = data;
+    if (fileCh != streamChannels) {
+        // Only a one-channel file of a wider stream gets here.
+        mixed.resize(size_t(frames));
+        for (int64_t i = 0; i < frames; ++i) {
+            const double* frame = data + size_t(i) * streamChannels;
+            double sum = 0.0;
+            for (unsigned c = 0; c < streamChannels; ++c)
+                sum += frame[c];
+            mixed[size_t(i)] = sum / streamChannels;
+        }
+        source = mixed.data();
+    }
+    const unsigned bits = getFileBits();
+    if (bits == 0)
+        return sf_writef_double(handle, source, frames);
+
+    // Rounding here rather than in libsndfile: its conversion neither
+    // dithers nor says how many samples it clipped. Integers go to libsndfile
+    // left-aligned in 32 bits, which it shifts down exactly.
+    const size_t count = size_t(frames) * fileCh;
+    integers.resize(count);
+    const double scale = std::ldexp(1.0, int(bits) - 1);
+    const double top = scale - 1.0;
+    const double bottom = -scale;
+    const int shift = 32 - int(bits);
+    uint64_t state = noise;
+    auto uniform = [&state]() {
+        // xorshift64*: fast, and plenty for dither.
+        state ^= state >> 12;
+        state ^= state << 25;
+        state ^= state >> 27;
+        return double((state * 0x2545F4914F6CDD1Dull) >> 11) * (1.0 / 9007199254740992.0);
+    };
+    for (size_t i = 0; i < count; ++i) {
+        double v = source[i] * scale;
+        if (!(v == v))
+            v = 0.0;
+        double q = std::floor(v + 0.5);
+        if (q > top) {
+            ++clipped;
+            q = top;
+        } else if (q < bottom) {
+            ++clipped;
+            q = bottom;
+        } else if (dither) {
+            q = std::min(top, std::max(bottom, std::floor(v + uniform() - uniform() + 0.5)));
+        }
+        integers[i] = static_cast<int>(static_cast<int64_t>(q) * (int64_t(1) << shift));
+    }
+    noise = state;
+    return sf_writef_int(handle, integers.data(), frames);
+}
+
 unsigned SoundWriterSndfile::write(unsigned frames, double* data)
 {
     if (handle == nullptr)
         return 0;
     errno = 0;
     sf_count_t done = 0;
-    if (info->format == (SF_FORMAT_OGG | SF_FORMAT_VORBIS)) {
-        const size_t stride = static_cast<size_t>(info->channels);
-        while (done < frames) {
-            const sf_count_t chunk = std::min<sf_count_t>(sOggChunkFrames, sf_count_t(frames) - done);
-            const sf_count_t w = sf_writef_double(handle, data + size_t(done) * stride, chunk);
-            if (w > 0)
-                done += w;
-            if (w != chunk)
-                break;
-        }
-    } else {
-        done = sf_writef_double(handle, data, frames);
-        if (done < 0)
-            done = 0;
+    // Ogg Vorbis encodes whatever it is handed in one go, and the mix-down
+    // and integer buffers grow with the chunk: bounded chunks keep memory small.
+    const bool vorbis = info->format == (SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+    const sf_count_t chunkFrames = vorbis ? sOggChunkFrames : 65536;
+    while (done < sf_count_t(frames)) {
+        const sf_count_t chunk = std::min<sf_count_t>(chunkFrames, sf_count_t(frames) - done);
+        const sf_count_t w = writeChunk(chunk, data + size_t(done) * streamChannels);
+        if (w > 0)
+            done += w;
+        if (w != chunk)
+            break;
     }
     if (done == sf_count_t(frames)) {
         setError(sf_strerror(handle), "SoundWriterSndfile");

@@ -169,7 +169,7 @@ TEST_F(TevoProcess, TruncatedCompressedInputFailsInsteadOfEndingEarly)
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(bytes.left(bytes.size() / 2));
         out.close();
-        EXPECT_EQ(tevo({"process", whole, path("ok.wav")}).exitCode, 0);
+        EXPECT_EQ(tevo({"process", whole, path("ok.wav"), "-y"}).exitCode, 0);
         Result r = tevo({"process", cut, path("cut.wav")});
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.contains(cut) && r.err.contains("ends early")) << r.err.toStdString();

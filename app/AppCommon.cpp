@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <atomic>
@@ -63,6 +64,18 @@ bool toSeconds(const QString& text, double& seconds)
     }
     seconds = total;
     return std::isfinite(seconds);
+}
+
+void addJsonOption(QCommandLineParser& parser)
+{
+    parser.addOption({"json", "Print the results as one JSON object (times in seconds, levels in dB)."});
+}
+
+void printJson(const QJsonObject& object)
+{
+    const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
 }
 
 void printWarning(const QString& message)

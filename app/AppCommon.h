@@ -7,6 +7,7 @@
 #include "SoundWriterMultiFile.h"
 
 #include <QCommandLineParser>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -51,6 +52,11 @@ Settings& settings();
 /// Fits the output to the input (format, channels) unless the options say
 /// otherwise; prints the channel warning of inputs wider than stereo.
 void followInput(OutputOptions& options, SoundReader& reader);
+
+/// Adds --json to a command.
+void addJsonOption(QCommandLineParser& parser);
+/// Prints `object` as indented JSON on standard output.
+void printJson(const QJsonObject& object);
 
 /// Prints "tevo: warning: <message>" on standard error unless --quiet.
 void printWarning(const QString& message);

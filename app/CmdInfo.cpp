@@ -2,7 +2,9 @@
 #include "CommandRegistry.h"
 
 #include <QCommandLineParser>
+#include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace AppCommon;
@@ -26,7 +28,8 @@ int runInfo(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription("Shows the properties and tags of an audio file.");
-    parser.addPositionalArgument("FILE", "Audio file (.wav, .flac, .ogg, .mp3).");
+    parser.addPositionalArgument("FILE", "Audio file, or - for standard input.");
+    addJsonOption(parser);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "one FILE", exitCode))
         return exitCode;
@@ -34,6 +37,29 @@ int runInfo(const QStringList& args)
     auto reader = openReader(path);
     if (!reader)
         return ExitFailure;
+    SoundIDTag tags;
+    const bool tagged = reader->getTags(tags);
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"Title", &tags.title},     {"Artist", &tags.artist}, {"Album", &tags.album}, {"Year", &tags.year},
+        {"Comment", &tags.comment}, {"Track", &tags.track},   {"Genre", &tags.genre}};
+    if (parser.isSet("json")) {
+        QJsonObject info;
+        info["file"] = path;
+        info["sampleRate"] = static_cast<int>(reader->getSampleRate());
+        info["channels"] = static_cast<int>(reader->getFileChannels());
+        info["droppedChannels"] = static_cast<int>(std::max(2u, reader->getFileChannels()) - 2);
+        info["frames"] = static_cast<double>(reader->getFrameNB());
+        info["lengthSeconds"] = reader->getLength();
+        info["length"] = QString::fromStdString(reader->getLengthString());
+        info["sampleFormat"] = QString(formatName(reader->getInputFormat())).section(' ', 0, 0);
+        QJsonObject tagObject;
+        for (const auto& field : fields)
+            if (tagged && !field.second->empty())
+                tagObject[QString(field.first).toLower()] = QString::fromLocal8Bit(field.second->c_str());
+        info["tags"] = tagObject;
+        printJson(info);
+        return ExitOk;
+    }
     std::printf("File:          %s\n", qPrintable(path));
     std::printf("Sample rate:   %u Hz\n", reader->getSampleRate());
     const unsigned channels = reader->getFileChannels();
@@ -41,11 +67,7 @@ int runInfo(const QStringList& args)
     std::printf("Frames:        %u\n", reader->getFrameNB());
     std::printf("Length:        %s\n", reader->getLengthString().c_str());
     std::printf("Sample format: %s\n", formatName(reader->getInputFormat()));
-    SoundIDTag tags;
-    if (reader->getTags(tags)) {
-        const std::pair<const char*, const std::string*> fields[] = {
-            {"Title", &tags.title},     {"Artist", &tags.artist}, {"Album", &tags.album}, {"Year", &tags.year},
-            {"Comment", &tags.comment}, {"Track", &tags.track},   {"Genre", &tags.genre}};
+    if (tagged) {
         for (const auto& field : fields)
             if (!field.second->empty())
                 std::printf("%-14s %s\n", (std::string(field.first) + ":").c_str(), field.second->c_str());

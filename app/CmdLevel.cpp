@@ -9,6 +9,8 @@
 #include "SoundAlgoStats.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QDir>
 #include <QLoggingCategory>
 
@@ -37,6 +39,7 @@ struct LevelOptions {
     double gateDb = -50.0;
     bool verbose = false;
     bool progress = true; ///< progress display on standard error
+    QJsonObject* report = nullptr; ///< --json: results go here, not as text
     OutputOptions output;
     LevelStages::Options stages; ///< final limiter, multiband levelling
 };
@@ -138,11 +141,24 @@ int analyse(SoundReader& reader, RMSStepDetector& detector, const LevelOptions& 
     if (options.estimateNoise) {
         const double noiseDb = detector.estimateNoise(kQuietSeconds, kSilenceRangeDb);
         detector.applyNoise(noiseDb);
-        std::printf("Estimated noise level: %.2f dB\n", noiseDb);
+        if (options.report != nullptr)
+            (*options.report)["noiseLevelDb"] = noiseDb;
+        else
+            std::printf("Estimated noise level: %.2f dB\n", noiseDb);
     }
-    if (options.compress)
-        std::printf("Dynamic compression: mean correction %.2f dB\n", detector.compressDynamic(options.compressRatio));
-    std::printf("%d regions, %d passage(s) of signal\n", detector.size(), detector.GetSegmentsNumber());
+    if (options.compress) {
+        const double correction = detector.compressDynamic(options.compressRatio);
+        if (options.report != nullptr)
+            (*options.report)["compressionCorrectionDb"] = correction;
+        else
+            std::printf("Dynamic compression: mean correction %.2f dB\n", correction);
+    }
+    if (options.report != nullptr) {
+        (*options.report)["regions"] = detector.size();
+        (*options.report)["passages"] = detector.GetSegmentsNumber();
+    } else {
+        std::printf("%d regions, %d passage(s) of signal\n", detector.size(), detector.GetSegmentsNumber());
+    }
     return ExitOk;
 }
 
@@ -187,6 +203,7 @@ int runLevel(const QStringList& args)
     parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addLevelOptions(parser);
     addOutputOptions(parser);
+    addJsonOption(parser);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, LevelStages::normaliseArguments(args), 2, "IN and OUT", exitCode))
         return exitCode;
@@ -199,6 +216,12 @@ int runLevel(const QStringList& args)
     // The amplifier reports each gain through Qt's debug output.
     if (!options.verbose)
         QLoggingCategory::setFilterRules("default.debug=false");
+    QJsonObject report;
+    if (parser.isSet("json")) {
+        report["file"] = parser.positionalArguments().at(0);
+        report["output"] = parser.positionalArguments().at(1);
+        options.report = &report;
+    }
 
     OutputFile target;
     exitCode = target.prepare(parser.positionalArguments().at(1), {parser.positionalArguments().at(0)});
@@ -222,7 +245,10 @@ int runLevel(const QStringList& args)
     const QString writePath = target.writePath();
     if (writePath.isEmpty())
         return ExitFailure;
-    return target.finish(levelInto(*reader, detector, writePath, options));
+    exitCode = target.finish(levelInto(*reader, detector, writePath, options));
+    if (exitCode == ExitOk && options.report != nullptr)
+        printJson(report);
+    return exitCode;
 }
 
 /// Whole-file figures of a file, as one report line.

@@ -7,6 +7,8 @@
 #include "SoundWriterMultiFile.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QDir>
 #include <QFileInfo>
 
@@ -34,6 +36,7 @@ struct SplitOptions {
     OutputOptions output;
     SoundIDTag tags;
     bool progress = true; ///< progress display on standard error
+    bool json = false;    ///< results as one JSON object
 };
 
 struct SplitResult {
@@ -78,7 +81,8 @@ SplitResult splitFile(const QString& in, const QString& pattern, SplitOptions op
     if (options.estimateNoise) {
         const double noiseDb = detector->estimateNoise(kQuietSeconds, kSilenceRangeDb);
         detector->applyNoise(noiseDb);
-        std::printf("Estimated noise level: %.1f dB\n", noiseDb);
+        if (!options.json)
+            std::printf("Estimated noise level: %.1f dB\n", noiseDb);
     }
 
     SoundWriterMultiFile writer(detector, options.minSeconds, rate, 2, options.bitrate, options.output.format);
@@ -132,18 +136,35 @@ SplitResult splitFile(const QString& in, const QString& pattern, SplitOptions op
         return result;
 
     double totalSeconds = 0.0;
+    QJsonArray written;
     for (int i = 1; i <= writer.GetWrittenFiles(); ++i) {
         const QString name = QString::fromStdString(writer.getSegmentName(i));
         result.files << name;
         // Lengths come from the files themselves, so the report shows what
         // is on disk (raw files, which carry no header, show none).
         std::unique_ptr<SoundReader> check(SoundReader::getFromFilename(writer.getSegmentName(i).c_str()));
-        if (check && check->open(writer.getSegmentName(i).c_str()) == SoundTools::StatusOk) {
+        const bool known = check && check->open(writer.getSegmentName(i).c_str()) == SoundTools::StatusOk;
+        QJsonObject file;
+        file["name"] = name;
+        if (known) {
             totalSeconds += check->getLength();
-            std::printf("  wrote %s (%s)\n", qPrintable(name), check->getLengthString().c_str());
-        } else {
-            std::printf("  wrote %s\n", qPrintable(name));
+            file["lengthSeconds"] = check->getLength();
         }
+        written.append(file);
+        if (options.json)
+            continue;
+        if (known)
+            std::printf("  wrote %s (%s)\n", qPrintable(name), check->getLengthString().c_str());
+        else
+            std::printf("  wrote %s\n", qPrintable(name));
+    }
+    if (options.json) {
+        QJsonObject report;
+        report["file"] = in;
+        report["files"] = written;
+        report["totalSeconds"] = totalSeconds;
+        printJson(report);
+        return result;
     }
     std::printf("%d file(s) written, %s in total\n", writer.GetWrittenFiles(),
                 SoundReader::formatLength(totalSeconds).c_str());
@@ -177,6 +198,7 @@ int runSplit(const QStringList& args)
     parser.addOption({"estimate-noise", "Estimate the noise level from the recording instead of --noise."});
     parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
     addOutputOptions(parser);
+    addJsonOption(parser);
     addTagOptions(parser);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 2, "IN and OUTPATH", exitCode))
@@ -207,6 +229,7 @@ int runSplit(const QStringList& args)
     }
     options.bitrate = static_cast<unsigned>(bitrate);
     options.estimateNoise = parser.isSet("estimate-noise");
+    options.json = parser.isSet("json");
     for (const auto& field : {std::make_pair("title", &options.tags.title), std::make_pair("artist", &options.tags.artist),
                               std::make_pair("album", &options.tags.album), std::make_pair("year", &options.tags.year),
                               std::make_pair("comment", &options.tags.comment),

@@ -5,6 +5,7 @@
 #include "SoundBuffer.h"
 
 #include <QCommandLineParser>
+#include <QJsonObject>
 
 #include <cstdio>
 
@@ -18,7 +19,8 @@ int runStats(const QStringList& args)
     parser.setApplicationDescription(
         "Measures the whole of IN: RMS level of each channel and of both together, and peak level of each "
         "channel, in dB relative to full scale (-100 dB stands for digital silence).");
-    parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
+    parser.addPositionalArgument("IN", "Input file, or - for standard input.");
+    addJsonOption(parser);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
         return exitCode;
@@ -40,6 +42,17 @@ int runStats(const QStringList& args)
     SoundTools::StereoFrame<double> peak{-100.0, -100.0};
     double total = -100.0;
     stats->getGlobalStats(rms, total, peak);
+    if (parser.isSet("json")) {
+        QJsonObject result;
+        result["file"] = parser.positionalArguments().at(0);
+        result["rmsDb"] = total;
+        result["rmsLeftDb"] = rms.left;
+        result["rmsRightDb"] = rms.right;
+        result["peakLeftDb"] = peak.left;
+        result["peakRightDb"] = peak.right;
+        printJson(result);
+        return ExitOk;
+    }
     std::printf("RMS        %8.2f dB\n", total);
     std::printf("RMS left   %8.2f dB\n", rms.left);
     std::printf("RMS right  %8.2f dB\n", rms.right);

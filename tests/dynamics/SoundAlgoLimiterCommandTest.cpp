@@ -75,7 +75,7 @@ TEST_F(LevelLimitCommand, OutputsStayUnderTheCeilingWithMakeUpGain)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString out = path("out.wav");
-        const Result r = tevo(QStringList{"level", input, out} + c.options);
+        const Result r = tevo(QStringList{"level", input, out, "-y"} + c.options);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const std::vector<double> samples = TestUtil::soxReadStereo(out.toStdString());
         ASSERT_FALSE(samples.empty());

@@ -3,6 +3,7 @@
 #include "ProcessChain.h"
 
 #include "SoundAlgoScale.h"
+#include "SoundBuffer.h"
 
 #include <QCommandLineParser>
 
@@ -90,6 +91,10 @@ int runProcess(const QStringList& args)
         writer->setTags(tags);
     applyRange(*writer, output, *reader);
 
+    // A plain copy or format change does not depend on the block size: blocks
+    // that stay in cache make it run at the speed of the disk.
+    if (chain.empty())
+        SoundBuffer::setDefaultSize(1u << 16);
     NodePtr node = chain.takeGraph();
     exitCode = runWithProgress(*node, *reader, writer.get(), "process");
     writer.reset();

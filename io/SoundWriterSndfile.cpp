@@ -25,6 +25,46 @@ const TagString sTagStrings[] = {{&SoundIDTag::title, SF_STR_TITLE},
 
 const sf_count_t sOggChunkFrames = 44100;
 
+/// Rounds `count` samples to the grid of a `bits`-bit integer file, into
+/// `out`, as normalised values libsndfile converts exactly; with TPDF dither
+/// (two uniform values of one step, from `state`) when asked. Values beyond
+/// the range are clamped and counted (before dither); NaN becomes 0.
+template <bool Dither>
+uint64_t roundToGrid(const double* source, size_t count, unsigned bits, double* out, uint64_t& state)
+{
+    const double scale = std::ldexp(1.0, int(bits) - 1);
+    const double unscale = 1.0 / scale;
+    const double top = scale - 1.0;
+    const double bottom = -scale;
+    const double clipTop = top + 0.5;
+    const double clipBottom = bottom - 0.5;
+    // Adding and taking away 1.5 * 2^52 rounds to the nearest integer with
+    // plain arithmetic, which compiles to vector code.
+    const double magic = 6755399441055744.0;
+    unsigned clips = 0; // chunks hold at most 65536 frames
+    uint64_t x = state;
+    for (size_t i = 0; i < count; ++i) {
+        double v = source[i] * scale;
+        v = v == v ? v : 0.0;
+        clips += (v >= clipTop ? 1u : 0u) + (v < clipBottom ? 1u : 0u);
+        if (Dither) {
+            double u[2];
+            for (double& value : u) {
+                // xorshift64*
+                x ^= x >> 12;
+                x ^= x << 25;
+                x ^= x >> 27;
+                value = double((x * 0x2545F4914F6CDD1Dull) >> 11) * (1.0 / 9007199254740992.0);
+            }
+            v += u[0] - u[1];
+        }
+        v = std::min(top, std::max(bottom, v));
+        out[i] = ((v + magic) - magic) * unscale;
+    }
+    state = x;
+    return clips;
+}
+
 } // namespace
 
 SoundWriterSndfile::SoundWriterSndfile(unsigned rate, unsigned channels, SoundTools::SoundFormat format, FileType type)
@@ -210,41 +250,14 @@ int64_t SoundWriterSndfile::writeChunk(int64_t frames, const double* data)
     if (bits == 0)
         return sf_writef_double(handle, source, frames);
 
-    // Rounding here rather than in libsndfile: its conversion neither
-    // dithers nor says how many samples it clipped. Integers go to libsndfile
-    // left-aligned in 32 bits, which it shifts down exactly.
+    // libsndfile's own conversion truncates rather than rounds, neither
+    // dithers nor says how many samples it clipped: samples reach it already
+    // on the file's integer grid, where its conversion is exact.
     const size_t count = size_t(frames) * fileCh;
-    integers.resize(count);
-    const double scale = std::ldexp(1.0, int(bits) - 1);
-    const double top = scale - 1.0;
-    const double bottom = -scale;
-    const int shift = 32 - int(bits);
-    uint64_t state = noise;
-    auto uniform = [&state]() {
-        // xorshift64*: fast, and plenty for dither.
-        state ^= state >> 12;
-        state ^= state << 25;
-        state ^= state >> 27;
-        return double((state * 0x2545F4914F6CDD1Dull) >> 11) * (1.0 / 9007199254740992.0);
-    };
-    for (size_t i = 0; i < count; ++i) {
-        double v = source[i] * scale;
-        if (!(v == v))
-            v = 0.0;
-        double q = std::floor(v + 0.5);
-        if (q > top) {
-            ++clipped;
-            q = top;
-        } else if (q < bottom) {
-            ++clipped;
-            q = bottom;
-        } else if (dither) {
-            q = std::min(top, std::max(bottom, std::floor(v + uniform() - uniform() + 0.5)));
-        }
-        integers[i] = static_cast<int>(static_cast<int64_t>(q) * (int64_t(1) << shift));
-    }
-    noise = state;
-    return sf_writef_int(handle, integers.data(), frames);
+    rounded.resize(count);
+    clipped += dither ? roundToGrid<true>(source, count, bits, rounded.data(), noise)
+                      : roundToGrid<false>(source, count, bits, rounded.data(), noise);
+    return sf_writef_double(handle, rounded.data(), frames);
 }
 
 unsigned SoundWriterSndfile::write(unsigned frames, double* data)

@@ -80,6 +80,6 @@ private:
     bool lastCloseFailed = false;
     unsigned streamChannels;
     std::vector<double> mixed;
-    std::vector<int> integers;
+    std::vector<double> rounded;
     uint64_t noise = 0x9E3779B97F4A7C15ull;
 };

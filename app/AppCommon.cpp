@@ -716,7 +716,7 @@ int runWithProgress(SoundAlgo& node, SoundReader& reader, SoundWriter* writer, c
     case SoundTools::StatusEnd:
         return ExitOk;
     case SoundTools::StatusStopped:
-        printError(QString("%1 stopped on request; the output holds what was processed so far").arg(what));
+        printError(QString("%1 stopped on request").arg(what));
         return ExitStopped;
     default: {
         QString text = QString::fromUtf8(node.getError());

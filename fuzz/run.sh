@@ -17,7 +17,12 @@ for type in wav flac ogg opus aiff mp3; do
   corpus="$out/corpus/$type"
   mkdir -p "$corpus"
   echo "== fuzz_$type" >&2
-  "$out/fuzz_$type" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=16384 -print_final_stats=1 \
+  # libsndfile leaks libvorbis's setup on damaged Ogg headers (suppressed in
+  # fuzz/lsan.supp); libFuzzer would scan the whole heap after each such
+  # input, at a tenth of the speed. The leak check at exit still runs.
+  extra=()
+  [ "$type" = ogg ] && extra=(-detect_leaks=0)
+  "$out/fuzz_$type" "${limit[@]}" "${extra[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=16384 -print_final_stats=1 \
     -artifact_prefix="$out/crash-$type-" "$corpus" "$out/seeds/$type" 2>&1 | tail -n 12
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzz_$type failed" >&2; exit 1; }
 done

@@ -41,7 +41,20 @@ uint64_t roundToGrid(const double* source, size_t count, unsigned bits, double* 
     // Adding and taking away 1.5 * 2^52 rounds to the nearest integer with
     // plain arithmetic, which compiles to vector code.
     const double magic = 6755399441055744.0;
-    unsigned clips = 0; // chunks hold at most 65536 frames
+    if (!Dither) {
+        // The count is kept in a double, the width of the samples, so that
+        // the loop compiles to vector code (exact far beyond a chunk).
+        double counted = 0.0;
+        for (size_t i = 0; i < count; ++i) {
+            double v = source[i] * scale;
+            v = v == v ? v : 0.0;
+            counted += (v >= clipTop ? 1.0 : 0.0) + (v < clipBottom ? 1.0 : 0.0);
+            v = std::min(top, std::max(bottom, v));
+            out[i] = ((v + magic) - magic) * unscale;
+        }
+        return uint64_t(counted);
+    }
+    uint64_t clips = 0;
     uint64_t x = state;
     for (size_t i = 0; i < count; ++i) {
         double v = source[i] * scale;

@@ -4,13 +4,17 @@
 #include "SoundReader.h"
 #include "SoundTools.h"
 #include "SoundWriter.h"
+#include "SoundWriterMultiFile.h"
 
 #include <QCommandLineParser>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 /// Pieces shared by the tevo commands: option sets, opening files with
 /// error texts, progress display and Ctrl-C handling.
@@ -19,12 +23,15 @@ namespace AppCommon {
 /// Exit codes of tevo.
 enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2, ExitStopped = 3 };
 
-/// Output options shared by the commands that write a file:
-/// --format, --start, --range.
+/// Output options shared by the commands that write a file: --format,
+/// --channels, --no-dither, -y/--overwrite, --type, --start, --range.
 void addOutputOptions(QCommandLineParser& parser);
 
 struct OutputOptions {
     SoundTools::SoundFormat format = SoundTools::PCM16;
+    bool formatSet = false; ///< false: the output follows the input's format
+    unsigned channels = 0;  ///< 1 or 2 from --channels; 0: follow the input
+    bool dither = true;     ///< TPDF dither when the output has fewer bits
     double start = 0.0;
     bool hasRange = false;
     double rangeFrom = 0.0;
@@ -34,6 +41,58 @@ struct OutputOptions {
 /// ExitOk when the start point and the range select something of `reader`'s
 /// input; otherwise prints why and returns ExitUsage, before anything is read.
 int checkStartAndRange(SoundReader& reader, const OutputOptions& options);
+/// What the command line asked of every command: -q, -v, -y and the
+/// container of `-`. Set by parseCommandLine.
+struct Settings {
+    bool quiet = false;
+    bool verbose = false;
+    bool overwrite = false;
+    QString type; ///< --type: container of standard input or output
+    bool audioOnStdout = false; ///< results then go to standard error
+};
+Settings& settings();
+
+/// Fits the output to the input (format, channels) unless the options say
+/// otherwise; prints the channel warning of inputs wider than stereo.
+void followInput(OutputOptions& options, SoundReader& reader);
+
+/// Adds --json to a command.
+void addJsonOption(QCommandLineParser& parser);
+/// Prints `object` as indented JSON on standard output.
+void printJson(const QJsonObject& object);
+
+/// Prints "tevo: warning: <message>" on standard error unless --quiet.
+void printWarning(const QString& message);
+
+/// Parses a time: seconds ("90.5") or [[hh:]mm:]ss[.mmm] ("1:30.5").
+bool toSeconds(const QString& text, double& seconds);
+
+/// An output file written safely: refused when it is an input or exists
+/// (without -y), written under a temporary name in its folder and renamed
+/// when the run succeeded. `-` is standard output: written to a temporary
+/// file and copied out at the end.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    /// Removes a temporary file that was not kept.
+    ~OutputFile();
+    /// Checks `path` against the inputs and the name rules; on refusal prints
+    /// why and returns ExitUsage, else ExitOk. Nothing is created yet.
+    int prepare(const QString& path, const QStringList& inputs);
+    /// Where the writer writes (a temporary name); created by this call.
+    QString writePath();
+    /// Settles the file after the run: renames it (exit 0), keeps the part
+    /// done under a ".partial" name and says so (exit 3), removes it
+    /// otherwise. Returns the exit code, ExitFailure when settling failed.
+    int finish(int exitCode);
+
+private:
+    QString finalPath;
+    QString tempPath;
+    bool toStdout = false;
+};
 
 /// Reads the output options; false (with `error` set) on a bad value.
 bool parseOutputOptions(const QCommandLineParser& parser, OutputOptions& options, QString& error);
@@ -49,12 +108,43 @@ bool toNumber(const QString& text, double& value);
 /// Prints "tevo: <message>" on standard error.
 void printError(const QString& message);
 
-/// Opens a reader chosen by the file name; null with the error printed.
+/// The segment files of a split, written as OutputFile writes its file:
+/// under temporary names, put in place when the run succeeded.
+class SegmentOutputs : public SoundWriterMultiFile::SegmentFiles {
+public:
+    ~SegmentOutputs() override;
+    /// Refuses (ExitUsage, printed) when a segment name is an input, or
+    /// exists without -y. `writer` is open on its pattern.
+    int prepare(const SoundWriterMultiFile& writer, const QStringList& inputs);
+    std::string openPath(const std::string& name) override;
+    void closed(const std::string& name, const std::string& path, bool complete) override;
+    /// Puts the complete files in place (exit 0); on a stop, the last file
+    /// is kept as ".partial"; on a failure nothing is kept.
+    int finish(int exitCode);
+
+private:
+    struct Segment {
+        QString name;
+        QString temp;
+        bool complete;
+    };
+    std::vector<Segment> segments;
+};
+
+/// Opens a reader chosen by the file's content or name; `-` reads standard
+/// input (kept in a temporary file). Null with the error printed.
 std::unique_ptr<SoundReader> openReader(const QString& path, double startSeconds = 0.0);
 
 /// Creates and opens a writer chosen by the file name; null with the error printed.
 std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate, SoundTools::SoundFormat format,
                                         unsigned bitrate = 192);
+/// The same with the output options: file channels, and dither when the
+/// file has fewer bits than `sourceFormat`.
+std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate, const OutputOptions& options,
+                                        SoundTools::SoundFormat sourceFormat, unsigned bitrate = 192);
+
+/// The help text of a command, starting "Usage: tevo COMMAND".
+QString helpText(const QCommandLineParser& parser, const QString& command);
 
 /// Sets the writer's frame range from --range (seconds of the input file) and
 /// the reader's start point: output starts where the run starts, so a start

@@ -3,7 +3,9 @@
 #include "TagOptions.h"
 
 #include <QCommandLineParser>
+#include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace AppCommon;
@@ -27,7 +29,8 @@ int runInfo(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription("Shows the properties and tags of an audio file.");
-    parser.addPositionalArgument("FILE", "Audio file (.wav, .flac, .ogg, .mp3).");
+    parser.addPositionalArgument("FILE", "Audio file, or - for standard input.");
+    addJsonOption(parser);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "one FILE", exitCode))
         return exitCode;
@@ -35,14 +38,29 @@ int runInfo(const QStringList& args)
     auto reader = openReader(path);
     if (!reader)
         return ExitFailure;
+    SoundIDTag tags;
+    reader->getTags(tags);
+    if (parser.isSet("json")) {
+        QJsonObject info;
+        info["file"] = path;
+        info["sampleRate"] = static_cast<int>(reader->getSampleRate());
+        info["channels"] = static_cast<int>(reader->getFileChannels());
+        info["droppedChannels"] = static_cast<int>(std::max(2u, reader->getFileChannels()) - 2);
+        info["frames"] = static_cast<double>(reader->getFrameNB());
+        info["lengthSeconds"] = reader->getLength();
+        info["length"] = QString::fromStdString(reader->getLengthString());
+        info["sampleFormat"] = QString(formatName(reader->getInputFormat())).section(' ', 0, 0);
+        info["tags"] = TagOptions::toJson(tags);
+        printJson(info);
+        return ExitOk;
+    }
     std::printf("File:          %s\n", qPrintable(path));
     std::printf("Sample rate:   %u Hz\n", reader->getSampleRate());
-    std::printf("Channels:      read as 2 (stereo)\n");
+    const unsigned channels = reader->getFileChannels();
+    std::printf("Channels:      %u%s\n", channels, channels > 2 ? " (read as stereo)" : "");
     std::printf("Frames:        %u\n", reader->getFrameNB());
     std::printf("Length:        %s\n", reader->getLengthString().c_str());
     std::printf("Sample format: %s\n", formatName(reader->getInputFormat()));
-    SoundIDTag tags;
-    reader->getTags(tags);
     for (const auto& field : TagOptions::fields())
         if (!(tags.*field.second).empty())
             std::printf("%-14s %s\n", (std::string(field.first) + ":").c_str(), (tags.*field.second).c_str());

@@ -15,6 +15,8 @@
 #include "SoundBuffer.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QDir>
 #include <QLoggingCategory>
 
@@ -71,6 +73,8 @@ struct LevelOptions {
     double gateDb = -50.0;
     bool verbose = false;
     bool progress = true; ///< progress display on standard error
+    QJsonObject* report = nullptr; ///< --json: results go here, not as text
+    QString outputName;            ///< OUT as the user named it (the run writes a temporary file)
     OutputOptions output;
     LevelStages::Options stages; ///< final limiter, multiband levelling
     TagOptions::Overrides tags;  ///< replace the input's tags field by field
@@ -113,7 +117,6 @@ void addLevelOptions(QCommandLineParser& parser)
                                   "region to --level, ratios in between shrink the differences.",
                       "RATIO"});
     parser.addOption({"gate", "Silence passages whose level stays below DB (dBFS, after levelling).", "DB"});
-    parser.addOption({"verbose", "Show the gain chosen for each region."});
     LevelStages::addOptions(parser);
     TagOptions::addOptions(parser, TagOptions::Target::File);
 }
@@ -266,6 +269,16 @@ NodePtr buildLevelGraph(RMSStepDetector* detector, const LevelOptions& options, 
     return NodePtr(chain);
 }
 
+/// The loudness figures of a run, for --json.
+QJsonObject loudnessJson(const SoundAlgoLoudness& meter)
+{
+    QJsonObject figures;
+    figures["integratedLufs"] = meter.getIntegrated();
+    figures["loudnessRangeLu"] = meter.getLoudnessRange();
+    figures["truePeakDbtp"] = meter.getTruePeak();
+    return figures;
+}
+
 /// Frames of the input that a run measures: from the start point to the end.
 uint64_t measuredLength(SoundReader& reader)
 {
@@ -293,19 +306,39 @@ int analyse(SoundReader& reader, RMSStepDetector& detector, const LevelOptions& 
         printError(QString::fromUtf8(chain->getError()));
         return ExitFailure;
     }
-    if (inputLoudness != nullptr)
-        std::printf("Input: integrated %.2f LUFS, loudness range %.2f LU, true peak %.2f dBTP\n",
-                    inputLoudness->getIntegrated(), inputLoudness->getLoudnessRange(), inputLoudness->getTruePeak());
+    if (inputLoudness != nullptr) {
+        if (options.report != nullptr)
+            (*options.report)["input"] = loudnessJson(*inputLoudness);
+        else
+            std::printf("Input: integrated %.2f LUFS, loudness range %.2f LU, true peak %.2f dBTP\n",
+                        inputLoudness->getIntegrated(), inputLoudness->getLoudnessRange(),
+                        inputLoudness->getTruePeak());
+    }
     if (options.estimateNoise) {
         const NoiseEstimate::Result noise = NoiseEstimate::estimate(detector);
         detector.applyNoise(noise.relativeDb);
-        std::printf("Estimated noise level: %.2f dBFS (%.2f dB relative to the quieter channel of the loudest "
-                    "region)\n",
-                    noise.absoluteDb, noise.relativeDb);
+        if (options.report != nullptr) {
+            (*options.report)["noiseLevelDbfs"] = noise.absoluteDb;
+            (*options.report)["noiseLevelRelativeDb"] = noise.relativeDb;
+        } else {
+            std::printf("Estimated noise level: %.2f dBFS (%.2f dB relative to the quieter channel of the loudest "
+                        "region)\n",
+                        noise.absoluteDb, noise.relativeDb);
+        }
     }
-    if (options.compress)
-        std::printf("Dynamic compression: mean correction %.2f dB\n", detector.compressDynamic(options.compressRatio));
-    std::printf("%d regions, %d passage(s) of signal\n", detector.size(), detector.GetSegmentsNumber());
+    if (options.compress) {
+        const double correction = detector.compressDynamic(options.compressRatio);
+        if (options.report != nullptr)
+            (*options.report)["compressionCorrectionDb"] = correction;
+        else
+            std::printf("Dynamic compression: mean correction %.2f dB\n", correction);
+    }
+    if (options.report != nullptr) {
+        (*options.report)["regions"] = detector.size();
+        (*options.report)["passages"] = detector.GetSegmentsNumber();
+    } else {
+        std::printf("%d regions, %d passage(s) of signal\n", detector.size(), detector.GetSegmentsNumber());
+    }
     return ExitOk;
 }
 
@@ -383,7 +416,10 @@ bool drawLevelPlot(RMSStepDetector& detector, const LevelOptions& options, doubl
         printError(error);
         return false;
     }
-    std::printf("Plot: %s\n", qPrintable(QDir::toNativeSeparators(options.plotPath)));
+    if (options.report != nullptr)
+        (*options.report)["plot"] = options.plotPath;
+    else
+        std::printf("Plot: %s\n", qPrintable(QDir::toNativeSeparators(options.plotPath)));
     return true;
 }
 
@@ -410,8 +446,13 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
             return ExitFailure;
         }
         makeupDb = options.targetLufs - levelled;
-        std::printf("Levelled: integrated %.2f LUFS, make-up gain %+.2f dB for %.2f LUFS\n", levelled, makeupDb,
-                    options.targetLufs);
+        if (options.report != nullptr) {
+            (*options.report)["levelledLufs"] = levelled;
+            (*options.report)["targetLufs"] = options.targetLufs;
+        } else {
+            std::printf("Levelled: integrated %.2f LUFS, make-up gain %+.2f dB for %.2f LUFS\n", levelled, makeupDb,
+                        options.targetLufs);
+        }
     }
 
     // The limiter takes a little loudness off the peaks it lowers: when the
@@ -427,7 +468,7 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
         result->node->setMeasuredLength(measuredLength(reader));
         NodePtr graph = buildLevelGraph(detector, options, true, makeupDb, &limiter, result->node);
         limiterRef.reset(limiter);
-        auto writer = openWriter(out, rate, options.output.format);
+        auto writer = openWriter(out, rate, options.output, reader.getInputFormat());
         if (!writer)
             return ExitFailure;
         const SoundIDTag tags = TagOptions::carry(reader, options.tags);
@@ -451,26 +492,36 @@ int levelInto(SoundReader& reader, RMSStepDetector* detector, const QString& out
             || result->node->getIntegrated() <= SoundAlgoLoudness::sNoLoudness)
             break;
         makeupDb += miss;
-        if (attempt == 0)
+        if (attempt == 0 && options.report == nullptr)
             std::printf("Limited: integrated %.2f LUFS, make-up gain corrected to %+.2f dB\n",
                         result->node->getIntegrated(), makeupDb);
     }
 
     const SoundAlgoLoudness& output = *result->node;
-    if (limiter != nullptr) {
-        const uint64_t frames = std::max<uint64_t>(1, output.getFrameCount());
-        std::printf("Limiter: %lld frames lowered (%.2f %% of the output) to hold %.2f dBTP\n",
-                    static_cast<long long>(limiter->getLoweredFrames()),
-                    100.0 * double(limiter->getLoweredFrames()) / double(frames), options.stages.truePeakDb);
+    if (options.report != nullptr) {
+        (*options.report)["makeupGainDb"] = makeupDb;
+        if (limiter != nullptr) {
+            (*options.report)["limiterFramesLowered"] = static_cast<double>(limiter->getLoweredFrames());
+            (*options.report)["truePeakCeilingDbtp"] = options.stages.truePeakDb;
+        }
+        (*options.report)["result"] = loudnessJson(output);
+    } else {
+        if (limiter != nullptr) {
+            const uint64_t frames = std::max<uint64_t>(1, output.getFrameCount());
+            std::printf("Limiter: %lld frames lowered (%.2f %% of the output) to hold %.2f dBTP\n",
+                        static_cast<long long>(limiter->getLoweredFrames()),
+                        100.0 * double(limiter->getLoweredFrames()) / double(frames), options.stages.truePeakDb);
+        }
+        std::printf("Output: integrated %.2f LUFS, loudness range %.2f LU, true peak %.2f dBTP\n",
+                    output.getIntegrated(), output.getLoudnessRange(), output.getTruePeak());
     }
-    std::printf("Output: integrated %.2f LUFS, loudness range %.2f LU, true peak %.2f dBTP\n",
-                output.getIntegrated(), output.getLoudnessRange(), output.getTruePeak());
     if (limiter == nullptr && output.getTruePeak() > 0.0)
-        std::fprintf(stderr, "tevo: warning: the output clips (true peak %+.2f dBTP); without --no-limit a "
-                             "limiter holds the --true-peak ceiling\n",
-                     output.getTruePeak());
+        printWarning(QString("the output clips (true peak %1 dBTP); without --no-limit a limiter holds the "
+                             "--true-peak ceiling")
+                         .arg(output.getTruePeak(), 0, 'f', 2));
     if (!options.plotPath.isEmpty()
-        && !drawLevelPlot(*detector, options, makeupDb, inputLoudness, output, rate, QFileInfo(out).fileName()))
+        && !drawLevelPlot(*detector, options, makeupDb, inputLoudness, output, rate,
+                          QFileInfo(options.outputName).fileName()))
         return ExitFailure;
     return ExitOk;
 }
@@ -485,10 +536,11 @@ int runLevel(const QStringList& args)
         "Unless --no-limit, a final limiter keeps the true peaks under --true-peak (-1 dBTP): no sample clips. "
         "Prints the output's integrated loudness and true peak. The container of OUT follows its extension.\n"
         "Podcast: tevo level --target -16 IN OUT; broadcast: --target -23.");
-    parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
-    parser.addPositionalArgument("OUT", "Output file.");
+    parser.addPositionalArgument("IN", "Input file, or - for standard input.");
+    parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addLevelOptions(parser);
     addOutputOptions(parser);
+    addJsonOption(parser);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, LevelStages::normaliseArguments(normaliseTarget(args)), 2, "IN and OUT",
                           exitCode))
@@ -502,7 +554,18 @@ int runLevel(const QStringList& args)
     // The amplifier reports each gain through Qt's debug output.
     if (!options.verbose)
         QLoggingCategory::setFilterRules("default.debug=false");
+    QJsonObject report;
+    if (parser.isSet("json")) {
+        report["file"] = parser.positionalArguments().at(0);
+        report["output"] = parser.positionalArguments().at(1);
+        options.report = &report;
+    }
+    options.outputName = parser.positionalArguments().at(1);
 
+    OutputFile target;
+    exitCode = target.prepare(parser.positionalArguments().at(1), {parser.positionalArguments().at(0)});
+    if (exitCode != ExitOk)
+        return exitCode;
     // The amplifier looks a region up afresh at every block start; only then
     // does a region of noise drop the gain of the speech before it to 0 dB.
     // Blocks of 32k frames (under a second) keep pauses from being raised
@@ -513,6 +576,7 @@ int runLevel(const QStringList& args)
         return ExitFailure;
     if (const int refused = checkStartAndRange(*reader, options.output))
         return refused;
+    followInput(options.output, *reader);
     if (!LevelStages::checkSampleRate(options.stages, reader->getSampleRate(), error)) {
         printError(error);
         return ExitUsage;
@@ -526,7 +590,13 @@ int runLevel(const QStringList& args)
         return exitCode;
     if (options.verbose)
         detector->printRegions("Regions :");
-    return levelInto(*reader, detector, parser.positionalArguments().at(1), options, input.node);
+    const QString writePath = target.writePath();
+    if (writePath.isEmpty())
+        return ExitFailure;
+    exitCode = target.finish(levelInto(*reader, detector, writePath, options, input.node));
+    if (exitCode == ExitOk && options.report != nullptr)
+        printJson(report);
+    return exitCode;
 }
 
 /// Whole-file figures of a file, as one report line.

@@ -27,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
+#include <sstream>
 #include <vector>
 
 using namespace AppCommon;
@@ -168,12 +169,23 @@ public:
                 startedAfter = clock.elapsed();
         });
         clock.start();
+        // The player reports a failed start on the library's report stream,
+        // which is standard output: catch it and say it as an error.
+        std::ostringstream startReport;
+        std::ostream& previousStream = SoundDebuggableClass::getOStream();
+        SoundDebuggableClass::setOStream(&startReport);
         player.start();
+        SoundDebuggableClass::setOStream(&previousStream);
         if (player.isStopped()) {
-            // "Error opening audio device" is on the library's report stream.
+            QString reason = QString::fromStdString(startReport.str()).trimmed();
+            if (reason.isEmpty())
+                reason = "Error opening audio device";
+            printError(QString("cannot play: %1 (no usable audio output; is a sound server running?)").arg(reason));
             delete input;
             return Outcome::StartFailed;
         }
+        if (!startReport.str().empty())
+            previousStream << startReport.str() << std::flush;
         if (startedAfterMs != nullptr)
             *startedAfterMs = startedAfter;
         loop.exec();
@@ -316,7 +328,7 @@ private:
 
 bool parsePlayOptions(const QCommandLineParser& parser, PlayOptions& options, QString& error)
 {
-    if (!toNumber(parser.value("start"), options.startSeconds) || options.startSeconds < 0) {
+    if (!toSeconds(parser.value("start"), options.startSeconds) || options.startSeconds < 0) {
         error = QString("--start needs a number of seconds >= 0, not '%1'").arg(parser.value("start"));
         return false;
     }
@@ -389,7 +401,7 @@ int runPlay(const QStringList& args)
                 "sound, with 'stop' or with Ctrl-C.")
             .arg(kCommandsHelp));
     parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
-    parser.addOption({ "start", "Start playing at SECONDS into IN.", "SECONDS", "0" });
+    parser.addOption({ "start", "Start playing at TIME into IN (seconds or [[hh:]mm:]ss[.mmm]).", "TIME", "0" });
     parser.addOption({ "level", "Level the sound to a target RMS level of DB (dBFS), region by region.", "DB" });
     parser.addOption({ "gate", "Silence passages whose level stays below DB (dBFS).", "DB" });
     parser.addOption({ "eq",
@@ -397,7 +409,6 @@ int runPlay(const QStringList& args)
                 "(shelf slope for the shelves), GAIN in dB.")
             .arg(FilterOptions::eqTypeNames()),
         "TYPE:FREQ:WIDTH:GAIN" });
-    parser.addOption({ "verbose", "Show the playback diagnostics (Qt debug output)." });
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
         return exitCode;

@@ -4,6 +4,7 @@
 #include "TagOptions.h"
 
 #include "SoundAlgoScale.h"
+#include "SoundBuffer.h"
 
 #include <QCommandLineParser>
 
@@ -15,10 +16,11 @@ int runProcess(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Processes IN into OUT in one run. The container follows OUT's extension (.wav, .flac, .ogg, .mp3; "
-        "anything else is raw 32-bit float). Stages (--gain and the filter options) apply in the order given.");
-    parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
-    parser.addPositionalArgument("OUT", "Output file.");
+        "Processes IN into OUT in one run. The container follows OUT's extension (.wav, .wave, .flac, .ogg, .oga, "
+        ".opus, .aif, .aiff, .mp3, .raw); the output keeps the input's channels and sample format unless "
+        "--channels or --format say otherwise. Stages (--gain and the filter options) apply in the order given.");
+    parser.addPositionalArgument("IN", "Input file, or - for standard input.");
+    parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addOutputOptions(parser);
     parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
     TagOptions::addOptions(parser, TagOptions::Target::File);
@@ -46,23 +48,37 @@ int runProcess(const QStringList& args)
 
     const QString in = parser.positionalArguments().at(0);
     const QString out = parser.positionalArguments().at(1);
+    OutputFile target;
+    exitCode = target.prepare(out, {in});
+    if (exitCode != ExitOk)
+        return exitCode;
     auto reader = openReader(in, output.start);
     if (!reader)
         return ExitFailure;
     if (const int refused = checkStartAndRange(*reader, output))
         return refused;
     const unsigned rate = reader->getSampleRate();
-    auto writer = openWriter(out, rate, output.format, static_cast<unsigned>(bitrate));
-    if (!writer)
+    followInput(output, *reader);
+    const QString writePath = target.writePath();
+    if (writePath.isEmpty())
         return ExitFailure;
+    auto writer = openWriter(writePath, rate, output, reader->getInputFormat(), static_cast<unsigned>(bitrate));
+    if (!writer)
+        return target.finish(ExitFailure);
 
     const SoundIDTag tags = TagOptions::carry(*reader, TagOptions::parse(parser));
     if (TagOptions::any(tags))
         writer->setTags(tags);
     applyRange(*writer, output, *reader);
 
+    // A plain copy or format change does not depend on the block size: blocks
+    // that stay in cache make it run at the speed of the disk.
+    if (chain.empty())
+        SoundBuffer::setDefaultSize(1u << 16);
     NodePtr node = chain.takeGraph();
-    return runWithProgress(*node, *reader, writer.get(), "process");
+    exitCode = runWithProgress(*node, *reader, writer.get(), "process");
+    writer.reset();
+    return target.finish(exitCode);
 }
 
 const bool registered = CommandRegistry::add({"process", "Process a file into another (gain, filters, format).", runProcess});

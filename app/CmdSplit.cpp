@@ -8,6 +8,8 @@
 #include "SoundWriterMultiFile.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QDir>
 #include <QFileInfo>
 
@@ -35,6 +37,7 @@ struct SplitOptions {
     OutputOptions output;
     TagOptions::Overrides tags; ///< replace the input's tags field by field
     bool progress = true; ///< progress display on standard error
+    bool json = false;    ///< results as one JSON object
 };
 
 struct SplitResult {
@@ -44,9 +47,19 @@ struct SplitResult {
 
 /// Runs the detector over `in`, then cuts `in` into numbered files after
 /// `pattern`. Prints what it wrote; errors go to standard error.
-SplitResult splitFile(const QString& in, const QString& pattern, const SplitOptions& options)
+SplitResult splitFile(const QString& in, const QString& pattern, SplitOptions options)
 {
     SplitResult result;
+    SegmentOutputs outputs;
+    {
+        // Refused names end the command before anything is read.
+        SoundWriterMultiFile names(nullptr, 0.0, 44100, 2, options.bitrate, SoundTools::PCM16);
+        if (names.open(pattern.toUtf8().constData()) == SoundTools::StatusOk) {
+            result.exitCode = outputs.prepare(names, {in});
+            if (result.exitCode != ExitOk)
+                return result;
+        }
+    }
     auto reader = openReader(in, options.output.start);
     if (!reader) {
         result.exitCode = ExitFailure;
@@ -57,6 +70,7 @@ SplitResult splitFile(const QString& in, const QString& pattern, const SplitOpti
         return result;
     }
     const unsigned rate = reader->getSampleRate();
+    followInput(options.output, *reader);
 
     NodePtr detectorNode(new RMSStepDetector(options.stepDb, kRegionSeconds, options.noiseDb, 0.2,
                                              RMSStepDetector::NoOutput));
@@ -72,11 +86,25 @@ SplitResult splitFile(const QString& in, const QString& pattern, const SplitOpti
     if (options.estimateNoise) {
         const double noiseDb = detector->estimateNoise(kQuietSeconds, kSilenceRangeDb);
         detector->applyNoise(noiseDb);
-        std::printf("Estimated noise level: %.1f dB\n", noiseDb);
+        if (!options.json)
+            std::printf("Estimated noise level: %.1f dB\n", noiseDb);
     }
 
     SoundWriterMultiFile writer(detector, options.minSeconds, rate, 2, options.bitrate, options.output.format);
+    writer.setSegmentFiles(&outputs);
+    writer.setFileChannels(options.output.channels);
     const QByteArray patternUtf8 = pattern.toUtf8();
+    {
+        // Dither when the segment files hold fewer bits than the input.
+        std::unique_ptr<SoundWriter> probe(
+            SoundWriter::getFromFilename(patternUtf8.constData(), rate, options.bitrate, options.output.format));
+        const unsigned bits = probe ? probe->getFileBits() : 0;
+        const unsigned sourceBits = reader->getInputFormat() == SoundTools::PCM8    ? 8
+                                    : reader->getInputFormat() == SoundTools::PCM16 ? 16
+                                    : reader->getInputFormat() == SoundTools::PCM24 ? 24
+                                                                                    : 32;
+        writer.setDither(options.output.dither && bits != 0 && bits < sourceBits);
+    }
     if (writer.open(patternUtf8.constData()) != SoundTools::StatusOk) {
         printError(QString::fromUtf8(writer.getError()));
         result.exitCode = ExitFailure;
@@ -112,20 +140,40 @@ SplitResult splitFile(const QString& in, const QString& pattern, const SplitOpti
         printError(QString::fromUtf8(writer.getError()));
         result.exitCode = ExitFailure;
     }
+    result.exitCode = outputs.finish(result.exitCode);
+    if (result.exitCode != ExitOk)
+        return result;
 
     double totalSeconds = 0.0;
+    QJsonArray written;
     for (int i = 1; i <= writer.GetWrittenFiles(); ++i) {
         const QString name = QString::fromStdString(writer.getSegmentName(i));
         result.files << name;
         // Lengths come from the files themselves, so the report shows what
         // is on disk (raw files, which carry no header, show none).
         std::unique_ptr<SoundReader> check(SoundReader::getFromFilename(writer.getSegmentName(i).c_str()));
-        if (check && check->open(writer.getSegmentName(i).c_str()) == SoundTools::StatusOk) {
+        const bool known = check && check->open(writer.getSegmentName(i).c_str()) == SoundTools::StatusOk;
+        QJsonObject file;
+        file["name"] = name;
+        if (known) {
             totalSeconds += check->getLength();
-            std::printf("  wrote %s (%s)\n", qPrintable(name), check->getLengthString().c_str());
-        } else {
-            std::printf("  wrote %s\n", qPrintable(name));
+            file["lengthSeconds"] = check->getLength();
         }
+        written.append(file);
+        if (options.json)
+            continue;
+        if (known)
+            std::printf("  wrote %s (%s)\n", qPrintable(name), check->getLengthString().c_str());
+        else
+            std::printf("  wrote %s\n", qPrintable(name));
+    }
+    if (options.json) {
+        QJsonObject report;
+        report["file"] = in;
+        report["files"] = written;
+        report["totalSeconds"] = totalSeconds;
+        printJson(report);
+        return result;
     }
     std::printf("%d file(s) written, %s in total\n", writer.GetWrittenFiles(),
                 SoundReader::formatLength(totalSeconds).c_str());
@@ -140,7 +188,7 @@ int runSplit(const QStringList& args)
         "noise, a second run writes each passage that lasts at least --min seconds into its own file, named "
         "after OUTPATH with a three-digit number (concert.wav gives 001-concert.wav, 002-concert.wav, ...). "
         "Silences and noise between passages are dropped. The container follows OUTPATH's extension.");
-    parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
+    parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addPositionalArgument("OUTPATH", "Pattern of the output names, e.g. out/concert.flac.");
     parser.addOption({"min", "Shortest passage that gets a file, in seconds.", "SECONDS", "3"});
     parser.addOption({"step", "Level step that starts a new region, in dB.", "DB", "5"});
@@ -148,6 +196,7 @@ int runSplit(const QStringList& args)
     parser.addOption({"estimate-noise", "Estimate the noise level from the recording instead of --noise."});
     parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
     addOutputOptions(parser);
+    addJsonOption(parser);
     TagOptions::addOptions(parser, TagOptions::Target::Parts);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 2, "IN and OUTPATH", exitCode))
@@ -178,6 +227,7 @@ int runSplit(const QStringList& args)
     }
     options.bitrate = static_cast<unsigned>(bitrate);
     options.estimateNoise = parser.isSet("estimate-noise");
+    options.json = parser.isSet("json");
     options.tags = TagOptions::parse(parser);
 
     const QStringList positional = parser.positionalArguments();
@@ -186,8 +236,9 @@ int runSplit(const QStringList& args)
     const QByteArray pattern = positional.at(1).toUtf8();
     std::unique_ptr<SoundWriter> probe(SoundWriter::getFromFilename(pattern.constData(), 44100, 192, SoundTools::PCM16));
     if (!probe) {
-        printError(QString("%1 : the name needs an extension (.wav, .flac, .ogg, .mp3, other: raw)").arg(positional.at(1)));
-        return ExitFailure;
+        printError(QString("%1 : unknown output type; the name must end in %2")
+                       .arg(positional.at(1), SoundWriter::writableExtensions()));
+        return ExitUsage;
     }
     const QFileInfo outInfo(positional.at(1));
     if (!outInfo.fileName().isEmpty() && !outInfo.dir().exists()) {

@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QJsonObject>
 
 #include <cstdio>
 
@@ -26,8 +27,9 @@ int runStats(const QStringList& args)
         "broadcasters and podcasters measure it (ITU-R BS.1770-4, EBU R128): integrated loudness in LUFS, "
         "loudness range in LU, momentary (400 ms) and short-term (3 s) maxima, true peak in dBTP (4x "
         "oversampled) and sample peak.");
-    parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
+    parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addOption({"plot", "Draw the short-term loudness over time into FILE (.svg or .png).", "FILE"});
+    addJsonOption(parser);
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
         return exitCode;
@@ -64,12 +66,29 @@ int runStats(const QStringList& args)
     SoundTools::StereoFrame<double> peak{-100.0, -100.0};
     double total = -100.0;
     stats->getGlobalStats(rms, total, peak);
-    std::printf("RMS        %8.2f dB\n", total);
-    std::printf("RMS left   %8.2f dB\n", rms.left);
-    std::printf("RMS right  %8.2f dB\n", rms.right);
-    std::printf("Peak left  %8.2f dB\n", peak.left);
-    std::printf("Peak right %8.2f dB\n", peak.right);
-    LoudnessPlot::printLoudness(*loudness, "");
+    if (parser.isSet("json")) {
+        QJsonObject result;
+        result["file"] = parser.positionalArguments().at(0);
+        result["rmsDb"] = total;
+        result["rmsLeftDb"] = rms.left;
+        result["rmsRightDb"] = rms.right;
+        result["peakLeftDb"] = peak.left;
+        result["peakRightDb"] = peak.right;
+        result["integratedLufs"] = loudness->getIntegrated();
+        result["loudnessRangeLu"] = loudness->getLoudnessRange();
+        result["momentaryMaxLufs"] = loudness->getMomentaryMax();
+        result["shortTermMaxLufs"] = loudness->getShortTermMax();
+        result["truePeakDbtp"] = loudness->getTruePeak();
+        result["samplePeakDbfs"] = loudness->getSamplePeak();
+        printJson(result);
+    } else {
+        std::printf("RMS        %8.2f dB\n", total);
+        std::printf("RMS left   %8.2f dB\n", rms.left);
+        std::printf("RMS right  %8.2f dB\n", rms.right);
+        std::printf("Peak left  %8.2f dB\n", peak.left);
+        std::printf("Peak right %8.2f dB\n", peak.right);
+        LoudnessPlot::printLoudness(*loudness, "");
+    }
     if (parser.isSet("plot")) {
         LoudnessPlot::Series series;
         series.inputShortTerm = loudness->getShortTermHistory();

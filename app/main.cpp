@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <memory>
 
-// The library writes diagnostics to Qt's debug output; a command-line user
-// sees them only when asking with --verbose. Warnings and errors always show.
-static void hideDebugOutput(QtMsgType type, const QMessageLogContext&, const QString& message)
+// The library writes diagnostics to Qt's debug output, and Qt's own modules
+// warn about their back ends (a missing sound server, say) that tevo reports
+// in its own words: a command-line user sees them only with --verbose.
+// Critical messages always show, on standard error.
+static void hideQtChatter(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
-    if (type == QtDebugMsg || type == QtInfoMsg)
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg)
         return;
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
@@ -23,7 +25,7 @@ static void hidePlatformNotes(QtMsgType type, const QMessageLogContext& context,
 {
     if (message.startsWith("QStandardPaths:"))
         return;
-    hideDebugOutput(type, context, message);
+    hideQtChatter(type, context, message);
 }
 
 static void printUsage(FILE* to)
@@ -59,8 +61,8 @@ int main(int argc, char** argv)
         printUsage(stderr);
         return 2;
     }
-    if (!args.contains("--verbose"))
-        qInstallMessageHandler(hideDebugOutput);
+    if (!args.contains("--verbose") && !args.contains("-v"))
+        qInstallMessageHandler(hideQtChatter);
     else
         qInstallMessageHandler(nullptr);
     const QString name = args.at(1);

@@ -37,10 +37,20 @@ public:
     /// (a truncated or damaged file); the error text says where and why.
     virtual bool readFailed() const;
 
-    /// Chooses a reader from the file name's extension (.mp3, .wav, .flac,
-    /// .ogg, any case); null for anything else. The reader is closed; the
-    /// caller owns it.
+    /// Channels of the file itself; the reader delivers stereo whatever this
+    /// is (one channel doubled, channels past the second dropped).
+    virtual unsigned getFileChannels() { return 2; }
+
+    /// Chooses a reader for `path`: by the file's first bytes when they name
+    /// a container (RIFF/RF64, AIFF, FLAC, Ogg, MP3 by its ID3v2 header or
+    /// frame sync), else by the file name's extension, in any case: .mp3;
+    /// .wav .wave .flac .ogg .oga .opus .aif .aiff; .raw (headerless 32-bit
+    /// float stereo at 44100 Hz). Null for anything else. The reader is
+    /// closed; the caller owns it.
     static SoundReader* getFromFilename(const char* path);
+    /// The extension of the file name in `path` (from its last point, the
+    /// point included), or null when the name has none. Folders do not count.
+    static const char* fileExtension(const char* path);
 
     void setStartPoint(double seconds) { startPoint = seconds; }
     double getStartPoint() const { return startPoint; }

@@ -209,6 +209,10 @@ SoundTools::Status SoundReaderMp3::open(const char* p)
     }
     mpg123_format_none(handle);
     mpg123_format(handle, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    // The forced stereo output hides the stream's own mode; the frame header
+    // tells it.
+    mpg123_frameinfo frame;
+    fileChannels = mpg123_info(handle, &frame) == MPG123_OK && frame.mode == MPG123_M_MONO ? 1 : 2;
 
     // Without a Xing/Info frame libmpg123's length is an estimate from the
     // file size (an ID3v2 tag counts as audio); with one, a file cut off

@@ -47,6 +47,8 @@ public:
     /// Seeks to the start point; a start point beyond the end seeks to the end
     /// (nothing more is read).
     void rewind() override;
+    /// 1 for a single-channel stream, else 2 (read as stereo either way).
+    unsigned getFileChannels() override { return fileChannels; }
     /// Always PCM16.
     SoundTools::SoundFormat getInputFormat() const override;
     /// Fills `tag` from the ID3v2 tag (versions 2.2 to 2.4, any text
@@ -64,6 +66,7 @@ protected:
 private:
     mpg123_handle_struct* handle = nullptr;
     long rate = 0;
+    unsigned fileChannels = 2;
     int16_t* decodeBuffer = nullptr;
     unsigned decodeFrames = 0;
     std::string path;

@@ -86,6 +86,11 @@ SoundTools::Status SoundReaderSndfile::open(const char* p)
     const QByteArray local = QString::fromUtf8(path.c_str()).toLocal8Bit();
     SF_INFO opened;
     std::memset(&opened, 0, sizeof opened);
+    if (rawRate != 0) {
+        opened.samplerate = static_cast<int>(rawRate);
+        opened.channels = static_cast<int>(rawChannels);
+        opened.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
+    }
     handle = sf_open(local.constData(), SFM_READ, &opened);
     if (handle == nullptr) {
         const char* message = sf_strerror(nullptr);
@@ -111,6 +116,17 @@ SoundTools::Status SoundReaderSndfile::open(const char* p)
         return SoundTools::StatusError;
     }
     return SoundTools::StatusOk;
+}
+
+unsigned SoundReaderSndfile::getFileChannels()
+{
+    return static_cast<unsigned>(info->channels);
+}
+
+void SoundReaderSndfile::setRawFormat(unsigned sampleRate, unsigned channels)
+{
+    rawRate = sampleRate;
+    rawChannels = channels;
 }
 
 void SoundReaderSndfile::close()

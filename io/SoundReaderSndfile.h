@@ -46,6 +46,10 @@ public:
     /// True when a FLAC file does not announce its length (a stream written
     /// to a pipe); getFrameNB() then reads 0 and a run reads to the end.
     bool lengthUnknown() const;
+    unsigned getFileChannels() override;
+    /// Reads the next files opened as headerless 32-bit float (host byte
+    /// order) with this rate and channel count, as the raw writer makes them.
+    void setRawFormat(unsigned sampleRate, unsigned channels);
 
 protected:
     /// Reads up to `frames` frames as stereo. The error text becomes
@@ -59,6 +63,8 @@ private:
     std::string path;
     /// A read delivered less than the file announced before its end.
     bool shortRead = false;
+    unsigned rawRate = 0;
+    unsigned rawChannels = 0;
     /// Interleaved frames of a non-stereo file; grows to the largest read and
     /// is reused, so a run of constant blocks allocates once.
     std::vector<double> convert;

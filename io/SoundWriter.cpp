@@ -1,5 +1,6 @@
 #include "SoundWriter.h"
 
+#include "SoundReader.h"
 #include "SoundWriterMp3.h"
 #include "SoundWriterSndfile.h"
 
@@ -73,22 +74,53 @@ bool SoundWriter::writeFrames(SoundBuffer& buffer, int64_t first, int64_t end, u
     return w != n;
 }
 
+bool SoundWriter::setFileChannels(unsigned channels)
+{
+    return channels == 0 || channels == getChannelNum();
+}
+
+namespace {
+
+struct WritableType {
+    const char* extension;
+    int type; ///< a SoundWriterSndfile::FileType, or -1 for MP3
+};
+const WritableType sWritable[] = {{".wav", SoundWriterSndfile::WAV},   {".wave", SoundWriterSndfile::WAV},
+                                  {".flac", SoundWriterSndfile::FLAC}, {".ogg", SoundWriterSndfile::OGG},
+                                  {".oga", SoundWriterSndfile::OGG},   {".opus", SoundWriterSndfile::OPUS},
+                                  {".aif", SoundWriterSndfile::AIFF},  {".aiff", SoundWriterSndfile::AIFF},
+                                  {".mp3", -1},                        {".raw", SoundWriterSndfile::RAW}};
+
+const WritableType* writableType(const char* path)
+{
+    const char* extension = SoundReader::fileExtension(path);
+    if (extension == nullptr)
+        return nullptr;
+    for (const WritableType& t : sWritable)
+        if (strcasecmp(extension, t.extension) == 0)
+            return &t;
+    return nullptr;
+}
+
+} // namespace
+
+bool SoundWriter::isWritableName(const char* path)
+{
+    return writableType(path) != nullptr;
+}
+
+const char* SoundWriter::writableExtensions()
+{
+    return ".wav, .wave, .flac, .ogg, .oga, .opus, .aif, .aiff, .mp3, .raw";
+}
+
 SoundWriter* SoundWriter::getFromFilename(const char* path, unsigned rate, unsigned bitrate,
                                           SoundTools::SoundFormat format)
 {
-    if (path == nullptr)
+    const WritableType* t = writableType(path);
+    if (t == nullptr)
         return nullptr;
-    const char* extension = std::strrchr(path, '.');
-    if (extension == nullptr)
-        return nullptr;
-    if (strcasecmp(extension, ".mp3") == 0)
+    if (t->type < 0)
         return new SoundWriterMp3(rate, 2, bitrate);
-    SoundWriterSndfile::FileType type = SoundWriterSndfile::RAW;
-    if (strcasecmp(extension, ".wav") == 0)
-        type = SoundWriterSndfile::WAV;
-    else if (strcasecmp(extension, ".flac") == 0)
-        type = SoundWriterSndfile::FLAC;
-    else if (strcasecmp(extension, ".ogg") == 0)
-        type = SoundWriterSndfile::OGG;
-    return new SoundWriterSndfile(rate, 2, format, type);
+    return new SoundWriterSndfile(rate, 2, format, static_cast<SoundWriterSndfile::FileType>(t->type));
 }

@@ -30,11 +30,33 @@ public:
     /// flushed, header not updated); the error text says why.
     virtual bool closeFailed() const;
 
-    /// Chooses a stereo writer from the extension: .mp3, .wav, .flac, .ogg (any
-    /// case), anything else raw 32-bit float; null for a null path or a path
-    /// without a point. The writer is closed; the caller owns it.
+    /// Channels of the file when they differ from the stream's: 1 makes a
+    /// stereo stream into a one-channel file, each frame mixed down as
+    /// (left + right) / 2. 0 (the default) keeps the stream's count. Call
+    /// before open; false when the writer cannot do it.
+    virtual bool setFileChannels(unsigned channels);
+    /// Channels of the file written.
+    unsigned getFileChannels() const { return fileChannels != 0 ? fileChannels : getChannelNum(); }
+    /// Bits of the integer samples in the file; 0 for float and lossy files.
+    virtual unsigned getFileBits() const { return 0; }
+    /// TPDF dither (two uniform values of one step each, summed) added before
+    /// samples are rounded to the file's integers. Off by default; worth it
+    /// when the stream is finer than the file, e.g. 24-bit input to 16 bits.
+    void setDither(bool on) { dither = on; }
+    /// Samples that lay beyond full scale and were clipped on their way to
+    /// the file's integers, since construction.
+    uint64_t getClippedSamples() const { return clipped; }
+
+    /// Chooses a stereo writer from the extension of the file name, in any
+    /// case: .mp3; .wav .wave (WAV); .flac; .ogg .oga (Ogg Vorbis); .opus; .aif
+    /// .aiff (AIFF); .raw (headerless 32-bit float). Null for a null path and
+    /// for any other name. The writer is closed; the caller owns it.
     static SoundWriter* getFromFilename(const char* path, unsigned sampleRate, unsigned bitrate,
                                         SoundTools::SoundFormat format);
+    /// Whether getFromFilename has a writer for this name.
+    static bool isWritableName(const char* path);
+    /// The extensions the writer factory knows, for messages.
+    static const char* writableExtensions();
 
     /// Writes frames [rangeStart, rangeEnd) of the input timeline only.
     void setRange(int start, int end)
@@ -62,4 +84,7 @@ protected:
     int32_t rangeStart = 0;
     int32_t rangeEnd = 2147483647;
     uint32_t sampleRate;
+    unsigned fileChannels = 0;
+    bool dither = false;
+    uint64_t clipped = 0;
 };

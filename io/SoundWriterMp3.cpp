@@ -145,9 +145,10 @@ SoundWriterMp3::SoundWriterMp3(unsigned rate, unsigned channels, unsigned kbps)
 void SoundWriterMp3::configure(lame_global_struct* handle) const
 {
     sLame.lame_set_brate(handle, static_cast<int>(bitrate));
-    sLame.lame_set_num_channels(handle, static_cast<int>(channelCount));
+    const unsigned encoded = fileChannels != 0 ? fileChannels : channelCount;
+    sLame.lame_set_num_channels(handle, static_cast<int>(encoded));
     sLame.lame_set_in_samplerate(handle, static_cast<int>(sampleRate));
-    sLame.lame_set_mode(handle, JOINT_STEREO);
+    sLame.lame_set_mode(handle, encoded == 1 ? MONO : JOINT_STEREO);
     sLame.lame_set_quality(handle, 2);
 }
 
@@ -258,7 +259,16 @@ void SoundWriterMp3::close()
 
 unsigned SoundWriterMp3::getChannelNum() const
 {
-    return lame != nullptr ? static_cast<unsigned>(sLame.lame_get_num_channels(lame)) : 0;
+    return lame != nullptr ? channelCount : 0;
+}
+
+bool SoundWriterMp3::setFileChannels(unsigned channels)
+{
+    if (lame == nullptr || file != nullptr || started || channels > 2 || (channels == 2 && channelCount != 2))
+        return false;
+    fileChannels = channels;
+    configure(lame);
+    return true;
 }
 
 void SoundWriterMp3::setTags(const SoundIDTag& tag)
@@ -337,6 +347,7 @@ unsigned SoundWriterMp3::write(unsigned frames, double* data)
     if (file == nullptr || lame == nullptr || frames == 0)
         return 0;
     const unsigned channels = getChannelNum();
+    const unsigned encoded = static_cast<unsigned>(sLame.lame_get_num_channels(lame));
     if (channels < 1 || channels > 2) {
         fail("the mp3 encoder takes 1 or 2 channels");
         return 0;
@@ -349,17 +360,25 @@ unsigned SoundWriterMp3::write(unsigned frames, double* data)
     if (!startEncoder())
         return 0;
     growBuffers(frames);
-    auto toPcm = [](double x) -> int16_t {
+    uint64_t clips = 0;
+    auto toPcm = [&clips](double x) -> int16_t {
         double v = x * 31129.6; // 0.95 of full scale
         if (!(v == v))
             return 0;
-        if (v > 32767.0)
+        if (v > 32767.0) {
+            ++clips;
             return 32767;
-        if (v < -32768.0)
+        }
+        if (v < -32768.0) {
+            ++clips;
             return -32768;
+        }
         return static_cast<int16_t>(v);
     };
-    if (channels == 2) {
+    if (channels == 2 && encoded == 1) {
+        for (unsigned i = 0; i < frames; ++i)
+            leftBuffer[i] = rightBuffer[i] = toPcm(0.5 * (data[2 * size_t(i)] + data[2 * size_t(i) + 1]));
+    } else if (channels == 2) {
         for (unsigned i = 0; i < frames; ++i) {
             leftBuffer[i] = toPcm(data[2 * size_t(i)]);
             rightBuffer[i] = toPcm(data[2 * size_t(i) + 1]);
@@ -368,6 +387,7 @@ unsigned SoundWriterMp3::write(unsigned frames, double* data)
         for (unsigned i = 0; i < frames; ++i)
             leftBuffer[i] = rightBuffer[i] = toPcm(data[i]);
     }
+    clipped += clips;
     const int n = sLame.lame_encode_buffer(lame, leftBuffer, rightBuffer, static_cast<int>(frames), mp3Buffer,
                                            static_cast<int>(mp3Capacity));
     if (n < 0) {

@@ -42,8 +42,11 @@ public:
     /// When any of that fails (a full disk), the error text names the file and
     /// closeFailed() turns true. Harmless when closed.
     void close() override;
-    /// The encoder's channel count; 0 without the encoder.
+    /// Channels of the frames handed to the writer; 0 without the encoder.
     unsigned getChannelNum() const override;
+    /// 1 encodes a stereo stream as a one-channel MP3 of (left + right) / 2.
+    /// Before open.
+    bool setFileChannels(unsigned channels) override;
     /// Hands the seven fields (UTF-8) to the encoder, replacing any given
     /// before. Each non-empty field goes to an ID3v2 frame: in ISO-8859-1 when
     /// its text fits, else in UTF-16 (any script, emoji included). ID3v1 gets

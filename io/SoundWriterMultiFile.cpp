@@ -65,6 +65,10 @@ SoundWriterMultiFile::~SoundWriterMultiFile()
     if (detector != nullptr)
         detector->releaseReference();
     // An unfinished file is completed by its writer but not counted.
+    if (segment != nullptr && segmentFiles != nullptr) {
+        segment->close();
+        segmentFiles->closed(segmentName, segmentPath, false);
+    }
     delete segment;
     if (sVerbose)
         getOStream() << SoundReader::formatLength(sampleRate != 0 ? double(totalFrames) / sampleRate : 0.0)
@@ -178,6 +182,8 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
         setError("no writer for this segment file name", name.empty() ? pathParts.fullPath.c_str() : name.c_str());
         return SoundTools::StatusError;
     }
+    segment->setFileChannels(fileChannels);
+    segment->setDither(dither);
     const bool tagged = !tags.title.empty() || !tags.artist.empty() || !tags.album.empty() || !tags.year.empty()
                         || !tags.comment.empty() || !tags.track.empty() || !tags.genre.empty();
     if (tagged) {
@@ -188,9 +194,14 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
     }
     hasSound = false;
     segmentFrames = 0;
-    const SoundTools::Status status = segment->open(name.c_str());
+    segmentName = name;
+    segmentPath = segmentFiles != nullptr ? segmentFiles->openPath(name) : name;
+    const SoundTools::Status status = segment->open(segmentPath.c_str());
     if (status == SoundTools::StatusOk && segment->getChannelNum() != channels) {
         setError("segment files are stereo; the input must have 2 channels", name.c_str());
+        segment->close();
+        if (segmentFiles != nullptr)
+            segmentFiles->closed(segmentName, segmentPath, false);
         delete segment;
         segment = nullptr;
         return SoundTools::StatusError;
@@ -199,6 +210,8 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
         // A file that was never opened is not counted as written; its reason
         // stays readable after the writer is gone.
         setError(segment->getError(), nullptr);
+        if (segmentFiles != nullptr)
+            segmentFiles->closed(segmentName, segmentPath, false);
         delete segment;
         segment = nullptr;
         return SoundTools::StatusError;
@@ -206,6 +219,14 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
     if (tagged)
         segment->setTags(tags);
     return status;
+}
+
+bool SoundWriterMultiFile::setFileChannels(unsigned count)
+{
+    if (count > channels)
+        return false;
+    fileChannels = count;
+    return true;
 }
 
 void SoundWriterMultiFile::close()
@@ -224,11 +245,14 @@ bool SoundWriterMultiFile::closeSegment()
                      << std::endl;
     totalFrames += static_cast<unsigned>(segmentFrames);
     segment->close();
+    clipped += segment->getClippedSamples();
     const bool failed = failedAtClose(segment);
     if (failed) {
         segmentCloseFailed = true;
         setError(segment->getError(), nullptr);
     }
+    if (segmentFiles != nullptr)
+        segmentFiles->closed(segmentName, segmentPath, !failed);
     delete segment;
     segment = nullptr;
     ++segmentCounter;

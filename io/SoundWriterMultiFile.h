@@ -49,6 +49,8 @@ public:
     /// own number as track.
     void setTags(const SoundIDTag& tag) override;
     unsigned getChannelNum() const override;
+    /// Channels of every segment file (see SoundWriter::setFileChannels).
+    bool setFileChannels(unsigned channels) override;
 
     /// Segment files closed so far.
     int GetWrittenFiles() const;
@@ -57,6 +59,20 @@ public:
     bool closeFailed() const override { return segmentCloseFailed; }
     /// Name of segment `number` for the path given to open ("" before open).
     std::string getSegmentName(int number) const;
+
+    /// Lets the host choose where each segment file is written (a temporary
+    /// name, say) and learn when it is complete. Not owned; null: segment
+    /// files are written under their own names.
+    class SegmentFiles {
+    public:
+        virtual ~SegmentFiles() = default;
+        /// The path to write segment file `name` into.
+        virtual std::string openPath(const std::string& name) = 0;
+        /// The file written into `path` for `name` was closed; `complete` is
+        /// false when it could not be completed.
+        virtual void closed(const std::string& name, const std::string& path, bool complete) = 0;
+    };
+    void setSegmentFiles(SegmentFiles* files) { segmentFiles = files; }
 
 protected:
     /// Consumes `frames` frames: drops noise and short passages, writes the
@@ -97,4 +113,7 @@ private:
     /// silence); the segment's own count only sees what it was handed.
     int64_t segmentFrames = 0;
     bool segmentCloseFailed = false;
+    SegmentFiles* segmentFiles = nullptr;
+    std::string segmentName; ///< name of the open segment file
+    std::string segmentPath; ///< where it is written
 };

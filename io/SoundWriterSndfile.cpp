@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -16,10 +17,64 @@ namespace {
 // working memory small for long blocks.
 const sf_count_t sOggChunkFrames = 44100;
 
+/// Rounds `count` samples to the grid of a `bits`-bit integer file, into
+/// `out`, as normalised values libsndfile converts exactly; with TPDF dither
+/// (two uniform values of one step, from `state`) when asked. Values beyond
+/// the range are clamped and counted (before dither); NaN becomes 0.
+template <bool Dither>
+uint64_t roundToGrid(const double* source, size_t count, unsigned bits, double* out, uint64_t& state)
+{
+    const double scale = std::ldexp(1.0, int(bits) - 1);
+    const double unscale = 1.0 / scale;
+    const double top = scale - 1.0;
+    const double bottom = -scale;
+    const double clipTop = top + 0.5;
+    const double clipBottom = bottom - 0.5;
+    // Adding and taking away 1.5 * 2^52 rounds to the nearest integer with
+    // plain arithmetic, which compiles to vector code.
+    const double magic = 6755399441055744.0;
+    if (!Dither) {
+        // The count is kept in a double, the width of the samples, so that
+        // the loop compiles to vector code (exact far beyond a chunk).
+        double counted = 0.0;
+        for (size_t i = 0; i < count; ++i) {
+            double v = source[i] * scale;
+            v = v == v ? v : 0.0;
+            counted += (v >= clipTop ? 1.0 : 0.0) + (v < clipBottom ? 1.0 : 0.0);
+            v = std::min(top, std::max(bottom, v));
+            out[i] = ((v + magic) - magic) * unscale;
+        }
+        return uint64_t(counted);
+    }
+    uint64_t clips = 0;
+    uint64_t x = state;
+    for (size_t i = 0; i < count; ++i) {
+        double v = source[i] * scale;
+        v = v == v ? v : 0.0;
+        clips += (v >= clipTop ? 1u : 0u) + (v < clipBottom ? 1u : 0u);
+        if (Dither) {
+            double u[2];
+            for (double& value : u) {
+                // xorshift64*
+                x ^= x >> 12;
+                x ^= x << 25;
+                x ^= x >> 27;
+                value = double((x * 0x2545F4914F6CDD1Dull) >> 11) * (1.0 / 9007199254740992.0);
+            }
+            v += u[0] - u[1];
+        }
+        v = std::min(top, std::max(bottom, v));
+        out[i] = ((v + magic) - magic) * unscale;
+    }
+    state = x;
+    return clips;
+}
+
 } // namespace
 
 SoundWriterSndfile::SoundWriterSndfile(unsigned rate, unsigned channels, SoundTools::SoundFormat format, FileType type)
     : SoundWriter(rate)
+    , streamChannels(channels)
 {
     info.reset(new SF_INFO());
     info->samplerate = static_cast<int>(rate);
@@ -62,6 +117,23 @@ int SoundWriterSndfile::formatCode(FileType type, SoundTools::SoundFormat format
         }
     case OGG:
         return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case OPUS:
+        return SF_FORMAT_OGG | SF_FORMAT_OPUS;
+    case AIFF:
+        switch (format) {
+        case SoundTools::PCM8:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_S8;
+        case SoundTools::PCM24:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_24;
+        case SoundTools::PCM32:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_32;
+        case SoundTools::Float32:
+            return SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
+        case SoundTools::Float64:
+            return SF_FORMAT_AIFF | SF_FORMAT_DOUBLE;
+        default:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+        }
     default:
         return SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
     }
@@ -106,7 +178,35 @@ void SoundWriterSndfile::close()
 
 unsigned SoundWriterSndfile::getChannelNum() const
 {
-    return static_cast<unsigned>(info->channels);
+    return streamChannels;
+}
+
+bool SoundWriterSndfile::setFileChannels(unsigned channels)
+{
+    if (handle != nullptr || channels > 2 || (channels == 2 && streamChannels != 2))
+        return false;
+    fileChannels = channels;
+    info->channels = static_cast<int>(channels != 0 ? channels : streamChannels);
+    return true;
+}
+
+unsigned SoundWriterSndfile::getFileBits() const
+{
+    if ((info->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW)
+        return 0;
+    switch (info->format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 0;
+    }
 }
 
 void SoundWriterSndfile::setTags(const SoundIDTag& tag)
@@ -120,26 +220,53 @@ bool SoundWriterSndfile::getTags(SoundIDTag& tag)
     return SoundSndfileTags::read(handle, std::string(), tag);
 }
 
+int64_t SoundWriterSndfile::writeChunk(int64_t frames, const double* data)
+{
+    const unsigned fileCh = static_cast<unsigned>(info->channels);
+    const double* source = data;
+    if (fileCh != streamChannels) {
+        // Only a one-channel file of a wider stream gets here.
+        mixed.resize(size_t(frames));
+        for (int64_t i = 0; i < frames; ++i) {
+            const double* frame = data + size_t(i) * streamChannels;
+            double sum = 0.0;
+            for (unsigned c = 0; c < streamChannels; ++c)
+                sum += frame[c];
+            mixed[size_t(i)] = sum / streamChannels;
+        }
+        source = mixed.data();
+    }
+    const unsigned bits = getFileBits();
+    if (bits == 0)
+        return sf_writef_double(handle, source, frames);
+
+    // libsndfile's own conversion truncates rather than rounds, neither
+    // dithers nor says how many samples it clipped: samples reach it already
+    // on the file's integer grid, where its conversion is exact.
+    const size_t count = size_t(frames) * fileCh;
+    rounded.resize(count);
+    clipped += dither ? roundToGrid<true>(source, count, bits, rounded.data(), noise)
+                      : roundToGrid<false>(source, count, bits, rounded.data(), noise);
+    return sf_writef_double(handle, rounded.data(), frames);
+}
+
 unsigned SoundWriterSndfile::write(unsigned frames, double* data)
 {
     if (handle == nullptr)
         return 0;
     errno = 0;
     sf_count_t done = 0;
-    if (info->format == (SF_FORMAT_OGG | SF_FORMAT_VORBIS)) {
-        const size_t stride = static_cast<size_t>(info->channels);
-        while (done < frames) {
-            const sf_count_t chunk = std::min<sf_count_t>(sOggChunkFrames, sf_count_t(frames) - done);
-            const sf_count_t w = sf_writef_double(handle, data + size_t(done) * stride, chunk);
-            if (w > 0)
-                done += w;
-            if (w != chunk)
-                break;
-        }
-    } else {
-        done = sf_writef_double(handle, data, frames);
-        if (done < 0)
-            done = 0;
+    // Ogg Vorbis encodes whatever it is handed in one go, and the mix-down
+    // and integer buffers grow with the chunk: bounded chunks keep memory small.
+    const bool vorbis = info->format == (SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+    const sf_count_t chunkFrames = vorbis ? sOggChunkFrames : 65536;
+    while (done < sf_count_t(frames)) {
+        const sf_count_t chunk = std::min<sf_count_t>(chunkFrames, sf_count_t(frames) - done);
+        const sf_count_t w = writeChunk(chunk, data + size_t(done) * streamChannels);
+        if (w > 0)
+            done += w;
+        if (w != chunk)
+            break;
     }
     if (done == sf_count_t(frames)) {
         setError(sf_strerror(handle), "SoundWriterSndfile");

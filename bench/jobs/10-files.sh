@@ -1,5 +1,5 @@
 # File copies and a gain: the loop, the reader and the writer.
-compare "copy WAV->WAV" "'$TEVO' process '$IN' '$OUT/copy.wav'" "sox" "sox -V1 '$IN' '$OUT/copy-sox.wav'"
-compare "WAV->FLAC" "'$TEVO' process '$IN' '$OUT/copy.flac'" "sox" "sox -V1 '$IN' '$OUT/copy-sox.flac'"
-compare "FLAC->WAV" "'$TEVO' process '$IN_FLAC' '$OUT/from-flac.wav'" "sox" "sox -V1 '$IN_FLAC' '$OUT/from-flac-sox.wav'"
-compare "gain -6 dB" "'$TEVO' process '$IN' '$OUT/gain.wav' --gain -6" "sox gain -6" "sox -V1 '$IN' '$OUT/gain-sox.wav' gain -6"
+compare "copy WAV->WAV" "'$TEVO' process -y '$IN' '$OUT/copy.wav'" "sox" "sox -V1 '$IN' '$OUT/copy-sox.wav'"
+compare "WAV->FLAC" "'$TEVO' process -y '$IN' '$OUT/copy.flac'" "sox" "sox -V1 '$IN' '$OUT/copy-sox.flac'"
+compare "FLAC->WAV" "'$TEVO' process -y '$IN_FLAC' '$OUT/from-flac.wav'" "sox" "sox -V1 '$IN_FLAC' '$OUT/from-flac-sox.wav'"
+compare "gain -6 dB" "'$TEVO' process -y '$IN' '$OUT/gain.wav' --gain -6" "sox gain -6" "sox -V1 '$IN' '$OUT/gain-sox.wav' gain -6"

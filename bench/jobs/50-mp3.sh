@@ -4,15 +4,15 @@ if [ ! -s "$IN_MP3" ] && command -v lame >/dev/null; then
   lame --quiet --noreplaygain -b 192 "$IN" "$IN_MP3"
 fi
 
-compare "mp3 decode -> WAV" "'$TEVO' process '$IN_MP3' '$OUT/dec.wav'" \
+compare "mp3 decode -> WAV" "'$TEVO' process -y '$IN_MP3' '$OUT/dec.wav'" \
   "mpg123" "mpg123 -q -w '$OUT/dec-mpg123.wav' '$IN_MP3'"
-compare "mp3 decode -> WAV (ffmpeg)" "'$TEVO' process '$IN_MP3' '$OUT/dec.wav'" \
+compare "mp3 decode -> WAV (ffmpeg)" "'$TEVO' process -y '$IN_MP3' '$OUT/dec.wav'" \
   "ffmpeg" "ffmpeg -v error -y -i '$IN_MP3' '$OUT/dec-ffmpeg.wav'"
-compare "mp3 encode 192 kbit/s" "'$TEVO' process '$IN' '$OUT/enc.mp3' --bitrate 192" \
+compare "mp3 encode 192 kbit/s" "'$TEVO' process -y '$IN' '$OUT/enc.mp3' --bitrate 192" \
   "lame -b 192" "lame --quiet --noreplaygain -b 192 '$IN' '$OUT/enc-lame.mp3'"
 # Both tevo runs (detector, then the cut) against sox's silence effect
 # starting a new file after each pause of a second (about 60 files here, as tevo).
 compare "split into passages" \
-  "rm -rf '$OUT/split' && mkdir '$OUT/split' && '$TEVO' split '$IN' '$OUT/split/part.wav'" \
+  "rm -rf '$OUT/split' && mkdir '$OUT/split' && '$TEVO' split -y '$IN' '$OUT/split/part.wav'" \
   "sox silence+newfile" \
   "rm -rf '$OUT/split-sox' && mkdir '$OUT/split-sox' && sox -V1 '$IN' '$OUT/split-sox/part.wav' silence 1 0.1 2% 1 1.0 2% : newfile : restart"

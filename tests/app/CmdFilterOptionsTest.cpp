@@ -110,7 +110,7 @@ TEST_F(TevoFilterOptions, FirstOrderAndWeightingOptions)
         {{"--lowpass1", "1000"}, -3.0103}, {{"--highpass1", "1000"}, -3.0103}, {{"--aweight"}, 0.005}};
     for (const auto& [options, wantDb] : cases) {
         SCOPED_TRACE(options.join(' ').toStdString());
-        const Outcome r = tevo(QStringList{"process", qpath("sine.wav"), qpath("out.wav"), "--format", "float32"} + options);
+        const Outcome r = tevo(QStringList{"process", qpath("sine.wav"), qpath("out.wav"), "--format", "float32", "-y"} + options);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_NEAR(toneDb(path("out.wav"), 1000, rate) - 20 * std::log10(0.5), wantDb, 0.01);
     }

@@ -158,7 +158,7 @@ TEST_F(TevoFilterOptions, FilterDesignsDoWhatWasAskedOrRefuse)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.options.join(' ').toStdString());
-        const Outcome r = tevo(QStringList{"process", qpath("in.wav"), qpath("out.wav"), "--format", "float32"}
+        const Outcome r = tevo(QStringList{"process", "-y", qpath("in.wav"), qpath("out.wav"), "--format", "float32"}
                                + row.options);
         if (row.refusal != nullptr) {
             EXPECT_EQ(r.exitCode, 1);

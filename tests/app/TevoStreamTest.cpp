@@ -69,7 +69,7 @@ TEST_F(TevoStream, FiltersKeepLengthAndPosition)
                                              {"--gain", "0", "--fft-eq", "bandpass:1000:8000"}};
     for (const QStringList& chain : chains) {
         SCOPED_TRACE(chain.join(' ').toStdString());
-        const TestUtil::TevoRun r = TestUtil::runTevo(QStringList{"process", path("in.wav"), path("out.wav")} + chain);
+        const TestUtil::TevoRun r = TestUtil::runTevo(QStringList{"process", "-y", path("in.wav"), path("out.wav")} + chain);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const std::vector<double> out = TestUtil::soxReadStereo(p("out.wav"));
         EXPECT_EQ(out.size(), in.size()) << "as many frames as the input";
@@ -96,11 +96,11 @@ TEST_F(TevoStream, StartAndRangePastTheEndAreRefusedBeforeReading)
         EXPECT_TRUE(r.err.contains("past the end of the file (01:00.000)")) << r.err.toStdString();
         EXPECT_FALSE(QFile::exists(path("o.wav"))) << "nothing written";
     }
-    const TestUtil::TevoRun r = TestUtil::runTevo({"process", path("min.wav"), path("o.wav"), "--start", "1000"});
+    const TestUtil::TevoRun r = TestUtil::runTevo({"process", "-y", path("min.wav"), path("o.wav"), "--start", "1000"});
     EXPECT_TRUE(r.err.contains("the start point 16:40.000 is past the end of the file (01:00.000)"))
         << r.err.toStdString();
     // Inside the file: the rest of it, whole.
-    ASSERT_EQ(TestUtil::runTevo({"process", path("min.wav"), path("o.wav"), "--start", "59.5"}).exitCode, 0);
+    ASSERT_EQ(TestUtil::runTevo({"process", "-y", path("min.wav"), path("o.wav"), "--start", "59.5"}).exitCode, 0);
     EXPECT_EQ(frames("o.wav"), 22050u);
 }
 
@@ -142,11 +142,11 @@ TEST_F(TevoStream, CutAndUnannouncedInputs)
     }
     // A FLAC written to a pipe does not announce its length: read to its end, whole.
     ASSERT_EQ(TestUtil::run("ffmpeg -v quiet -i " + p("s3.wav") + " -f flac - | cat > " + p("pipe.flac")), 0);
-    const TestUtil::TevoRun r = TestUtil::runTevo({"process", path("pipe.flac"), path("o.wav")});
+    const TestUtil::TevoRun r = TestUtil::runTevo({"process", "-y", path("pipe.flac"), path("o.wav")});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(frames("o.wav"), 132300u);
     // The RF64 file whole reads whole.
-    ASSERT_EQ(TestUtil::runTevo({"process", path("rf.wav"), path("o.wav")}).exitCode, 0);
+    ASSERT_EQ(TestUtil::runTevo({"process", "-y", path("rf.wav"), path("o.wav")}).exitCode, 0);
     EXPECT_EQ(frames("o.wav"), 132300u);
 }
 
@@ -177,12 +177,12 @@ TEST_F(TevoStream, Mp3LengthsAreExact)
         const size_t decoded = frames(name); // sox's own decoder
         const TestUtil::TevoRun info = TestUtil::runTevo({"info", path(name)});
         ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
-        ASSERT_EQ(TestUtil::runTevo({"process", path(name), path("o.wav")}).exitCode, 0);
+        ASSERT_EQ(TestUtil::runTevo({"process", "-y", path(name), path("o.wav")}).exitCode, 0);
         const double seconds = double(frames("o.wav")) / 44100;
         EXPECT_NEAR(seconds, 1.0, 0.06) << "1 s of audio, whatever the tag or the header says";
         EXPECT_NEAR(double(frames("o.wav")), double(decoded), 2500.0);
         // A start point inside the audio reads the rest of it.
-        ASSERT_EQ(TestUtil::runTevo({"process", path(name), path("o.wav"), "--start", "0.5"}).exitCode, 0);
+        ASSERT_EQ(TestUtil::runTevo({"process", "-y", path(name), path("o.wav"), "--start", "0.5"}).exitCode, 0);
         EXPECT_NEAR(double(frames("o.wav")) / 44100, seconds - 0.5, 0.01);
     }
 }

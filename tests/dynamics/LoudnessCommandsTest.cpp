@@ -104,7 +104,7 @@ TEST_F(LoudnessCommands, LevelMeetsTheDeliveryGoalsOnSpeechLikeRecordings)
         SCOPED_TRACE(name + " " + c.options.join(' ').toStdString());
         const std::string out = path(name + "-levelled.wav");
         // A bare --target means -16 LUFS.
-        const auto r = TestUtil::runTevo(QStringList{"level", q(path(name + ".wav")), q(out), "--target"} + c.options);
+        const auto r = TestUtil::runTevo(QStringList{"level", "-y", q(path(name + ".wav")), q(out), "--target"} + c.options);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_TRUE(r.out.contains("for -16.00 LUFS")) << r.out.toStdString();
         auto f = evaluate(out, path(name + ".sections"));
@@ -178,7 +178,7 @@ TEST_F(LoudnessCommands, BadOptionsAreRefusedBeforeReading)
     };
     for (const QStringList& options : bad) {
         SCOPED_TRACE(options.join(' ').toStdString());
-        const auto r = TestUtil::runTevo(QStringList{"level", q(path("talkers.wav")), out} + options);
+        const auto r = TestUtil::runTevo(QStringList{"level", "-y", q(path("talkers.wav")), out} + options);
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_FALSE(r.err.isEmpty());
         EXPECT_FALSE(QFile::exists(out));

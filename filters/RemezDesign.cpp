@@ -592,12 +592,12 @@ std::string hz(double f)
     return s.str();
 }
 
-std::string describe(const EqualRippleSpec& spec, FilterType type)
+std::string describe(const EqualRippleSpec& request, FilterType type)
 {
-    std::string s = std::string(spec.kind) + " " + typeName(type);
+    std::string s = std::string(request.kind) + " " + typeName(type);
     if (type == BandPass || type == BandStop)
-        return s + " " + hz(spec.freq1) + "-" + hz(spec.freq2) + " Hz";
-    return s + " at " + hz(spec.freq1) + " Hz";
+        return s + " " + hz(request.freq1) + "-" + hz(request.freq2) + " Hz";
+    return s + " at " + hz(request.freq1) + " Hz";
 }
 
 /// Kaiser's length estimate for a transition `t` (fraction of the rate).
@@ -608,11 +608,11 @@ double kaiserLength(double deltaPass, double deltaStop, double t)
 
 } // namespace
 
-EqualRipplePlan planEqualRipple(const EqualRippleSpec& spec)
+EqualRipplePlan planEqualRipple(const EqualRippleSpec& request)
 {
     EqualRipplePlan plan;
-    FilterType type = spec.type;
-    const double fs = spec.sampleRate;
+    FilterType type = request.type;
+    const double fs = request.sampleRate;
     if (type != LowPass && type != HighPass && type != BandPass && type != BandStop) {
         plan.error = "unsupported filter type " + std::to_string(int(type));
         return plan;
@@ -621,29 +621,29 @@ EqualRipplePlan planEqualRipple(const EqualRippleSpec& spec)
         plan.error = "no sample rate to design for";
         return plan;
     }
-    const std::string what = describe(spec, type);
+    const std::string what = describe(request, type);
     const double nyquist = fs * 0.5;
-    if (!(spec.freq1 > 0.0) || !std::isfinite(spec.freq1)) {
+    if (!(request.freq1 > 0.0) || !std::isfinite(request.freq1)) {
         plan.error = what + ": the frequency must be positive";
         return plan;
     }
-    if (!(spec.freq1 < nyquist)) {
-        plan.error = what + ": " + hz(spec.freq1) + " Hz is not below half the sample rate (" + hz(nyquist) + " Hz)";
+    if (!(request.freq1 < nyquist)) {
+        plan.error = what + ": " + hz(request.freq1) + " Hz is not below half the sample rate (" + hz(nyquist) + " Hz)";
         return plan;
     }
     const bool twoEdges = type == BandPass || type == BandStop;
-    if (twoEdges && !(spec.freq2 > spec.freq1)) {
-        plan.error = what + ": band edges " + hz(spec.freq1) + " and " + hz(spec.freq2) + " Hz are not in ascending order";
+    if (twoEdges && !(request.freq2 > request.freq1)) {
+        plan.error = what + ": band edges " + hz(request.freq1) + " and " + hz(request.freq2) + " Hz are not in ascending order";
         return plan;
     }
     // A band reaching half the rate has nothing above it.
-    if (twoEdges && spec.freq2 >= nyquist)
+    if (twoEdges && request.freq2 >= nyquist)
         type = type == BandPass ? HighPass : LowPass;
 
-    const double f1 = spec.freq1 / fs;
-    const double f2 = spec.freq2 / fs;
-    const double t = spec.transition;
-    const double wStop = spec.deltaPass / spec.deltaStop;
+    const double f1 = request.freq1 / fs;
+    const double f2 = request.freq2 / fs;
+    const double t = request.transition;
+    const double wStop = request.deltaPass / request.deltaStop;
     double narrowest = t;
     bool squeezed = false;
     auto side = [&](double room) {
@@ -682,19 +682,19 @@ EqualRipplePlan planEqualRipple(const EqualRippleSpec& spec)
         plan.weights = {1.0, wStop, 1.0};
         break;
     }
-    double length = narrowest > 0.0 ? kaiserLength(spec.deltaPass, spec.deltaStop, narrowest) : HUGE_VAL;
+    double length = narrowest > 0.0 ? kaiserLength(request.deltaPass, request.deltaStop, narrowest) : HUGE_VAL;
     const bool lastPasses = plan.desired.back() > 0.0;
-    if ((spec.oddLength || lastPasses) && std::isfinite(length) && std::fmod(length, 2.0) == 0.0)
+    if ((request.oddLength || lastPasses) && std::isfinite(length) && std::fmod(length, 2.0) == 0.0)
         length += 1.0;
-    if (!(length <= spec.maxTaps)) {
+    if (!(length <= request.maxTaps)) {
         const std::string need = std::isfinite(length) && length < 1e9
                                      ? "needs " + std::to_string(static_cast<long long>(length)) + " taps"
                                      : "cannot be designed";
         if (squeezed)
             plan.error = what + ": the band edges leave room only for a transition of " + hz(narrowest * fs)
-                         + " Hz, which " + need + "; " + spec.tooLong;
+                         + " Hz, which " + need + "; " + request.tooLong;
         else
-            plan.error = what + " " + need + "; " + spec.tooLong;
+            plan.error = what + " " + need + "; " + request.tooLong;
         plan.bands.clear();
         return plan;
     }
@@ -751,7 +751,7 @@ std::vector<double> measureBands(const std::vector<double>& h, const std::vector
     return worst;
 }
 
-bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan, std::vector<double>& h,
+bool designEqualRipple(const EqualRippleSpec& request, const EqualRipplePlan& plan, std::vector<double>& h,
                        std::string& error)
 {
     h.assign(plan.taps, 0.0);
@@ -759,7 +759,7 @@ bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan,
         error = plan.error;
         return false;
     }
-    const std::string what = describe(spec, spec.type);
+    const std::string what = describe(request, request.type);
     const int nb = static_cast<int>(plan.desired.size());
     // Kaiser's estimate runs short for the narrowest transitions: a design
     // that misses is tried again a quarter longer, up to the limit.
@@ -776,7 +776,7 @@ bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan,
         auto firstMiss = [&](const std::vector<double>& taps, double& worst, double& limit) {
             const std::vector<double> dev = measureBands(taps, plan.bands, plan.desired);
             for (int b = 0; b < nb; ++b) {
-                limit = 2.0 * (plan.desired[b] > 0.0 ? spec.deltaPass : spec.deltaStop);
+                limit = 2.0 * (plan.desired[b] > 0.0 ? request.deltaPass : request.deltaStop);
                 worst = dev[b];
                 if (!(worst <= limit))
                     return b;
@@ -795,7 +795,7 @@ bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan,
             return true;
         }
         unsigned longer = taps + std::max(2u, taps / 4 / 2 * 2);
-        if (attempt < 3 && longer <= spec.maxTaps) {
+        if (attempt < 3 && longer <= request.maxTaps) {
             taps = longer;
             continue;
         }
@@ -803,7 +803,7 @@ bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan,
         std::ostringstream s;
         s.precision(3);
         s << what << " misses its " << (pass ? "pass" : "stop") << " band "
-          << hz(plan.bands[2 * missed] * spec.sampleRate) << "-" << hz(plan.bands[2 * missed + 1] * spec.sampleRate)
+          << hz(plan.bands[2 * missed] * request.sampleRate) << "-" << hz(plan.bands[2 * missed + 1] * request.sampleRate)
           << " Hz with " << taps << " taps: ";
         if (pass)
             s << "it deviates by " << 20.0 * std::log10(1.0 + worst) << " dB (at most "
@@ -811,8 +811,8 @@ bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan,
         else
             s << "it reaches " << 20.0 * std::log10(worst) << " dB (at most " << 20.0 * std::log10(limit)
               << " dB allowed)";
-        if (longer > spec.maxTaps)
-            s << "; " << spec.tooLong;
+        if (longer > request.maxTaps)
+            s << "; " << request.tooLong;
         error = s.str();
         h.clear();
         return false;

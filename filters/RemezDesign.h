@@ -61,26 +61,26 @@ struct EqualRippleSpec {
     std::string tooLong;        ///< why maxTaps, as it ends the error text ("the limit is 32768")
 };
 
-/// The bands, weights and length of a spec, or why there are none.
+/// The bands, weights and length of a request, or why there are none.
 struct EqualRipplePlan {
-    unsigned taps = 0; ///< 0 when the spec cannot be designed; `error` says why
+    unsigned taps = 0; ///< 0 when the request cannot be designed; `error` says why
     std::vector<double> bands;
     std::vector<double> desired;
     std::vector<double> weights;
     std::string error;
 };
 
-/// Turns a spec into bands. The edges must be positive and below half the
+/// Turns a request into bands. The edges must be positive and below half the
 /// rate (freq2 of BandPass at or above it makes a high-pass at freq1, of
 /// BandStop a low-pass at freq1), and in ascending order. The transition of
-/// the spec is kept where it leaves non-empty, ordered bands; elsewhere each
+/// the request is kept where it leaves non-empty, ordered bands; elsewhere each
 /// side takes the widest transition that leaves the neighbouring stop band at
 /// least as wide: half of freq1 below a pass band, half of what lies between
 /// freq2 (or the cut-off) and half the rate above it, and a third of the
 /// band-stop width on both sides of a stop band. The length is Kaiser's
-/// estimate for the narrowest transition (odd where the spec or the last
+/// estimate for the narrowest transition (odd where the request or the last
 /// band needs it); longer than maxTaps is refused.
-TEVO_EXPORT EqualRipplePlan planEqualRipple(const EqualRippleSpec& spec);
+TEVO_EXPORT EqualRipplePlan planEqualRipple(const EqualRippleSpec& request);
 
 /// Designs the plan's taps and measures their response on a grid of 16
 /// points per tap (and at every edge) against the plan's bands: a pass band
@@ -90,7 +90,7 @@ TEVO_EXPORT EqualRipplePlan planEqualRipple(const EqualRippleSpec& spec);
 /// sampled exactly; a design that still misses is tried up to three times a
 /// quarter longer, within maxTaps. False, with `error` naming the band that
 /// misses and by how much, when none meets its bands; `h` then is empty.
-TEVO_EXPORT bool designEqualRipple(const EqualRippleSpec& spec, const EqualRipplePlan& plan, std::vector<double>& h,
+TEVO_EXPORT bool designEqualRipple(const EqualRippleSpec& request, const EqualRipplePlan& plan, std::vector<double>& h,
                                    std::string& error);
 
 /// Worst deviation of the amplitude of `h` from `desired` over each band,

@@ -137,26 +137,26 @@ void SoundAlgoEqFIR::SetOutputGain(double dB)
 
 SoundTools::EqualRippleSpec SoundAlgoEqFIR::designSpec(double fs) const
 {
-    SoundTools::EqualRippleSpec spec;
-    spec.kind = "FIR";
-    spec.type = type;
-    spec.freq1 = freq1;
-    spec.freq2 = freq2;
-    spec.sampleRate = fs;
-    spec.deltaPass = sDeltaPass;
-    spec.deltaStop = sDeltaStop;
-    spec.transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
-    spec.maxTaps = sMaxTaps;
-    spec.tooLong = "the limit is " + std::to_string(sMaxTaps);
-    return spec;
+    SoundTools::EqualRippleSpec request;
+    request.kind = "FIR";
+    request.type = type;
+    request.freq1 = freq1;
+    request.freq2 = freq2;
+    request.sampleRate = fs;
+    request.deltaPass = sDeltaPass;
+    request.deltaStop = sDeltaStop;
+    request.transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
+    request.maxTaps = sMaxTaps;
+    request.tooLong = "the limit is " + std::to_string(sMaxTaps);
+    return request;
 }
 
 void SoundAlgoEqFIR::InitStaticParams(double fs) const
 {
     paramsRate = fs;
-    const SoundTools::EqualRippleSpec spec = designSpec(fs);
-    plan = SoundTools::planEqualRipple(spec);
-    transition = spec.transition;
+    const SoundTools::EqualRippleSpec request = designSpec(fs);
+    plan = SoundTools::planEqualRipple(request);
+    transition = request.transition;
     f1 = std::min(freq1 / fs, 0.5);
     f2 = std::min(freq2 / fs, 0.5);
     stopWeight = sDeltaPass / sDeltaStop;
@@ -170,7 +170,7 @@ void SoundAlgoEqFIR::InitStaticParams(double fs) const
         designError = plan.error;
         return;
     }
-    if (SoundTools::designEqualRipple(spec, plan, designed, designError))
+    if (SoundTools::designEqualRipple(request, plan, designed, designError))
         numTaps = static_cast<uint32_t>(designed.size());
 }
 

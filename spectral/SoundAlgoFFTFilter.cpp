@@ -94,23 +94,23 @@ SoundTools::Status SoundAlgoFFTFilter::FillFilter()
     // Kaiser's length for a transition of 0.005 is 447 taps; narrower
     // transitions (edges closer than that to 0, to each other or to half the
     // rate) take more, as many as a zero-padded half block holds.
-    SoundTools::EqualRippleSpec spec;
-    spec.kind = "FFT";
-    spec.type = type;
-    spec.freq1 = freq1;
-    spec.freq2 = freq2;
-    spec.sampleRate = fs;
-    spec.deltaPass = sDeltaPass;
-    spec.deltaStop = sDeltaStop;
-    spec.transition = sTransition;
-    spec.oddLength = true;
-    spec.maxTaps = bins - 1;
-    spec.tooLong = "a transform of " + std::to_string(size) + " frames holds " + std::to_string(bins - 1)
+    SoundTools::EqualRippleSpec request;
+    request.kind = "FFT";
+    request.type = type;
+    request.freq1 = freq1;
+    request.freq2 = freq2;
+    request.sampleRate = fs;
+    request.deltaPass = sDeltaPass;
+    request.deltaStop = sDeltaStop;
+    request.transition = sTransition;
+    request.oddLength = true;
+    request.maxTaps = bins - 1;
+    request.tooLong = "a transform of " + std::to_string(size) + " frames holds " + std::to_string(bins - 1)
                    + ": use a larger transform";
-    const SoundTools::EqualRipplePlan design = SoundTools::planEqualRipple(spec);
+    const SoundTools::EqualRipplePlan design = SoundTools::planEqualRipple(request);
     std::vector<double> h;
     std::string error;
-    if (!SoundTools::designEqualRipple(spec, design, h, error)) {
+    if (!SoundTools::designEqualRipple(request, design, h, error)) {
         setError(error.c_str(), getName());
         return SoundTools::StatusError;
     }

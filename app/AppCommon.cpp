@@ -465,12 +465,13 @@ std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate
 
 static QString clockText(double seconds)
 {
-    // mm:ss.mmm, hours folded into the minutes.
+    // mm:ss.mmm, or h:mm:ss.mmm from an hour on: the forms --start accepts.
     const int64_t millis = static_cast<int64_t>(std::floor(seconds * 1000.0 + 0.5));
-    return QString("%1:%2.%3")
-        .arg(millis / 60000, 2, 10, QChar('0'))
-        .arg((millis / 1000) % 60, 2, 10, QChar('0'))
-        .arg(millis % 1000, 3, 10, QChar('0'));
+    const QString minutes = QString("%1:%2.%3")
+                                .arg((millis / 60000) % 60, 2, 10, QChar('0'))
+                                .arg((millis / 1000) % 60, 2, 10, QChar('0'))
+                                .arg(millis % 1000, 3, 10, QChar('0'));
+    return millis >= 3600000 ? QString("%1:%2").arg(millis / 3600000).arg(minutes) : minutes;
 }
 
 int checkStartAndRange(SoundReader& reader, const OutputOptions& options)

@@ -1,5 +1,6 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
+#include "SoundReaderSndfile.h"
 #include "TagOptions.h"
 
 #include <QCommandLineParser>
@@ -40,6 +41,9 @@ int runInfo(const QStringList& args)
         return ExitFailure;
     SoundIDTag tags;
     reader->getTags(tags);
+    // A FLAC written to a pipe does not announce its length; it is read to its end.
+    const auto* sndfile = dynamic_cast<const SoundReaderSndfile*>(reader.get());
+    const bool lengthUnknown = sndfile != nullptr && sndfile->lengthUnknown();
     if (parser.isSet("json")) {
         QJsonObject info;
         info["file"] = path;
@@ -47,6 +51,7 @@ int runInfo(const QStringList& args)
         info["channels"] = static_cast<int>(reader->getFileChannels());
         info["droppedChannels"] = static_cast<int>(std::max(2u, reader->getFileChannels()) - 2);
         info["frames"] = static_cast<double>(reader->getFrameNB());
+        info["lengthKnown"] = !lengthUnknown;
         info["lengthSeconds"] = reader->getLength();
         info["length"] = QString::fromStdString(reader->getLengthString());
         info["sampleFormat"] = QString(formatName(reader->getInputFormat())).section(' ', 0, 0);
@@ -58,8 +63,13 @@ int runInfo(const QStringList& args)
     std::printf("Sample rate:   %u Hz\n", reader->getSampleRate());
     const unsigned channels = reader->getFileChannels();
     std::printf("Channels:      %u%s\n", channels, channels > 2 ? " (read as stereo)" : "");
-    std::printf("Frames:        %u\n", reader->getFrameNB());
-    std::printf("Length:        %s\n", reader->getLengthString().c_str());
+    if (lengthUnknown) {
+        std::printf("Frames:        unknown (the file does not announce its length)\n");
+        std::printf("Length:        unknown\n");
+    } else {
+        std::printf("Frames:        %u\n", reader->getFrameNB());
+        std::printf("Length:        %s\n", reader->getLengthString().c_str());
+    }
     std::printf("Sample format: %s\n", formatName(reader->getInputFormat()));
     for (const auto& field : TagOptions::fields())
         if (!(tags.*field.second).empty())

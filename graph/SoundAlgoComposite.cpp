@@ -180,28 +180,29 @@ unsigned SoundAlgoComposite::getSampleShift(unsigned rate) const
     return largest;
 }
 
-unsigned SoundAlgoComposite::getOutputLag(unsigned rate) const
+template <class Branches>
+static unsigned largestBranchSum(const Branches& branches, unsigned (SoundAlgo::*figure)(unsigned) const,
+                                 unsigned rate)
 {
+    // A branch's nodes follow one another: their figures add up along it.
     unsigned largest = 0;
     for (const auto& branch : branches) {
-        unsigned lag = 0;
+        unsigned sum = 0;
         for (const SoundAlgo* node : branch)
-            lag += node->getLag(rate);
-        largest = std::max(largest, lag);
+            sum += (node->*figure)(rate);
+        largest = std::max(largest, sum);
     }
     return largest;
 }
 
+unsigned SoundAlgoComposite::getOutputLag(unsigned rate) const
+{
+    return largestBranchSum(branches, &SoundAlgo::getLag, rate);
+}
+
 unsigned SoundAlgoComposite::getIntendedDelay(unsigned rate) const
 {
-    unsigned largest = 0;
-    for (const auto& branch : branches) {
-        unsigned kept = 0;
-        for (const SoundAlgo* node : branch)
-            kept += node->getKeptDelay(rate);
-        largest = std::max(largest, kept);
-    }
-    return largest;
+    return largestBranchSum(branches, &SoundAlgo::getKeptDelay, rate);
 }
 
 unsigned SoundAlgoComposite::getInOverlap(unsigned rate) const

@@ -13,7 +13,7 @@ libs=($(pkg-config --libs Qt5Core sndfile libmpg123) -ldl)
 
 # The readers and what they stand on.
 objs=()
-for src in "$root"/core/*.cpp "$root"/io/SoundReader*.cpp; do
+for src in "$root"/core/*.cpp "$root"/io/SoundReader*.cpp "$root"/io/SoundTag*.cpp "$root"/io/SoundSndfileTags.cpp; do
   obj="$out/obj/$(basename "${src%.cpp}").o"
   if [ ! -s "$obj" ] || [ "$src" -nt "$obj" ]; then
     "$CXX" "${flags[@]}" -fsanitize=fuzzer-no-link -c "$src" -o "$obj"

@@ -95,6 +95,8 @@ int runDemo(const QStringList& args)
         printError(QString("%1 : cannot create the folder").arg(dirPath));
         return ExitFailure;
     }
+    // The folder is the demo's own: a second run replaces what the first wrote.
+    settings().overwrite = true;
     CommandRegistry::DemoContext demo;
     demo.dir = QDir(dirPath).absolutePath();
     demo.recording = QDir(demo.dir).filePath("recording.wav");

@@ -383,3 +383,14 @@ TEST_F(TevoProcess, StartAndRangeSelectTheRightFrames)
     EXPECT_EQ(maxAbsDiff(start, std::vector<double>(reference.begin() + 2 * 66150, reference.end())), 0.0);
 }
 
+
+// The demo writes into its own folder: run again, it replaces what it wrote
+// (the first command of the README, run twice) and every step succeeds.
+TEST_F(TevoProcess, DemoRunsAgainIntoItsOwnFolder)
+{
+    for (int run = 0; run < 2; ++run) {
+        const Result r = tevo({"demo", path("demo")});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains("0 step(s) failed")) << r.out.toStdString() << r.err.toStdString();
+    }
+}

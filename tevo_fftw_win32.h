@@ -76,3 +76,19 @@
 #include "SoundAlgoMultibandAmplifier.h"
 #include "SoundAlgoFilterMultibandAmplifier.h"
 #include "SoundAlgoFFTMultibandAmplifier.h"
+
+// Jobs: whole operations on files with options, results as plain data and
+// JSON, progress and stop (what tevo's commands run)
+#include "Job.h"
+#include "JobOutput.h"
+#include "TagOverrides.h"
+#include "RegionAnalysis.h"
+#include "Crossovers.h"
+#include "StatsJob.h"
+#include "BandsJob.h"
+#include "RegionsJob.h"
+#include "ChainStages.h"
+#include "ProcessJob.h"
+#include "SplitJob.h"
+#include "LevelStages.h"
+#include "LevelJob.h"

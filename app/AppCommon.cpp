@@ -1,6 +1,9 @@
 #include "AppCommon.h"
 
 #include "SoundReaderSndfile.h"
+#include "SplitJob.h"
+
+#include <memory>
 
 #include <QDir>
 #include <QFile>
@@ -47,25 +50,15 @@ void addOutputOptions(QCommandLineParser& parser)
 
 bool toSeconds(const QString& text, double& seconds)
 {
-    const QStringList parts = text.trimmed().split(':');
-    if (parts.size() > 3)
+    return Job::parseTime(text.toStdString(), seconds);
+}
+
+bool refused(const std::string& error)
+{
+    if (error.empty())
         return false;
-    double total = 0;
-    for (int i = 0; i < parts.size(); ++i) {
-        double value = 0;
-        const bool last = i == parts.size() - 1;
-        // Every field but the last is a whole number; minutes and seconds
-        // after the first field stay below 60.
-        if (!toNumber(parts[i], value) || (!last && (value != std::floor(value) || parts[i].contains('.'))))
-            return false;
-        if (i > 0 && (value < 0 || value >= 60))
-            return false;
-        if (parts.size() > 1 && value < 0)
-            return false;
-        total = total * 60 + value;
-    }
-    seconds = total;
-    return std::isfinite(seconds);
+    printError(QString::fromStdString(error));
+    return true;
 }
 
 void addJsonOption(QCommandLineParser& parser)
@@ -86,71 +79,21 @@ void printWarning(const QString& message)
         std::fprintf(stderr, "tevo: warning: %s\n", qPrintable(message));
 }
 
-void followInput(OutputOptions& options, SoundReader& reader)
-{
-    if (!options.formatSet)
-        options.format = reader.getInputFormat();
-    const unsigned channels = reader.getFileChannels();
-    if (options.channels == 0)
-        options.channels = channels == 1 ? 1 : 2;
-    if (channels > 2)
-        printWarning(QString("the input has %1 channels: only channels 1 and 2 are read, channel%2 %3 dropped")
-                         .arg(channels)
-                         .arg(channels > 3 ? "s" : "")
-                         .arg(channels > 3 ? QString("3 to %1 are").arg(channels) : QString("3 is")));
-}
-
 bool toNumber(const QString& text, double& value)
 {
-    bool ok = false;
-    value = text.trimmed().toDouble(&ok);
-    return ok && std::isfinite(value);
+    return Job::parseNumber(text.toStdString(), value);
 }
 
 bool parseOutputOptions(const QCommandLineParser& parser, OutputOptions& options, QString& error)
 {
-    static const struct {
-        const char* name;
-        SoundTools::SoundFormat format;
-    } formats[] = {{"pcm8", SoundTools::PCM8},       {"pcm16", SoundTools::PCM16},
-                   {"pcm24", SoundTools::PCM24},     {"pcm32", SoundTools::PCM32},
-                   {"float32", SoundTools::Float32}, {"float64", SoundTools::Float64}};
-    const QString format = parser.isSet("format") ? parser.value("format").toLower() : QString("pcm16");
-    options.formatSet = parser.isSet("format");
-    bool known = false;
-    for (const auto& f : formats)
-        if (format == f.name) {
-            options.format = f.format;
-            known = true;
-        }
-    if (!known) {
-        error = QString("unknown format '%1' (pcm8, pcm16, pcm24, pcm32, float32, float64)").arg(format);
-        return false;
-    }
-    if (parser.isSet("channels")) {
-        const QString value = parser.value("channels");
-        if (value != "1" && value != "2") {
-            error = QString("--channels needs 1 or 2, not '%1'").arg(value);
-            return false;
-        }
-        options.channels = value.toUInt();
-    }
+    std::string text;
+    const bool ok = (!parser.isSet("format") || options.setFormat(parser.value("format").toStdString(), text))
+                    && (!parser.isSet("channels") || options.setChannels(parser.value("channels").toStdString(), text))
+                    && options.setStart(parser.value("start").toStdString(), text)
+                    && (!parser.isSet("range") || options.setRange(parser.value("range").toStdString(), text));
     options.dither = !parser.isSet("no-dither");
-    if (!toSeconds(parser.value("start"), options.start) || options.start < 0) {
-        error = QString("--start needs a time >= 0 (seconds or [[hh:]mm:]ss[.mmm]), not '%1'").arg(parser.value("start"));
-        return false;
-    }
-    if (parser.isSet("range")) {
-        QStringList parts = parser.value("range").split(QRegExp("[, ]"), Qt::SkipEmptyParts);
-        if (parts.size() != 2 || !toSeconds(parts[0], options.rangeFrom) || !toSeconds(parts[1], options.rangeTo)
-            || options.rangeFrom < 0 || options.rangeTo <= options.rangeFrom) {
-            error = QString("--range needs FROM,TO (seconds or [[hh:]mm:]ss[.mmm]) with 0 <= FROM < TO, not '%1'")
-                        .arg(parser.value("range"));
-            return false;
-        }
-        options.hasRange = true;
-    }
-    return true;
+    error = QString::fromStdString(text);
+    return ok;
 }
 
 bool parseCommandLine(QCommandLineParser& parser, const QStringList& args, int expectedPositionals,
@@ -346,20 +289,6 @@ int stdoutFd()
     return sStdoutFd;
 }
 
-/// Bits of a sample format, float formats by their width.
-unsigned formatBits(SoundTools::SoundFormat format)
-{
-    switch (format) {
-    case SoundTools::PCM8: return 8;
-    case SoundTools::PCM16: return 16;
-    case SoundTools::PCM24: return 24;
-    case SoundTools::PCM32:
-    case SoundTools::Float32: return 32;
-    case SoundTools::Float64: return 64;
-    }
-    return 16;
-}
-
 /// Renames a finished temporary file over its final name.
 bool putInPlace(const QString& temp, const QString& finalPath)
 {
@@ -442,65 +371,13 @@ std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate
 std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate, const OutputOptions& options,
                                         SoundTools::SoundFormat sourceFormat, unsigned bitrate)
 {
-    const QByteArray utf8 = path.toUtf8();
-    std::unique_ptr<SoundWriter> writer(
-        SoundWriter::getFromFilename(utf8.constData(), sampleRate, bitrate, options.format));
-    if (!writer) {
-        printError(QString("%1 : unknown output type; the name must end in %2")
-                       .arg(path, SoundWriter::writableExtensions()));
-        return nullptr;
-    }
-    if (options.channels != 0 && !writer->setFileChannels(options.channels)) {
-        printError(QString("%1 : this output cannot have %2 channel(s)").arg(path).arg(options.channels));
-        return nullptr;
-    }
-    const unsigned bits = writer->getFileBits();
-    writer->setDither(options.dither && bits != 0 && bits < formatBits(sourceFormat));
-    if (writer->open(utf8.constData()) != SoundTools::StatusOk) {
-        printError(QString::fromUtf8(writer->getError()));
-        return nullptr;
-    }
+    OutputOptions withRate = options;
+    withRate.bitrateKbps = bitrate;
+    std::string error;
+    auto writer = withRate.openWriter(path.toStdString(), sampleRate, sourceFormat, error);
+    if (!writer)
+        printError(QString::fromStdString(error));
     return writer;
-}
-
-static QString clockText(double seconds)
-{
-    // mm:ss.mmm, or h:mm:ss.mmm from an hour on: the forms --start accepts.
-    const int64_t millis = static_cast<int64_t>(std::floor(seconds * 1000.0 + 0.5));
-    const QString minutes = QString("%1:%2.%3")
-                                .arg((millis / 60000) % 60, 2, 10, QChar('0'))
-                                .arg((millis / 1000) % 60, 2, 10, QChar('0'))
-                                .arg(millis % 1000, 3, 10, QChar('0'));
-    return millis >= 3600000 ? QString("%1:%2").arg(millis / 3600000).arg(minutes) : minutes;
-}
-
-int checkStartAndRange(SoundReader& reader, const OutputOptions& options)
-{
-    const double rate = reader.getSampleRate();
-    if (rate <= 0)
-        return ExitOk;
-    // A stream that does not announce its length is read to its end.
-    if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(&reader))
-        if (sndfile->lengthUnknown())
-            return ExitOk;
-    const double length = double(reader.getFrameNB()) / rate;
-    const int64_t frames = reader.getFrameNB();
-    // In 64 bits: a start point of hours is billions of frames.
-    const int64_t start = static_cast<int64_t>(std::floor(options.start * rate + 0.5));
-    if (options.start > 0 && start >= frames) {
-        printError(QString("the start point %1 is past the end of the file (%2)")
-                       .arg(clockText(options.start), clockText(length)));
-        return ExitUsage;
-    }
-    if (options.hasRange) {
-        const int64_t from = std::max<int64_t>(start, static_cast<int64_t>(std::floor(options.rangeFrom * rate + 0.5)));
-        if (from >= frames) {
-            printError(QString("the range %1-%2 is past the end of the file (%3)")
-                           .arg(clockText(options.rangeFrom), clockText(options.rangeTo), clockText(length)));
-            return ExitUsage;
-        }
-    }
-    return ExitOk;
 }
 
 OutputFile::~OutputFile()
@@ -629,11 +506,13 @@ SegmentOutputs::~SegmentOutputs()
         QFile::remove(segment.temp);
 }
 
-int SegmentOutputs::prepare(const SoundWriterMultiFile& writer, const QStringList& inputs)
+int SegmentOutputs::prepare(const QString& pattern, const QStringList& inputs)
 {
     // Segment names are known in advance; any of them may come up.
     for (int n = 1; n <= 999; ++n) {
-        const QString name = QString::fromStdString(writer.getSegmentName(n));
+        const QString name = QString::fromStdString(SplitJob::segmentName(pattern.toStdString(), n));
+        if (name.isEmpty())
+            return ExitOk;
         struct stat out;
         if (::stat(QFile::encodeName(name).constData(), &out) != 0)
             continue;
@@ -692,27 +571,20 @@ int SegmentOutputs::finish(int exitCode)
     return ok ? exitCode : ExitFailure;
 }
 
-void applyRange(SoundWriter& writer, const OutputOptions& options, SoundReader& reader)
-{
-    const unsigned rate = reader.getSampleRate();
-    int from = reader.getOffset();
-    int to = std::numeric_limits<int>::max();
-    if (options.hasRange) {
-        from = std::max(from, SoundTools::secondsToFrames(options.rangeFrom, rate));
-        to = SoundTools::secondsToFrames(options.rangeTo, rate);
-    }
-    writer.setRange(from, std::max(from, to));
-}
-
-static std::atomic<SoundAlgo*> sRunningNode{nullptr};
+static std::atomic<Job*> sRunningJob{nullptr};
+static std::atomic<std::atomic<bool>*> sInterruptFlag{nullptr};
 
 namespace {
 void onInterrupt(int)
 {
-    // pleaseStop only stores an atomic flag, which is safe in a signal
+    // Job::stop and the flag store only atomics, which is safe in a signal
     // handler; so are unlink and _exit.
-    if (SoundAlgo* node = sRunningNode.load()) {
-        node->pleaseStop();
+    if (Job* job = sRunningJob.load()) {
+        job->stop();
+        return;
+    }
+    if (std::atomic<bool>* flag = sInterruptFlag.load()) {
+        flag->store(true);
         return;
     }
     if (sTempToRemove[0] != '\0')
@@ -721,53 +593,60 @@ void onInterrupt(int)
 }
 } // namespace
 
-int runWithProgress(SoundAlgo& node, SoundReader& reader, SoundWriter* writer, const QString& what)
+InterruptScope::InterruptScope(Job* job, std::atomic<bool>* flag)
 {
-    ProgressPrinter progress(what);
-    QObject::connect(&node, &SoundAlgo::notifyBegin, &progress, &ProgressPrinter::onBegin, Qt::DirectConnection);
-    QObject::connect(&node, &SoundAlgo::notifyInProgress, &progress, &ProgressPrinter::onProgress,
-                     Qt::DirectConnection);
-    sRunningNode.store(&node);
-    struct sigaction action = {}, previousInt = {}, previousTerm = {};
+    sRunningJob.store(job);
+    sInterruptFlag.store(flag);
+    struct sigaction action = {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &previousInt);
     sigaction(SIGTERM, &action, &previousTerm);
+}
 
-    const SoundTools::Status status = node.processAll(reader, writer);
-
+InterruptScope::~InterruptScope()
+{
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
-    sRunningNode.store(nullptr);
-    progress.finish();
-    QObject::disconnect(&node, nullptr, &progress, nullptr);
+    sRunningJob.store(nullptr);
+    sInterruptFlag.store(nullptr);
+}
 
-    if (writer != nullptr) {
-        writer->close();
-        if ((status == SoundTools::StatusOk || status == SoundTools::StatusEnd) && writer->closeFailed()) {
-            printError(QString::fromUtf8(writer->getError()));
-            return ExitFailure;
+int runJob(Job& job, bool progress)
+{
+    std::unique_ptr<ProgressPrinter> printer;
+    if (progress)
+        job.setProgressCallback([&printer](const Job::Progress& p) {
+            if (p.begin || !printer) {
+                if (printer)
+                    printer->finish();
+                printer = std::make_unique<ProgressPrinter>(QString::fromStdString(p.stage));
+                if (p.begin) {
+                    printer->onBegin(static_cast<unsigned>(p.total));
+                    return;
+                }
+            }
+            printer->onProgress(static_cast<unsigned>(p.done), static_cast<unsigned>(p.total));
+        });
+    job.setWarningCallback([&printer](const std::string& text) {
+        if (printer) {
+            printer->finish();
+            printer.reset();
         }
-        if (const uint64_t clipped = writer->getClippedSamples())
-            printWarning(QString("%1 sample(s) lay beyond full scale and were clipped in the output (lower the "
-                                 "level, or write float with --format float32)")
-                             .arg(clipped));
+        printWarning(QString::fromStdString(text));
+    });
+    Job::Status status;
+    {
+        InterruptScope interrupt(&job);
+        status = job.run();
     }
-    switch (status) {
-    case SoundTools::StatusOk:
-    case SoundTools::StatusEnd:
-        return ExitOk;
-    case SoundTools::StatusStopped:
-        printError(QString("%1 stopped on request").arg(what));
-        return ExitStopped;
-    default: {
-        QString text = QString::fromUtf8(node.getError());
-        if (text.isEmpty())
-            text = QString("%1 failed while setting up the processing graph (%2)").arg(what, node.getName());
-        printError(text);
-        return ExitFailure;
-    }
-    }
+    if (printer)
+        printer->finish();
+    job.setProgressCallback(nullptr);
+    job.setWarningCallback(nullptr);
+    if (status != Job::Ok)
+        printError(QString::fromStdString(job.error()));
+    return status;
 }
 
 ProgressPrinter::ProgressPrinter(const QString& l)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Job.h"
+#include "JobOutput.h"
 #include "SoundAlgo.h"
 #include "SoundReader.h"
 #include "SoundTools.h"
@@ -12,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,20 +31,8 @@ enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2, ExitStopped = 3 };
 /// --channels, --no-dither, -y/--overwrite, --type, --start, --range.
 void addOutputOptions(QCommandLineParser& parser);
 
-struct OutputOptions {
-    SoundTools::SoundFormat format = SoundTools::PCM16;
-    bool formatSet = false; ///< false: the output follows the input's format
-    unsigned channels = 0;  ///< 1 or 2 from --channels; 0: follow the input
-    bool dither = true;     ///< TPDF dither when the output has fewer bits
-    double start = 0.0;
-    bool hasRange = false;
-    double rangeFrom = 0.0;
-    double rangeTo = 0.0;
-};
+using OutputOptions = JobOutput;
 
-/// ExitOk when the start point and the range select something of `reader`'s
-/// input; otherwise prints why and returns ExitUsage, before anything is read.
-int checkStartAndRange(SoundReader& reader, const OutputOptions& options);
 /// What the command line asked of every command: -q, -v, -y and the
 /// container of `-`. Set by parseCommandLine.
 struct Settings {
@@ -52,10 +44,6 @@ struct Settings {
 };
 Settings& settings();
 
-/// Fits the output to the input (format, channels) unless the options say
-/// otherwise; prints the channel warning of inputs wider than stereo.
-void followInput(OutputOptions& options, SoundReader& reader);
-
 /// Adds --json to a command.
 void addJsonOption(QCommandLineParser& parser);
 /// Prints `object` as indented JSON on standard output.
@@ -66,6 +54,8 @@ void printWarning(const QString& message);
 
 /// Parses a time: seconds ("90.5") or [[hh:]mm:]ss[.mmm] ("1:30.5").
 bool toSeconds(const QString& text, double& seconds);
+/// Prints `error` as an error and returns false when it is not empty.
+bool refused(const std::string& error);
 
 /// An output file written safely: refused when it is an input or exists
 /// (without -y), written under a temporary name in its folder and renamed
@@ -113,9 +103,9 @@ void printError(const QString& message);
 class SegmentOutputs : public SoundWriterMultiFile::SegmentFiles {
 public:
     ~SegmentOutputs() override;
-    /// Refuses (ExitUsage, printed) when a segment name is an input, or
-    /// exists without -y. `writer` is open on its pattern.
-    int prepare(const SoundWriterMultiFile& writer, const QStringList& inputs);
+    /// Refuses (ExitUsage, printed) when a file name of `pattern` is an
+    /// input, or exists without -y.
+    int prepare(const QString& pattern, const QStringList& inputs);
     std::string openPath(const std::string& name) override;
     void closed(const std::string& name, const std::string& path, bool complete) override;
     /// Puts the complete files in place (exit 0); on a stop, the last file
@@ -146,15 +136,25 @@ std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate
 /// The help text of a command, starting "Usage: tevo COMMAND".
 QString helpText(const QCommandLineParser& parser, const QString& command);
 
-/// Sets the writer's frame range from --range (seconds of the input file) and
-/// the reader's start point: output starts where the run starts, so a start
-/// point alone is not taken for a gap in the output.
-void applyRange(SoundWriter& writer, const OutputOptions& options, SoundReader& reader);
+/// Ctrl-C and termination requests, while the scope lasts, stop `job`, or
+/// set `flag` (polled by tevo play); outside any scope they end tevo with
+/// exit code 3, removing the temporary output.
+class InterruptScope {
+public:
+    explicit InterruptScope(Job* job, std::atomic<bool>* flag = nullptr);
+    ~InterruptScope();
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
 
-/// Runs `node` over `reader` into `writer` (may be null) with a progress
-/// display and Ctrl-C wired to pleaseStop. Prints the outcome; returns the
-/// process exit code. `what` names the job in messages.
-int runWithProgress(SoundAlgo& node, SoundReader& reader, SoundWriter* writer, const QString& what);
+private:
+    struct sigaction previousInt = {};
+    struct sigaction previousTerm = {};
+};
+
+/// Runs `job` with a progress display (unless `progress` is false or -q) and
+/// Ctrl-C wired to Job::stop; prints its warnings and, when it did not
+/// succeed, its error text. Returns the exit code (the job's status).
+int runJob(Job& job, bool progress = true);
 
 /// Releases a node through its reference count when the pointer goes.
 struct NodeRelease {

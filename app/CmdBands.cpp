@@ -4,8 +4,7 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
 
-#include "SoundAlgoFFTMultiStats.h"
-#include "SoundAlgoStats.h"
+#include "BandsJob.h"
 
 #include <QCommandLineParser>
 
@@ -16,55 +15,27 @@ using namespace AppCommon;
 
 namespace {
 
-/// Crossovers "F1,F2,...": positive and strictly ascending.
-bool parseCrossovers(const QString& text, std::vector<double>& freqs, QString& error)
-{
-    freqs.clear();
-    for (const QString& part : text.split(',')) {
-        double f = 0;
-        if (!toNumber(part, f) || f <= 0 || (!freqs.empty() && f <= freqs.back())) {
-            error = QString("--crossovers needs ascending frequencies in Hz above 0, separated by commas, not '%1'")
-                        .arg(text);
-            return false;
-        }
-        freqs.push_back(f);
-    }
-    return true;
-}
-
 /// Measures every band of `path` and prints one line per band; the exit code.
-int reportBands(const QString& path, std::vector<double> freqs)
+int reportBands(const QString& path, const std::vector<double>& freqs)
 {
     auto reader = openReader(path);
     if (!reader)
         return ExitFailure;
-    const double nyquist = reader->getSampleRate() / 2.0;
-    if (freqs.back() >= nyquist) {
-        printError(QString("--crossovers: %1 Hz is not below half the sample rate (%2 Hz)")
-                       .arg(freqs.back())
-                       .arg(nyquist));
-        return ExitUsage;
-    }
-    // With the bands summed the composite has one output and runs on its own;
-    // the sum itself is not written anywhere.
-    auto* multi = new SoundAlgoFFTMultiStats(freqs, 0, true);
-    NodePtr node(multi);
-    const int exitCode = runWithProgress(*multi, *reader, nullptr, "bands");
+    BandsJob::Options options;
+    options.input = path.toStdString();
+    options.crossoversHz = freqs;
+    BandsJob job(options);
+    job.setInput(std::move(reader));
+    const int exitCode = runJob(job);
     if (exitCode != ExitOk)
         return exitCode;
 
     std::printf("%-6s %10s %10s %9s %9s %9s %9s\n", "band", "from Hz", "to Hz", "RMS L", "RMS R", "peak L",
                 "peak R");
-    for (unsigned b = 0; b < multi->getBandNumber(); ++b) {
-        SoundTools::StereoFrame<double> rms{-100.0, -100.0};
-        SoundTools::StereoFrame<double> peak{-100.0, -100.0};
-        double total = -100.0;
-        multi->GetStats(static_cast<int>(b))->getGlobalStats(rms, total, peak);
-        const double from = b == 0 ? 0.0 : freqs[b - 1];
-        const double to = b < freqs.size() ? freqs[b] : nyquist;
-        std::printf("%-6u %10.0f %10.0f %9.2f %9.2f %9.2f %9.2f\n", b, from, to, rms.left, rms.right, peak.left,
-                    peak.right);
-    }
+    unsigned b = 0;
+    for (const BandsJob::Band& band : job.result().bands)
+        std::printf("%-6u %10.0f %10.0f %9.2f %9.2f %9.2f %9.2f\n", b++, band.fromHz, band.toHz,
+                    band.levels.rmsLeftDb, band.levels.rmsRightDb, band.levels.peakLeftDb, band.levels.peakRightDb);
     std::printf("(levels in dB relative to full scale; -100 dB stands for silence)\n");
     return ExitOk;
 }
@@ -80,17 +51,18 @@ int runBands(const QStringList& args)
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
         return exitCode;
-    if (!parser.isSet("crossovers")) {
-        printError("--crossovers is required (e.g. --crossovers 250,2000)");
+    BandsJob::Options options;
+    std::string error;
+    if (parser.isSet("crossovers") && !options.set("crossovers", parser.value("crossovers").toStdString(), error)) {
+        printError(QString::fromStdString(error));
         return ExitUsage;
     }
-    std::vector<double> freqs;
-    QString error;
-    if (!parseCrossovers(parser.value("crossovers"), freqs, error)) {
-        printError(error);
+    error = options.check();
+    if (!error.empty()) {
+        printError(QString::fromStdString(error));
         return ExitUsage;
     }
-    return reportBands(parser.positionalArguments().at(0), freqs);
+    return reportBands(parser.positionalArguments().at(0), options.crossoversHz);
 }
 
 const bool registered =

@@ -3,12 +3,9 @@
 
 #include "AppCommon.h"
 #include "CommandRegistry.h"
-#include "FilterOptions.h"
+#include "ChainStages.h"
 
-#include "Order1FilterBuilder.h"
-#include "SoundAlgoFilter.h"
 #include "SoundAlgoFilterBiquad.h"
-#include "WeightingFilterBuilder.h"
 
 #include <QDir>
 
@@ -19,16 +16,6 @@ using namespace AppCommon;
 
 namespace {
 
-SoundAlgo* makeOrder1(SoundTools::FilterType type, const char* option, const QString& value, QString& error)
-{
-    double freq = 0;
-    if (!toNumber(value, freq) || freq <= 0) {
-        error = QString("--%1 needs a frequency in Hz above 0, not '%2'").arg(option, value);
-        return nullptr;
-    }
-    return new SoundAlgoFilter(std::make_shared<SoundTools::Order1FilterBuilder>(type, freq));
-}
-
 const bool eqOption = CommandRegistry::addChainOption(
     {"eq", "TYPE:FREQ:WIDTH:GAIN",
      QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, GAIN in dB (peak and shelves). "
@@ -36,26 +23,15 @@ const bool eqOption = CommandRegistry::addChainOption(
              "ln2/2 * WIDTH)) well below Fs/2), default Butterworth (Q 0.707); for bandpass and peak the bandwidth "
              "in octaves between the -3 dB points (or half-gain points), default 1; for lowshelf and highshelf the "
              "slope, 1 the steepest without overshoot, default 1.")
-         .arg(FilterOptions::eqTypeNames()),
-     [](const QString& value, QString& error) -> SoundAlgo* {
-         FilterOptions::EqBand band;
-         if (!FilterOptions::parseEq(value, band, error))
-             return nullptr;
-         return new SoundAlgoFilterBiquad(band.type, band.freqHz, band.width, band.gainDb);
-     }});
+         .arg(QString::fromStdString(ChainStages::eqTypeNames()))});
 
 const bool lowpass1Option = CommandRegistry::addChainOption(
-    {"lowpass1", "FREQ", "First-order low-pass at FREQ Hz (-3 dB, 6 dB per octave).",
-     [](const QString& value, QString& error) { return makeOrder1(SoundTools::LowPass, "lowpass1", value, error); }});
+    {"lowpass1", "FREQ", "First-order low-pass at FREQ Hz (-3 dB, 6 dB per octave)."});
 
 const bool highpass1Option = CommandRegistry::addChainOption(
-    {"highpass1", "FREQ", "First-order high-pass at FREQ Hz (-3 dB, 6 dB per octave).",
-     [](const QString& value, QString& error) { return makeOrder1(SoundTools::HighPass, "highpass1", value, error); }});
+    {"highpass1", "FREQ", "First-order high-pass at FREQ Hz (-3 dB, 6 dB per octave)."});
 
-const bool aweightOption = CommandRegistry::addChainOption(
-    {"aweight", "", "A-weighting filter (0 dB at 1 kHz).", [](const QString&, QString&) -> SoundAlgo* {
-         return new SoundAlgoFilter(std::make_shared<SoundTools::WeightingFilterBuilder>());
-     }});
+const bool aweightOption = CommandRegistry::addChainOption({"aweight", "", "A-weighting filter (0 dB at 1 kHz)."});
 
 /// An equalised copy of the recording: rumble cut, a little less boom, more
 /// presence, softer top.

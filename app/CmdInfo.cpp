@@ -55,7 +55,7 @@ int runInfo(const QStringList& args)
         info["lengthSeconds"] = reader->getLength();
         info["length"] = QString::fromStdString(reader->getLengthString());
         info["sampleFormat"] = QString(formatName(reader->getInputFormat())).section(' ', 0, 0);
-        info["tags"] = TagOptions::toJson(tags);
+        info["tags"] = TagOverrides::toJson(tags);
         printJson(info);
         return ExitOk;
     }
@@ -71,9 +71,9 @@ int runInfo(const QStringList& args)
         std::printf("Length:        %s\n", reader->getLengthString().c_str());
     }
     std::printf("Sample format: %s\n", formatName(reader->getInputFormat()));
-    for (const auto& field : TagOptions::fields())
-        if (!(tags.*field.second).empty())
-            std::printf("%-14s %s\n", (std::string(field.first) + ":").c_str(), (tags.*field.second).c_str());
+    for (const TagOverrides::Field& field : TagOverrides::fields())
+        if (!(tags.*field.member).empty())
+            std::printf("%-14s %s\n", (std::string(field.label) + ":").c_str(), (tags.*field.member).c_str());
     return ExitOk;
 }
 

@@ -3,7 +3,7 @@
 
 #include "AppCommon.h"
 #include "CommandRegistry.h"
-#include "FilterOptions.h"
+#include "ChainStages.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoComposite.h"
@@ -24,7 +24,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 #include <sstream>
@@ -47,7 +46,7 @@ struct PlayOptions {
     double levelDb = -20.0;
     bool hasGate = false;
     double gateDb = -50.0;
-    std::vector<FilterOptions::EqBand> bands;
+    std::vector<ChainStages::EqBand> bands;
     bool verbose = false;
 };
 
@@ -95,8 +94,6 @@ LiveGraph buildGraph(const PlayOptions& options)
 }
 
 std::atomic<bool> sInterrupted { false };
-
-void onInterrupt(int) { sInterrupted = true; }
 
 /// How a playback session ended.
 enum class Outcome { Completed, StoppedByCommand, Interrupted, BrokeOff, StartFailed };
@@ -347,9 +344,12 @@ bool parsePlayOptions(const QCommandLineParser& parser, PlayOptions& options, QS
         }
     }
     for (const QString& text : parser.values("eq")) {
-        FilterOptions::EqBand band;
-        if (!FilterOptions::parseEq(text, band, error))
+        ChainStages::EqBand band;
+        std::string refusal;
+        if (!ChainStages::parseEq(text.toStdString(), band, refusal)) {
+            error = QString::fromStdString(refusal);
             return false;
+        }
         options.bands.push_back(band);
     }
     options.verbose = parser.isSet("verbose");
@@ -407,7 +407,7 @@ int runPlay(const QStringList& args)
     parser.addOption({ "eq",
         QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, WIDTH in octaves "
                 "(shelf slope for the shelves), GAIN in dB.")
-            .arg(FilterOptions::eqTypeNames()),
+            .arg(QString::fromStdString(ChainStages::eqTypeNames())),
         "TYPE:FREQ:WIDTH:GAIN" });
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
@@ -435,15 +435,8 @@ int runPlay(const QStringList& args)
         return ExitUsage;
     }
 
-    struct sigaction action = {}, previousInt = {}, previousTerm = {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previousInt);
-    sigaction(SIGTERM, &action, &previousTerm);
-    exitCode = play(*reader, options, true, 0.0, true);
-    sigaction(SIGINT, &previousInt, nullptr);
-    sigaction(SIGTERM, &previousTerm, nullptr);
-    return exitCode;
+    InterruptScope interrupt(nullptr, &sInterrupted);
+    return play(*reader, options, true, 0.0, true);
 }
 
 const bool registered = CommandRegistry::add(
@@ -459,7 +452,7 @@ bool demoPlay(CommandRegistry::DemoContext& demo)
     QLoggingCategory::setFilterRules("tevo.playback.debug=false");
     PlayOptions options;
     options.startSeconds = 5.0;
-    FilterOptions::EqBand presence;
+    ChainStages::EqBand presence;
     presence.type = SoundTools::BandEq;
     presence.freqHz = 3000.0;
     presence.width = 1.0;

@@ -3,8 +3,7 @@
 #include "ProcessChain.h"
 #include "TagOptions.h"
 
-#include "SoundAlgoScale.h"
-#include "SoundBuffer.h"
+#include "ProcessJob.h"
 
 #include <QCommandLineParser>
 
@@ -29,22 +28,24 @@ int runProcess(const QStringList& args)
     if (!parseCommandLine(parser, args, 2, "IN and OUT", exitCode))
         return exitCode;
 
-    OutputOptions output;
+    ProcessJob::Options options;
     QString error;
-    if (!parseOutputOptions(parser, output, error)) {
+    if (!parseOutputOptions(parser, options.out, error)) {
         printError(error);
         return ExitUsage;
     }
-    double bitrate = 0;
-    if (!toNumber(parser.value("bitrate"), bitrate) || bitrate < 8 || bitrate > 320) {
-        printError(QString("--bitrate needs a number of kbit/s from 8 to 320, not '%1'").arg(parser.value("bitrate")));
+    std::string refused;
+    if (!options.out.setBitrate(parser.value("bitrate").toStdString(), refused)) {
+        printError(QString::fromStdString(refused));
         return ExitUsage;
     }
-    ProcessChain chain;
-    if (!chain.build(parser, args, error)) {
-        printError(error);
+    options.stages = ProcessChain::stages(args);
+    refused = options.check();
+    if (!refused.empty()) {
+        printError(QString::fromStdString(refused));
         return ExitUsage;
     }
+    options.tags = TagOptions::parse(parser);
 
     const QString in = parser.positionalArguments().at(0);
     const QString out = parser.positionalArguments().at(1);
@@ -52,45 +53,21 @@ int runProcess(const QStringList& args)
     exitCode = target.prepare(out, {in});
     if (exitCode != ExitOk)
         return exitCode;
-    auto reader = openReader(in, output.start);
+    auto reader = openReader(in, options.out.startSeconds);
     if (!reader)
         return ExitFailure;
-    if (const int refused = checkStartAndRange(*reader, output))
-        return refused;
-    const unsigned rate = reader->getSampleRate();
-    followInput(output, *reader);
     const QString writePath = target.writePath();
     if (writePath.isEmpty())
         return ExitFailure;
-    auto writer = openWriter(writePath, rate, output, reader->getInputFormat(), static_cast<unsigned>(bitrate));
-    if (!writer)
-        return target.finish(ExitFailure);
-
-    const SoundIDTag tags = TagOptions::carry(*reader, TagOptions::parse(parser));
-    if (TagOptions::any(tags))
-        writer->setTags(tags);
-    applyRange(*writer, output, *reader);
-
-    // A plain copy or format change does not depend on the block size: blocks
-    // that stay in cache make it run at the speed of the disk.
-    if (chain.empty())
-        SoundBuffer::setDefaultSize(1u << 16);
-    NodePtr node = chain.takeGraph();
-    exitCode = runWithProgress(*node, *reader, writer.get(), "process");
-    writer.reset();
-    return target.finish(exitCode);
+    options.input = in.toStdString();
+    options.output = writePath.toStdString();
+    ProcessJob job(options);
+    job.setInput(std::move(reader));
+    return target.finish(runJob(job));
 }
 
 const bool registered = CommandRegistry::add({"process", "Process a file into another (gain, filters, format).", runProcess});
 
-const bool gainOption = CommandRegistry::addChainOption(
-    {"gain", "DB", "Scale by DB decibels.", [](const QString& value, QString& error) -> SoundAlgo* {
-         double db = 0;
-         if (!toNumber(value, db)) {
-             error = QString("--gain needs a number of decibels, not '%1'").arg(value);
-             return nullptr;
-         }
-         return new SoundAlgoScale(db);
-     }});
+const bool gainOption = CommandRegistry::addChainOption({"gain", "DB", "Scale by DB decibels."});
 
 } // namespace

@@ -2,53 +2,15 @@
 #include "CommandRegistry.h"
 
 #include "RMSStepDetector.h"
+#include "RegionsJob.h"
 
 #include <QCommandLineParser>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
-#include <cmath>
 #include <cstdio>
 
 using namespace AppCommon;
 
 namespace {
-
-// Noise estimation: one second of the quietest material per five minutes;
-// regions more than 60 dB below the loudest are digital silence, not noise.
-constexpr double kQuietSeconds = 1.0;
-constexpr double kSilenceRangeDb = 60.0;
-
-double powerDb(double power)
-{
-    return SoundTools::linearToDb(std::sqrt(std::max(power, 0.0)));
-}
-
-QJsonObject regionsJson(const RMSStepDetector& detector, const QString& file, unsigned rate)
-{
-    QJsonArray list;
-    for (int i = 0; i < detector.size(); ++i) {
-        const RMSStepDetector::Region r = detector.getRegion(i);
-        QJsonObject region;
-        region["start"] = r.start;
-        region["length"] = r.length;
-        region["startSeconds"] = double(r.start) / rate;
-        region["lengthSeconds"] = double(r.length) / rate;
-        region["powerLeftDb"] = powerDb(r.powerLeft);
-        region["powerRightDb"] = powerDb(r.powerRight);
-        region["count"] = r.count;
-        region["noise"] = r.isNoise;
-        list.append(region);
-    }
-    QJsonObject root;
-    root["file"] = file;
-    root["sampleRate"] = static_cast<int>(rate);
-    root["noiseLevelDb"] = detector.getNoiseLevelDb();
-    root["segments"] = detector.GetSegmentsNumber();
-    root["regions"] = list;
-    return root;
-}
 
 int runRegions(const QStringList& args)
 {
@@ -69,51 +31,35 @@ int runRegions(const QStringList& args)
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
         return exitCode;
 
-    double stepDb = 0, minSeconds = 0, noiseDb = 0, windowSeconds = 0;
-    if (!toNumber(parser.value("step"), stepDb) || stepDb <= 0) {
-        printError(QString("--step needs a number of decibels > 0, not '%1'").arg(parser.value("step")));
-        return ExitUsage;
-    }
-    if (!toNumber(parser.value("min"), minSeconds) || minSeconds < 0) {
-        printError(QString("--min needs a number of seconds >= 0, not '%1'").arg(parser.value("min")));
-        return ExitUsage;
-    }
-    if (!toNumber(parser.value("noise"), noiseDb) || noiseDb > 0) {
-        printError(QString("--noise needs a number of decibels <= 0, not '%1'").arg(parser.value("noise")));
-        return ExitUsage;
-    }
-    if (!toNumber(parser.value("window"), windowSeconds) || windowSeconds < 0 || windowSeconds > 60) {
-        printError(QString("--window needs a number of seconds from 0 to 60, not '%1'").arg(parser.value("window")));
-        return ExitUsage;
-    }
+    RegionsJob::Options options;
+    std::string error;
+    for (const char* name : {"step", "min", "noise", "window"})
+        if (!options.set(name, parser.value(name).toStdString(), error)) {
+            printError(QString::fromStdString(error));
+            return ExitUsage;
+        }
+    options.estimateNoise = parser.isSet("estimate-noise");
+    options.merge = parser.isSet("merge");
 
     const QString in = parser.positionalArguments().at(0);
     auto reader = openReader(in);
     if (!reader)
         return ExitFailure;
-    NodePtr node(new RMSStepDetector(stepDb, minSeconds, noiseDb, windowSeconds, RMSStepDetector::NoOutput));
-    auto* detector = static_cast<RMSStepDetector*>(node.get());
-    exitCode = runWithProgress(*detector, *reader, nullptr, "regions");
+    options.input = in.toStdString();
+    RegionsJob job(options);
+    job.setInput(std::move(reader));
+    exitCode = runJob(job);
     if (exitCode != ExitOk)
         return exitCode;
 
     const bool json = parser.isSet("json");
-    if (parser.isSet("estimate-noise")) {
-        const double estimated = detector->estimateNoise(kQuietSeconds, kSilenceRangeDb);
-        detector->applyNoise(estimated);
-        if (!json)
-            std::printf("Estimated noise level: %.2f dB\n", estimated);
-    }
-    if (parser.isSet("merge"))
-        detector->mergeRegions();
-
+    if (job.result().noiseEstimated && !json)
+        std::printf("Estimated noise level: %.2f dB\n", job.result().estimatedNoiseDb);
     if (json) {
-        const QByteArray text =
-            QJsonDocument(regionsJson(*detector, in, reader->getSampleRate())).toJson(QJsonDocument::Indented);
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        printJson(job.resultJson());
     } else {
         std::fflush(stdout);
-        detector->printRegions(nullptr);
+        job.detector()->printRegions(nullptr);
     }
     return ExitOk;
 }

@@ -3,10 +3,7 @@
 
 #include "LoudnessPlot.h"
 
-#include "SoundAlgoComposite.h"
-#include "SoundAlgoLoudness.h"
-#include "SoundAlgoStats.h"
-#include "SoundBuffer.h"
+#include "StatsJob.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -43,56 +40,29 @@ int runStats(const QStringList& args)
     auto reader = openReader(parser.positionalArguments().at(0));
     if (!reader)
         return ExitFailure;
-    // Statistics do not depend on the block size: blocks of 64k frames keep
-    // the buffers in cache and halve the time of the default 1M-frame blocks.
-    SoundBuffer::setDefaultSize(1u << 16);
-    // StatsOnly: no sliding window, so nothing delays or pads the count.
-    auto* stats = new SoundAlgoStats(SoundAlgoStats::StatsOnly);
-    auto* loudness = new SoundAlgoLoudness();
-    // The chain takes over the creation references; the two extra ones keep
-    // the figures readable after the run.
-    NodePtr statsRef(stats);
-    NodePtr loudnessRef(loudness);
-    stats->addReference();
-    loudness->addReference();
-    NodePtr chain(new SoundAlgoComposite("stats", true));
-    static_cast<SoundAlgoComposite*>(chain.get())->pushAlgo(stats);
-    static_cast<SoundAlgoComposite*>(chain.get())->pushAlgo(loudness);
-    exitCode = runWithProgress(*chain, *reader, nullptr, "stats");
+    StatsJob::Options options;
+    options.input = parser.positionalArguments().at(0).toStdString();
+    StatsJob job(options);
+    job.setInput(std::move(reader));
+    exitCode = runJob(job);
     if (exitCode != ExitOk)
         return exitCode;
 
-    SoundTools::StereoFrame<double> rms{-100.0, -100.0};
-    SoundTools::StereoFrame<double> peak{-100.0, -100.0};
-    double total = -100.0;
-    stats->getGlobalStats(rms, total, peak);
+    const StatsJob::Result& r = job.result();
     if (parser.isSet("json")) {
-        QJsonObject result;
-        result["file"] = parser.positionalArguments().at(0);
-        result["rmsDb"] = total;
-        result["rmsLeftDb"] = rms.left;
-        result["rmsRightDb"] = rms.right;
-        result["peakLeftDb"] = peak.left;
-        result["peakRightDb"] = peak.right;
-        result["integratedLufs"] = loudness->getIntegrated();
-        result["loudnessRangeLu"] = loudness->getLoudnessRange();
-        result["momentaryMaxLufs"] = loudness->getMomentaryMax();
-        result["shortTermMaxLufs"] = loudness->getShortTermMax();
-        result["truePeakDbtp"] = loudness->getTruePeak();
-        result["samplePeakDbfs"] = loudness->getSamplePeak();
-        printJson(result);
+        printJson(job.resultJson());
     } else {
-        std::printf("RMS        %8.2f dB\n", total);
-        std::printf("RMS left   %8.2f dB\n", rms.left);
-        std::printf("RMS right  %8.2f dB\n", rms.right);
-        std::printf("Peak left  %8.2f dB\n", peak.left);
-        std::printf("Peak right %8.2f dB\n", peak.right);
-        LoudnessPlot::printLoudness(*loudness, "");
+        std::printf("RMS        %8.2f dB\n", r.levels.rmsDb);
+        std::printf("RMS left   %8.2f dB\n", r.levels.rmsLeftDb);
+        std::printf("RMS right  %8.2f dB\n", r.levels.rmsRightDb);
+        std::printf("Peak left  %8.2f dB\n", r.levels.peakLeftDb);
+        std::printf("Peak right %8.2f dB\n", r.levels.peakRightDb);
+        LoudnessPlot::printLoudness(r.loudness, "");
     }
     if (parser.isSet("plot")) {
         LoudnessPlot::Series series;
-        series.inputShortTerm = loudness->getShortTermHistory();
-        series.step = loudness->getHistoryStep();
+        series.inputShortTerm = r.loudness.shortTermHistory;
+        series.step = r.loudness.historyStepSeconds;
         series.title = QFileInfo(parser.positionalArguments().at(0)).fileName();
         if (!LoudnessPlot::draw(series, plotPath, error)) {
             printError(error);

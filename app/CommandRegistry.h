@@ -34,16 +34,13 @@ struct DemoStep {
     std::function<bool(DemoContext&)> run; ///< false when the step failed
 };
 
-/// An option of `tevo process` (and `tevo play`) that appends a node to the
+/// An option of `tevo process` that appends a stage (ChainStages) to the
 /// processing chain. Chain options are applied in the order they appear on
 /// the command line, each occurrence adding its own stage.
 struct ChainOption {
-    QString name;        ///< long option name without dashes, e.g. "eq"
+    QString name;        ///< long option name without dashes: a ChainStages name
     QString valueName;   ///< empty for a flag without value
     QString description;
-    /// Builds the stage from the option's value. On a bad value returns null
-    /// and sets `error` (the command then exits with code 2 before reading).
-    std::function<class SoundAlgo*(const QString& value, QString& error)> make;
 };
 
 bool add(const Command& command);

@@ -6,12 +6,13 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
 #include "LevelStages.h"
+#include "RegionAnalysis.h"
+#include "StatsJob.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoComposite.h"
 #include "SoundAlgoFilterBiquad.h"
-#include "SoundAlgoStats.h"
 #include "SoundWriterMultiFile.h"
 
 #include <QDir>
@@ -36,23 +37,19 @@ constexpr double kMinPassageSeconds = 1.0;
 /// "name: 50.00 s, RMS -20.1 dB, peak -0.2 dB" for a written file.
 bool summarise(const QString& path)
 {
+    StatsJob::Options options;
+    options.input = path.toStdString();
+    options.loudness = false;
+    StatsJob job(options);
     auto reader = openReader(path);
     if (!reader)
         return false;
-    const unsigned rate = reader->getSampleRate();
-    const double seconds = rate > 0 ? double(reader->getFrameNB()) / rate : 0.0;
-    NodePtr node(new SoundAlgoStats(SoundAlgoStats::StatsOnly));
-    auto* stats = static_cast<SoundAlgoStats*>(node.get());
-    if (stats->processAll(*reader, nullptr) != SoundTools::StatusOk) {
-        printError(QString::fromUtf8(stats->getError()));
+    job.setInput(std::move(reader));
+    if (runJob(job, false) != ExitOk)
         return false;
-    }
-    SoundTools::StereoFrame<double> rms{-100.0, -100.0};
-    SoundTools::StereoFrame<double> peak{-100.0, -100.0};
-    double total = -100.0;
-    stats->getGlobalStats(rms, total, peak);
-    std::printf("  %-34s %7.2f s, RMS %6.1f dB, peak %6.2f dB\n", qPrintable(QFileInfo(path).fileName()), seconds,
-                total, std::max(peak.left, peak.right));
+    const StatsJob::Result& r = job.result();
+    std::printf("  %-34s %7.2f s, RMS %6.1f dB, peak %6.2f dB\n", qPrintable(QFileInfo(path).fileName()),
+                r.lengthSeconds, r.levels.rmsDb, std::max(r.levels.peakLeftDb, r.levels.peakRightDb));
     return true;
 }
 
@@ -89,7 +86,7 @@ bool runChain(const QString& in, const QString& out, const LevelStages::Options&
         printError(QString::fromUtf8(graph->getError()));
         return false;
     }
-    std::printf("%s\n", qPrintable(LevelStages::describe(options)));
+    std::printf("%s\n", LevelStages::describe(options).c_str());
     return summarise(out);
 }
 
@@ -129,13 +126,13 @@ bool demoChain(CommandRegistry::DemoContext& demo)
     auto reader = openReader(demo.recording);
     if (!reader)
         return false;
-    NodePtr detectorNode(new RMSStepDetector(5.0, 5.0, -40.0, 0.2, RMSStepDetector::NoOutput));
+    NodePtr detectorNode(RegionAnalysis::newDetector(RegionAnalysis::Settings()));
     auto* detector = static_cast<RMSStepDetector*>(detectorNode.get());
     if (detector->processAll(*reader, nullptr) != SoundTools::StatusOk) {
         printError(QString::fromUtf8(detector->getError()));
         return false;
     }
-    detector->applyNoise(detector->estimateNoise(1.0, 60.0));
+    detector->applyNoise(RegionAnalysis::estimateQuietest(*detector));
     std::printf("Regions: %d, passages of signal: %d\n", detector->size(), detector->GetSegmentsNumber());
 
     LevelStages::Options single;

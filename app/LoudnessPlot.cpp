@@ -185,14 +185,14 @@ void paint(QPainter& painter, const Series& s)
 
 } // namespace
 
-void printLoudness(const SoundAlgoLoudness& loudness, const char* indent)
+void printLoudness(const StatsJob::Loudness& loudness, const char* indent)
 {
-    std::printf("%sIntegrated     %s\n", indent, qPrintable(figure(loudness.getIntegrated(), "LUFS")));
-    std::printf("%sLoudness range %7.2f LU\n", indent, loudness.getLoudnessRange());
-    std::printf("%sMomentary max  %s\n", indent, qPrintable(figure(loudness.getMomentaryMax(), "LUFS")));
-    std::printf("%sShort-term max %s\n", indent, qPrintable(figure(loudness.getShortTermMax(), "LUFS")));
-    std::printf("%sTrue peak      %s\n", indent, qPrintable(figure(loudness.getTruePeak(), "dBTP")));
-    std::printf("%sSample peak    %s\n", indent, qPrintable(figure(loudness.getSamplePeak(), "dBFS")));
+    std::printf("%sIntegrated     %s\n", indent, qPrintable(figure(loudness.integratedLufs, "LUFS")));
+    std::printf("%sLoudness range %7.2f LU\n", indent, loudness.loudnessRangeLu);
+    std::printf("%sMomentary max  %s\n", indent, qPrintable(figure(loudness.momentaryMaxLufs, "LUFS")));
+    std::printf("%sShort-term max %s\n", indent, qPrintable(figure(loudness.shortTermMaxLufs, "LUFS")));
+    std::printf("%sTrue peak      %s\n", indent, qPrintable(figure(loudness.truePeakDbtp, "dBTP")));
+    std::printf("%sSample peak    %s\n", indent, qPrintable(figure(loudness.samplePeakDbfs, "dBFS")));
 }
 
 bool checkPath(const QString& path, QString& error)

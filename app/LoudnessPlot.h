@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StatsJob.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -13,7 +15,7 @@ namespace LoudnessPlot {
 
 /// Prints the figures of a finished measurement, one per line, each label
 /// preceded by `indent`.
-void printLoudness(const SoundAlgoLoudness& loudness, const char* indent);
+void printLoudness(const StatsJob::Loudness& loudness, const char* indent);
 
 /// One stretch of the level regions, in seconds from the start.
 struct Region {

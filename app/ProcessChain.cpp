@@ -1,18 +1,12 @@
 #include "ProcessChain.h"
 
 #include "CommandRegistry.h"
-#include "SoundAlgoBypass.h"
-#include "SoundAlgoComposite.h"
 
 #include <algorithm>
 
-ProcessChain::~ProcessChain()
-{
-    for (SoundAlgo* stage : stages)
-        stage->releaseReference();
-}
+namespace ProcessChain {
 
-void ProcessChain::addOptions(QCommandLineParser& parser)
+void addOptions(QCommandLineParser& parser)
 {
     for (const auto& option : CommandRegistry::chainOptions()) {
         if (option.valueName.isEmpty())
@@ -22,9 +16,9 @@ void ProcessChain::addOptions(QCommandLineParser& parser)
     }
 }
 
-bool ProcessChain::build(const QCommandLineParser& parser, const QStringList& args, QString& error)
+std::vector<ChainStages::Stage> stages(const QStringList& args)
 {
-    Q_UNUSED(parser);
+    std::vector<ChainStages::Stage> list;
     const auto& options = CommandRegistry::chainOptions();
     for (int i = 2; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -35,43 +29,20 @@ bool ProcessChain::build(const QCommandLineParser& parser, const QStringList& ar
         const int eq = arg.indexOf('=');
         const QString name = arg.mid(2, eq < 0 ? -1 : eq - 2);
         auto option = std::find_if(options.begin(), options.end(), [&](const auto& o) { return o.name == name; });
-        if (option == options.end()) {
-            // Skip the value of a non-chain option given as a separate word is
-            // not needed: values never start with "--" for our options, and a
-            // stray word is a positional the parser already checked.
+        // Other options and their values are the parser's: values never
+        // start with "--", and a stray word is a positional it checked.
+        if (option == options.end())
             continue;
-        }
         QString value;
         if (!option->valueName.isEmpty()) {
-            if (eq >= 0) {
+            if (eq >= 0)
                 value = arg.mid(eq + 1);
-            } else if (i + 1 < args.size()) {
+            else if (i + 1 < args.size())
                 value = args[++i];
-            }
         }
-        SoundAlgo* stage = option->make(value, error);
-        if (stage == nullptr) {
-            if (error.isEmpty())
-                error = QString("bad value for --%1: '%2'").arg(name, value);
-            return false;
-        }
-        stages.push_back(stage);
+        list.push_back({name.toStdString(), value.toStdString()});
     }
-    return true;
+    return list;
 }
 
-AppCommon::NodePtr ProcessChain::takeGraph()
-{
-    if (stages.empty())
-        return AppCommon::NodePtr(new SoundAlgoBypass());
-    if (stages.size() == 1) {
-        SoundAlgo* only = stages.front();
-        stages.clear();
-        return AppCommon::NodePtr(only);
-    }
-    auto* composite = new SoundAlgoComposite(nullptr, true);
-    for (SoundAlgo* stage : stages)
-        composite->pushAlgo(stage);
-    stages.clear();
-    return AppCommon::NodePtr(composite);
-}
+} // namespace ProcessChain

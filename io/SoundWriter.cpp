@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <strings.h>
 
 SoundWriter::SoundWriter(unsigned rate)
@@ -112,6 +113,18 @@ bool SoundWriter::isWritableName(const char* path)
 const char* SoundWriter::writableExtensions()
 {
     return ".wav, .wave, .flac, .ogg, .oga, .opus, .aif, .aiff, .mp3, .raw";
+}
+
+unsigned SoundWriter::fileBitsFor(const char* path, SoundTools::SoundFormat format)
+{
+    // MP3 has no integer samples (and its writer would load the encoder); a
+    // closed file writer holds its file format from construction on, so
+    // asking it keeps one mapping of formats to file bits.
+    const WritableType* t = writableType(path);
+    if (t == nullptr || t->type < 0)
+        return 0;
+    std::unique_ptr<SoundWriter> writer(getFromFilename(path, 44100, 192, format));
+    return writer ? writer->getFileBits() : 0;
 }
 
 SoundWriter* SoundWriter::getFromFilename(const char* path, unsigned rate, unsigned bitrate,

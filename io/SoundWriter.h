@@ -57,6 +57,10 @@ public:
     static bool isWritableName(const char* path);
     /// The extensions the writer factory knows, for messages.
     static const char* writableExtensions();
+    /// What getFileBits() would say of the writer getFromFilename makes for
+    /// this name and format, without making one: 0 for float, lossy and raw
+    /// files and for names it has no writer for.
+    static unsigned fileBitsFor(const char* path, SoundTools::SoundFormat format);
 
     /// Writes frames [rangeStart, rangeEnd) of the input timeline only.
     void setRange(int start, int end)

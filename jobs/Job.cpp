@@ -39,9 +39,9 @@ void Job::setInput(std::unique_ptr<SoundReader> reader)
 
 void Job::stop() noexcept
 {
+    // Only the flag: the node of the run may be gone by the time another
+    // thread would reach it. The loop passes the flag on at every block.
     stopFlag.store(true);
-    if (SoundAlgo* node = running.load())
-        node->pleaseStop();
 }
 
 void Job::begin()
@@ -112,9 +112,8 @@ Job::Status Job::runNode(SoundAlgo& node, SoundReader& reader, SoundWriter* writ
             progress({stage, done, total, false});
         });
     }
-    running.store(&node);
-    // The loop clears a node's stop request when it starts: a stop() that
-    // came just before is passed on again at every block.
+    // The loop clears a node's stop request when it starts: the job's flag
+    // is passed on before every block instead.
     SoundAlgo::LoopContext context;
     SoundTools::Status status = node.initProcessLoop(reader, context);
     if (status == SoundTools::StatusOk) {
@@ -129,7 +128,6 @@ Job::Status Job::runNode(SoundAlgo& node, SoundReader& reader, SoundWriter* writ
     } else {
         status = SoundTools::StatusError;
     }
-    running.store(nullptr);
     QObject::disconnect(begun);
     QObject::disconnect(advanced);
 

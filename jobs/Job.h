@@ -74,8 +74,8 @@ public:
     /// standard input in a file, say). The job applies its start point.
     void setInput(std::unique_ptr<SoundReader> reader);
 
-    /// Ends the run after the block in progress; run() then returns Stopped.
-    /// Safe from any thread and from a signal handler (atomic stores only).
+    /// Ends the run within a block or two; run() then returns Stopped. Safe
+    /// from any thread and from a signal handler (one atomic store).
     void stop() noexcept;
     bool stopRequested() const { return stopFlag.load(); }
 
@@ -122,5 +122,4 @@ private:
     WarningCallback warning;
     std::unique_ptr<SoundReader> givenInput;
     std::atomic<bool> stopFlag{false};
-    std::atomic<SoundAlgo*> running{nullptr};
 };

@@ -103,6 +103,12 @@ public:
 
     explicit LevelJob(Options options);
     ~LevelJob() override;
+    /// Refused (nothing read) when the choices do not go together, for a
+    /// start point or range past the end, or crossovers at or above half the
+    /// sample rate; Failed when the input cannot be read, the output cannot
+    /// be written, or the levelled recording is silent and a target was
+    /// asked. The result holds what was found up to a failure (see analysed,
+    /// levelledMeasured, written).
     Status run() override;
     /// file, output, input{...}, noiseLevelDbfs, noiseLevelRelativeDb,
     /// compressionCorrectionDb, regions, passages, levelledLufs, targetLufs,

@@ -39,6 +39,7 @@ public:
 
     explicit RegionsJob(Options options);
     ~RegionsJob() override;
+    /// Failed when the input cannot be opened or read (the reader's text).
     Status run() override;
     QJsonObject resultJson() const override;
     const Result& result() const { return res; }

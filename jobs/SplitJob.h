@@ -57,6 +57,11 @@ public:
 
     explicit SplitJob(Options options);
     ~SplitJob() override;
+    /// Refused (nothing read) for a pattern without a known container or a
+    /// start point or range past the end; Failed for a missing folder, an
+    /// unreadable input or a file that cannot be written. The files written
+    /// before a failure or a stop stay listed in the result; the host's
+    /// SegmentFiles decides what becomes of them.
     Status run() override;
     /// file, files: [{name, lengthSeconds}], totalSeconds.
     QJsonObject resultJson() const override;

@@ -53,6 +53,7 @@ public:
     };
 
     explicit StatsJob(Options options);
+    /// Failed when the input cannot be opened or read (the reader's text).
     Status run() override;
     /// file, rmsDb, rmsLeftDb, rmsRightDb, peakLeftDb, peakRightDb and, with
     /// loudness, integratedLufs, loudnessRangeLu, momentaryMaxLufs,

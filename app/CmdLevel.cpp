@@ -24,32 +24,40 @@ namespace {
 
 void addLevelOptions(QCommandLineParser& parser)
 {
-    parser.addOption({"level", "RMS level every region of signal is brought to, in dB relative to full scale "
-                               "(an RMS level, not a loudness; default -20).",
-                      "DB", "-20"});
-    parser.addOption({"target", "Then bring the integrated loudness of the whole output to LUFS (ITU-R BS.1770, "
-                                "EBU R128). Without a number -16, the usual podcast figure; broadcast delivery "
-                                "asks for -23. The final limiter holds the --true-peak ceiling.",
+    // The defaults shown are the job's own.
+    const LevelJob::Options d;
+    parser.addOption({"level", QString("RMS level every region of signal is brought to, in dB relative to full scale "
+                                       "(an RMS level, not a loudness; default %1).")
+                                   .arg(d.levelDb),
+                      "DB"});
+    parser.addOption({"target", QString("Then bring the integrated loudness of the whole output to LUFS (ITU-R "
+                                        "BS.1770, EBU R128). Without a number %1, the usual podcast figure; broadcast "
+                                        "delivery asks for -23. The final limiter holds the --true-peak ceiling.")
+                                    .arg(LevelJob::kDefaultTargetLufs),
                       "LUFS"});
     parser.addOption({"plot", "Draw the input's and output's short-term loudness, the regions (noise in grey), "
                               "the gain applied and the target over time into FILE (.svg or .png).",
                       "FILE"});
-    parser.addOption({"step", QString("Change of level, in dB, that starts a new region (default %1).").arg(LevelJob::kDefaultStepDb),
-                      "DB", QString::number(LevelJob::kDefaultStepDb)});
-    parser.addOption({"min-region", QString("Shortest region, in seconds (default %1).").arg(LevelJob::kDefaultMinRegionSeconds),
-                      "SECONDS", QString::number(LevelJob::kDefaultMinRegionSeconds)});
+    parser.addOption({"step", QString("Change of level, in dB, that starts a new region (default %1).")
+                                  .arg(d.detector.stepDb),
+                      "DB"});
+    parser.addOption({"min-region", QString("Shortest region, in seconds (default %1).").arg(d.detector.minRegionSeconds),
+                      "SECONDS"});
     parser.addOption({"window", QString("Window of the level measurement, in seconds (default %1).")
-                                    .arg(LevelJob::kDefaultWindowSeconds),
-                      "SECONDS", QString::number(LevelJob::kDefaultWindowSeconds)});
-    parser.addOption({"max-gain", QString("Largest gain applied to a region, in dB (default %1).").arg(LevelJob::kDefaultMaxGainDb),
-                      "DB", QString::number(LevelJob::kDefaultMaxGainDb)});
-    parser.addOption({"ramp", "Time the gain takes to move from one region's value to the next, in seconds. A "
-                              "region starts about 0.1 s before its step: longer ramps let the start of a louder "
-                              "passage through at the gain of the quieter one (default 0.1).",
-                      "SECONDS", "0.1"});
-    parser.addOption({"smoothing", "Above 0, moves each region's level 1/N of the way towards the loudest region "
-                                   "before its gain is computed (narrower spread of gains; default 0: off).",
-                      "N", "0"});
+                                    .arg(d.detector.windowSeconds),
+                      "SECONDS"});
+    parser.addOption({"max-gain", QString("Largest gain applied to a region, in dB (default %1).").arg(d.maxGainDb),
+                      "DB"});
+    parser.addOption({"ramp", QString("Time the gain takes to move from one region's value to the next, in seconds. "
+                                      "A region starts about 0.1 s before its step: longer ramps let the start of a "
+                                      "louder passage through at the gain of the quieter one (default %1).")
+                                  .arg(d.rampSeconds),
+                      "SECONDS"});
+    parser.addOption({"smoothing", QString("Above 0, moves each region's level 1/N of the way towards the loudest "
+                                           "region before its gain is computed (narrower spread of gains; default %1: "
+                                           "off).")
+                                       .arg(d.smoothing),
+                      "N"});
     parser.addOption({"estimate-noise", "Estimate the noise level from the recording: regions well below the rest "
                                         "are noise and are not amplified. This is the default."});
     parser.addOption({"no-estimate-noise", "Do not estimate the noise level: only regions 40 dB below the "
@@ -63,14 +71,17 @@ void addLevelOptions(QCommandLineParser& parser)
                                "by DB and its peaks held under the --true-peak ceiling. Not with --target, which "
                                "computes this gain itself.",
                       "DB"});
-    parser.addOption({"true-peak", "Ceiling of the final limiter, in dBTP: true peaks (4x oversampled, as loudness "
-                                   "meters measure them) of the output stay below it (default -1).",
-                      "DBTP", "-1"});
+    parser.addOption({"true-peak", QString("Ceiling of the final limiter, in dBTP: true peaks (4x oversampled, as "
+                                           "loudness meters measure them) of the output stay below it (default %1).")
+                                       .arg(d.stages.truePeakDb),
+                      "DBTP"});
     parser.addOption({"no-limit", "Leave out the final limiter: the output may clip."});
-    parser.addOption({"attack", "Look-ahead of the limiters, in seconds (default 0.005).", "SECONDS", "0.005"});
-    parser.addOption({"release", "Release of the limiters, in seconds (default 0.1); with --multiband also the "
-                                 "ramp of the band amplifiers.",
-                      "SECONDS", "0.1"});
+    parser.addOption({"attack", QString("Look-ahead of the limiters, in seconds (default %1).").arg(d.stages.attackSeconds),
+                      "SECONDS"});
+    parser.addOption({"release", QString("Release of the limiters, in seconds (default %1); with --multiband also "
+                                         "the ramp of the band amplifiers.")
+                                     .arg(d.stages.releaseSeconds),
+                      "SECONDS"});
     parser.addOption({"multiband", "Level band by band, split at the crossover frequencies F1,F2,... (Hz, "
                                    "ascending); every band is limited and the sum limited again. The band gains "
                                    "are capped at 20 dB.",
@@ -97,13 +108,9 @@ bool parseLevelOptions(const QCommandLineParser& parser, LevelJob::Options& opti
         error = QString::fromStdString(text);
         return false;
     };
-    for (const char* name : {"level", "step", "min-region", "window", "max-gain"})
-        if (!take(name))
+    for (const char* name : {"level", "step", "min-region", "window", "max-gain", "ramp", "smoothing"})
+        if (parser.isSet(name) && !take(name))
             return false;
-    if (parser.isSet("ramp") && !take("ramp"))
-        return false;
-    if (!take("smoothing"))
-        return false;
     if (parser.isSet("estimate-noise") && parser.isSet("no-estimate-noise")) {
         error = "--estimate-noise and --no-estimate-noise contradict each other";
         return false;

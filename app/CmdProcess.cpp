@@ -21,7 +21,7 @@ int runProcess(const QStringList& args)
     parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addOutputOptions(parser);
-    parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
+    parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS"});
     TagOptions::addOptions(parser, TagOptions::Target::File);
     ProcessChain::addOptions(parser);
     int exitCode = ExitOk;
@@ -35,7 +35,7 @@ int runProcess(const QStringList& args)
         return ExitUsage;
     }
     std::string refused;
-    if (!options.out.setBitrate(parser.value("bitrate").toStdString(), refused)) {
+    if (parser.isSet("bitrate") && !options.out.setBitrate(parser.value("bitrate").toStdString(), refused)) {
         printError(QString::fromStdString(refused));
         return ExitUsage;
     }

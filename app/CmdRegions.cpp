@@ -20,10 +20,17 @@ int runRegions(const QStringList& args)
         "dB from the mean of the region so far; regions shorter than --min seconds join the one before. Regions "
         "more than --noise dB below the loudest are marked as noise (shown in brackets).");
     parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
-    parser.addOption({"step", "Level step that starts a new region, in dB (default 5).", "DB", "5"});
-    parser.addOption({"min", "Shortest region, in seconds (default 5).", "SECONDS", "5"});
-    parser.addOption({"noise", "Noise level relative to the loudest region, in dB (default -40).", "DB", "-40"});
-    parser.addOption({"window", "Length of the level measurement window, in seconds (default 0.2).", "SECONDS", "0.2"});
+    const RegionAnalysis::Settings defaults;
+    parser.addOption({"step", QString("Level step that starts a new region, in dB (default %1).").arg(defaults.stepDb),
+                      "DB"});
+    parser.addOption({"min", QString("Shortest region, in seconds (default %1).").arg(defaults.minRegionSeconds),
+                      "SECONDS"});
+    parser.addOption({"noise", QString("Noise level relative to the loudest region, in dB (default %1).")
+                                   .arg(defaults.noiseDb),
+                      "DB"});
+    parser.addOption({"window", QString("Length of the level measurement window, in seconds (default %1).")
+                                    .arg(defaults.windowSeconds),
+                      "SECONDS"});
     parser.addOption({"estimate-noise", "Estimate the noise level from the recording instead of --noise."});
     parser.addOption({"merge", "Merge consecutive regions of signal, and of noise, into one region each."});
     parser.addOption({"json", "Print the regions as JSON (times in seconds, powers in dB)."});
@@ -34,7 +41,7 @@ int runRegions(const QStringList& args)
     RegionsJob::Options options;
     std::string error;
     for (const char* name : {"step", "min", "noise", "window"})
-        if (!options.set(name, parser.value(name).toStdString(), error)) {
+        if (parser.isSet(name) && !options.set(name, parser.value(name).toStdString(), error)) {
             printError(QString::fromStdString(error));
             return ExitUsage;
         }

@@ -68,11 +68,11 @@ int runSplit(const QStringList& args)
         "Silences and noise between passages are dropped. The container follows OUTPATH's extension.");
     parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addPositionalArgument("OUTPATH", "Pattern of the output names, e.g. out/concert.flac.");
-    parser.addOption({"min", "Shortest passage that gets a file, in seconds.", "SECONDS", "3"});
-    parser.addOption({"step", "Level step that starts a new region, in dB.", "DB", "5"});
-    parser.addOption({"noise", "Noise level relative to the loudest region, in dB.", "DB", "-40"});
+    parser.addOption({"min", "Shortest passage that gets a file, in seconds.", "SECONDS"});
+    parser.addOption({"step", "Level step that starts a new region, in dB.", "DB"});
+    parser.addOption({"noise", "Noise level relative to the loudest region, in dB.", "DB"});
     parser.addOption({"estimate-noise", "Estimate the noise level from the recording instead of --noise."});
-    parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
+    parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS"});
     addOutputOptions(parser);
     addJsonOption(parser);
     TagOptions::addOptions(parser, TagOptions::Target::Parts);
@@ -89,11 +89,11 @@ int runSplit(const QStringList& args)
     }
     std::string text;
     for (const char* name : {"min", "step", "noise"})
-        if (!options.set(name, parser.value(name).toStdString(), text)) {
+        if (parser.isSet(name) && !options.set(name, parser.value(name).toStdString(), text)) {
             printError(QString::fromStdString(text));
             return ExitUsage;
         }
-    if (!options.out.setBitrate(parser.value("bitrate").toStdString(), text)) {
+    if (parser.isSet("bitrate") && !options.out.setBitrate(parser.value("bitrate").toStdString(), text)) {
         printError(QString::fromStdString(text));
         return ExitUsage;
     }

@@ -41,7 +41,8 @@ void addLevelOptions(QCommandLineParser& parser)
     parser.addOption({"step", QString("Change of level, in dB, that starts a new region (default %1).")
                                   .arg(d.detector.stepDb),
                       "DB"});
-    parser.addOption({"min-region", QString("Shortest region, in seconds (default %1).").arg(d.detector.minRegionSeconds),
+    parser.addOption({"min-region",
+                      QString("Shortest region, in seconds (default %1).").arg(d.detector.minRegionSeconds),
                       "SECONDS"});
     parser.addOption({"window", QString("Window of the level measurement, in seconds (default %1).")
                                     .arg(d.detector.windowSeconds),
@@ -76,7 +77,8 @@ void addLevelOptions(QCommandLineParser& parser)
                                        .arg(d.stages.truePeakDb),
                       "DBTP"});
     parser.addOption({"no-limit", "Leave out the final limiter: the output may clip."});
-    parser.addOption({"attack", QString("Look-ahead of the limiters, in seconds (default %1).").arg(d.stages.attackSeconds),
+    parser.addOption({"attack",
+                      QString("Look-ahead of the limiters, in seconds (default %1).").arg(d.stages.attackSeconds),
                       "SECONDS"});
     parser.addOption({"release", QString("Release of the limiters, in seconds (default %1); with --multiband also "
                                          "the ramp of the band amplifiers.")
@@ -186,7 +188,8 @@ void printLevelResult(const LevelJob& job, const char* regionsTitle)
     if (r.limited) {
         const uint64_t frames = std::max<uint64_t>(1, r.outputFrames);
         std::printf("Limiter: %lld frames lowered (%.2f %% of the output) to hold %.2f dBTP\n",
-                    static_cast<long long>(r.limiterFramesLowered), 100.0 * double(r.limiterFramesLowered) / double(frames),
+                    static_cast<long long>(r.limiterFramesLowered),
+                    100.0 * double(r.limiterFramesLowered) / double(frames),
                     job.settings().stages.truePeakDb);
     }
     std::printf("Output: integrated %.2f LUFS, loudness range %.2f LU, true peak %.2f dBTP\n",

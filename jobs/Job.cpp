@@ -69,8 +69,8 @@ std::unique_ptr<SoundReader> Job::openInput(const std::string& path, double star
         const QString name = QString::fromStdString(path);
         error = (!QFileInfo::exists(name)
                      ? QString("%1 : no such file").arg(name)
-                     : QString("%1 : not a sound file tevo reads (by content: WAV, FLAC, Ogg, Opus, AIFF, MP3; by "
-                               "name: .wav, .wave, .flac, .ogg, .oga, .opus, .aif, .aiff, .mp3, .raw)")
+                     : QString("%1 : not a sound file this library reads (by content: WAV, FLAC, Ogg, Opus, AIFF, "
+                               "MP3; by name: .wav, .wave, .flac, .ogg, .oga, .opus, .aif, .aiff, .mp3, .raw)")
                            .arg(name))
                     .toStdString();
         return nullptr;

@@ -52,7 +52,9 @@ bool JobOutput::setChannels(const std::string& text, std::string& error)
 bool JobOutput::setStart(const std::string& text, std::string& error)
 {
     if (!Job::parseTime(text, startSeconds) || startSeconds < 0) {
-        error = QString("--start needs a time >= 0 (seconds or [[hh:]mm:]ss[.mmm]), not '%1'").arg(q(text)).toStdString();
+        error = QString("--start needs a time >= 0 (seconds or [[hh:]mm:]ss[.mmm]), not '%1'")
+                    .arg(q(text))
+                    .toStdString();
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include "AppCommon.h"
 #include "CommandRegistry.h"
 #include "ChainStages.h"
+#include "LevelJob.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoComposite.h"
@@ -329,20 +330,18 @@ bool parsePlayOptions(const QCommandLineParser& parser, PlayOptions& options, QS
         error = QString("--start needs a number of seconds >= 0, not '%1'").arg(parser.value("start"));
         return false;
     }
-    if (parser.isSet("level")) {
-        options.hasLevel = true;
-        if (!toNumber(parser.value("level"), options.levelDb) || options.levelDb > 0) {
-            error = QString("--level needs a number of decibels <= 0, not '%1'").arg(parser.value("level"));
+    // The level and the gate take the values the level job takes.
+    LevelJob::Options values;
+    std::string refusal;
+    for (const char* name : {"level", "gate"})
+        if (parser.isSet(name) && !values.set(name, parser.value(name).toStdString(), refusal)) {
+            error = QString::fromStdString(refusal);
             return false;
         }
-    }
-    if (parser.isSet("gate")) {
-        options.hasGate = true;
-        if (!toNumber(parser.value("gate"), options.gateDb) || options.gateDb > 0) {
-            error = QString("--gate needs a number of decibels <= 0, not '%1'").arg(parser.value("gate"));
-            return false;
-        }
-    }
+    options.hasLevel = parser.isSet("level");
+    options.levelDb = values.levelDb;
+    options.hasGate = values.gate;
+    options.gateDb = values.gateDb;
     for (const QString& text : parser.values("eq")) {
         ChainStages::EqBand band;
         std::string refusal;

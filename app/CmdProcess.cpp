@@ -71,10 +71,10 @@ int runProcess(const QStringList& args)
         writer->setTags(tags);
     applyRange(*writer, output, *reader);
 
-    // A plain copy or format change does not depend on the block size: blocks
-    // that stay in cache make it run at the speed of the disk.
-    if (chain.empty())
-        SoundBuffer::setDefaultSize(1u << 16);
+    // No result depends on the block size: blocks that stay in cache make a
+    // copy run at the speed of the disk and keep the buffers of every node
+    // (spectra included) small. The loop raises it for longer filters.
+    SoundBuffer::setDefaultSize(1u << 16);
     NodePtr node = chain.takeGraph();
     exitCode = runWithProgress(*node, *reader, writer.get(), "process");
     writer.reset();

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <limits>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace SoundTools {
@@ -607,6 +608,25 @@ double kaiserLength(double deltaPass, double deltaStop, double t)
 }
 
 } // namespace
+
+EqualRippleSpec equalRippleRequest(const char* kind, FilterType type, double freq1, double freq2, double sampleRate,
+                                   double deltaPass, double deltaStop, double transition, bool oddLength,
+                                   unsigned maxTaps, std::string tooLong)
+{
+    EqualRippleSpec request;
+    request.kind = kind;
+    request.type = type;
+    request.freq1 = freq1;
+    request.freq2 = freq2;
+    request.sampleRate = sampleRate;
+    request.deltaPass = deltaPass;
+    request.deltaStop = deltaStop;
+    request.transition = transition;
+    request.oddLength = oddLength;
+    request.maxTaps = maxTaps;
+    request.tooLong = std::move(tooLong);
+    return request;
+}
 
 EqualRipplePlan planEqualRipple(const EqualRippleSpec& request)
 {

@@ -137,18 +137,9 @@ void SoundAlgoEqFIR::SetOutputGain(double dB)
 
 SoundTools::EqualRippleSpec SoundAlgoEqFIR::designSpec(double fs) const
 {
-    SoundTools::EqualRippleSpec request;
-    request.kind = "FIR";
-    request.type = type;
-    request.freq1 = freq1;
-    request.freq2 = freq2;
-    request.sampleRate = fs;
-    request.deltaPass = sDeltaPass;
-    request.deltaStop = sDeltaStop;
-    request.transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
-    request.maxTaps = sMaxTaps;
-    request.tooLong = "the limit is " + std::to_string(sMaxTaps);
-    return request;
+    const double rule = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? 2.0 : 0.5;
+    return SoundTools::equalRippleRequest("FIR", type, freq1, freq2, fs, sDeltaPass, sDeltaStop, freq1 * rule / fs,
+                                          false, sMaxTaps, "the limit is " + std::to_string(sMaxTaps));
 }
 
 void SoundAlgoEqFIR::InitStaticParams(double fs) const

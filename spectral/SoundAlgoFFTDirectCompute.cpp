@@ -30,9 +30,19 @@ unsigned SoundAlgoFFTDirectCompute::getOutElementSize() const
     return 2;
 }
 
-unsigned SoundAlgoFFTDirectCompute::getInOverlap(unsigned) const
+unsigned SoundAlgoFFTDirectCompute::getHopFor(unsigned rate) const
 {
-    return getHop() > 0 ? getHop() - 1 : 0;
+    if (!zeroPadded)
+        return size;
+    const unsigned half = size / 2;
+    const unsigned ruled = hopRule ? hopRule(rate) : half;
+    return ruled >= half && ruled <= size ? ruled : half;
+}
+
+unsigned SoundAlgoFFTDirectCompute::getInOverlap(unsigned rate) const
+{
+    const unsigned hop = getHopFor(rate);
+    return hop > 0 ? hop - 1 : 0;
 }
 
 unsigned SoundAlgoFFTDirectCompute::getSampleShift(unsigned rate) const
@@ -58,7 +68,8 @@ SoundTools::Status SoundAlgoFFTDirectCompute::initOutputBuffer()
         setError(("transform size " + std::to_string(size) + " is below 2").c_str(), getName());
         return SoundTools::StatusError;
     }
-    const unsigned hop = getHop();
+    runHop = getHopFor(sampleRate);
+    const unsigned hop = runHop;
     const unsigned bins = size / 2 + 1;
     const unsigned inAllocated = inBuffers.empty() || !inBuffers[0] ? 0 : inBuffers[0]->getFrameNBAllocated();
     // Room for a full input buffer plus the carried frames and the silence
@@ -198,5 +209,6 @@ void SoundAlgoFFTDirectCompute::endProcess(int status, unsigned frames)
     carryNext.clear();
     carryFrames = 0;
     positioned = false;
+    runHop = 0;
     SoundAlgoFFT::endProcess(status, frames);
 }

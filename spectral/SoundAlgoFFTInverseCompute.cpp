@@ -34,7 +34,7 @@ unsigned SoundAlgoFFTInverseCompute::getInElementSize() const
 
 unsigned SoundAlgoFFTInverseCompute::getHopOut() const
 {
-    return mode == Plain ? size : size / 2;
+    return mode == Plain ? size : (mode == OverlapAdd && addHop != 0 ? addHop : size / 2);
 }
 
 void SoundAlgoFFTInverseCompute::releaseTransform()
@@ -81,6 +81,10 @@ SoundTools::Status SoundAlgoFFTInverseCompute::initInputBuffer()
     }
     size = 2 * bins - 2;
     source = findSource();
+    // Overlap-add follows the hop of the direct transform (at least half the
+    // size, so that a transform overlaps only the next one).
+    const unsigned sourceHop = source != nullptr && source->getSize() == size ? source->getHop() : 0;
+    addHop = sourceHop >= size / 2 && sourceHop <= size ? sourceHop : size / 2;
     return SoundAlgoFFT::initInputBuffer();
 }
 
@@ -202,13 +206,19 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
             for (unsigned j = 0; j < 2 * size; ++j)
                 o[j] = work[j] * scale;
             break;
-        case OverlapAdd:
-            for (unsigned j = 0; j < 2 * half; ++j)
-                o[j] = work[2 * half + j] * scale;
+        case OverlapAdd: {
+            // The previous transform's frames past its hop overlap the start
+            // of this one.
+            const unsigned tail = size - hopOut;
+            for (unsigned j = 0; j < 2 * tail; ++j)
+                o[j] = work[2 * hopOut + j];
             SoundFFTPlanner::executeC2R(plan, spectrumScratch, work);
-            for (unsigned j = 0; j < 2 * half; ++j)
-                o[j] += work[j] * scale;
+            for (unsigned j = 0; j < 2 * tail; ++j)
+                o[j] = (o[j] + work[j]) * scale;
+            for (unsigned j = 2 * tail; j < 2 * hopOut; ++j)
+                o[j] = work[j] * scale;
             break;
+        }
         case Autocorrelation:
             SoundFFTPlanner::executeC2R(plan, spectrumScratch, work);
             // Lag j sums size/2 - j products of a zero-padded half block;

@@ -78,8 +78,9 @@ protected:
 private:
     /// Copies `count` stereo frames from absolute position `pos` into `dest`,
     /// from the carried frames below the input origin and from the input
-    /// buffer above it; frames found in neither are silence.
-    void gather(int64_t pos, unsigned count, double* dest);
+    /// buffer above it; frames found in neither are silence. Interleaved when
+    /// `planar` is 0, else the right channel `planar` doubles after the left.
+    void gather(int64_t pos, unsigned count, double* dest, unsigned planar = 0);
     void releaseTransform();
 
     uint32_t size;
@@ -89,8 +90,8 @@ private:
 
     SoundFFTPlanner::Plan plan = nullptr;
     unsigned planSize = 0;
-    double* timeScratch = nullptr;     ///< size stereo frames, aligned; zero tail when padded
-    double* spectrumScratch = nullptr; ///< one spectrum, aligned like the plan's output
+    double* timeScratch = nullptr;     ///< left then right channel, size frames each; zero tails when padded
+    double* spectrumScratch = nullptr; ///< left then right spectrum
     std::vector<double> carry;         ///< frames of an unfinished hop, from carryStart on
     std::vector<double> carryNext;
     int64_t carryStart = 0;

@@ -67,8 +67,8 @@ private:
     uint32_t size = 0;
     uint32_t addHop = 0; ///< overlap-add hop, from size/2 to size
     Mode mode;
-    /// Last inverse transform, size stereo frames (its second half is the
-    /// overlap-add tail of the next spectrum).
+    /// Last inverse transform, left then right channel of size frames each
+    /// (past the hop, the overlap-add tail of the next spectrum).
     double* work = nullptr;
     double* spectrumScratch = nullptr; ///< copy of the spectrum: c2r destroys its input
     SoundFFTPlanner::Plan plan = nullptr;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 /// Turns a stereo stream into spectra, one spectrum per output frame.

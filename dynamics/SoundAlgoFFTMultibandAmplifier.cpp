@@ -29,17 +29,21 @@ SoundAlgoFFTMultibandAmplifier::SoundAlgoFFTMultibandAmplifier(const std::vector
     // A level of exactly 0 dB asks for the bands only: nothing to level.
     const bool levelling = levelDb != 0.0;
 
-    pushAlgo(new SoundAlgoFFTDirectCompute(fftSize, true));
+    auto* direct = new SoundAlgoFFTDirectCompute(fftSize, true);
+    pushAlgo(direct);
+    std::vector<const SoundAlgoFFTFilter*> filters;
     auto* bands = new SoundAlgoComposite("SoundAlgoFFTMultibandAmplifier:Branches", true);
     for (size_t b = 0; b <= n; ++b) {
         bands->addNewBranch();
+        SoundAlgoFFTFilter* filter = nullptr;
         if (b == 0)
-            bands->pushAlgo(new SoundAlgoFFTFilter(SoundTools::LowPass, crossovers[0], 0.0));
+            filter = new SoundAlgoFFTFilter(SoundTools::LowPass, crossovers[0], 0.0);
         else if (b == n)
-            bands->pushAlgo(new SoundAlgoFFTFilter(SoundTools::HighPass, crossovers[n - 1] + kBandGapHz, 0.0));
+            filter = new SoundAlgoFFTFilter(SoundTools::HighPass, crossovers[n - 1] + kBandGapHz, 0.0);
         else
-            bands->pushAlgo(
-                new SoundAlgoFFTFilter(SoundTools::BandPass, crossovers[b - 1] + kBandGapHz, crossovers[b]));
+            filter = new SoundAlgoFFTFilter(SoundTools::BandPass, crossovers[b - 1] + kBandGapHz, crossovers[b]);
+        filters.push_back(filter);
+        bands->pushAlgo(filter);
         bands->pushAlgo(new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd));
         if (levelling) {
             auto* amplifier = new SoundAlgoRMSAmplifier(levelDb, detector, releaseDuration, 0, kMaxBandGainDb);
@@ -51,6 +55,8 @@ SoundAlgoFFTMultibandAmplifier::SoundAlgoFFTMultibandAmplifier(const std::vector
         }
     }
     pushAlgo(bands);
+    // All bands read the same spectra: the hop suits the longest filter.
+    direct->setHopRule(SoundAlgoFFTFilter::hopRule(filters, direct->getSize()));
     if (sumBands) {
         pushAlgo(new SoundAlgoAdd(static_cast<int>(n + 1), true, nullptr));
         if (levelling)

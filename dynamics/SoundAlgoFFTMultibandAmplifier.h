@@ -31,7 +31,7 @@ public:
     /// @param attackDuration  limiter look-ahead, seconds
     /// @param releaseDuration limiter release and amplifier ramp, seconds
     /// @param detector        region source shared by the band amplifiers
-    /// @param fftSize         transform size in frames (each hop is half of it)
+    /// @param fftSize         transform size in frames (each hop is fftSize - taps + 1)
     /// @param sumBands        add the bands into one output
     SoundAlgoFFTMultibandAmplifier(const std::vector<double>& crossovers, double levelDb, double attackDuration,
                                    double releaseDuration, RMSStepDetector* detector, unsigned fftSize,

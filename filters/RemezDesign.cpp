@@ -8,6 +8,7 @@
 #include <iostream>
 #include <limits>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace SoundTools {
@@ -16,6 +17,9 @@ namespace {
 
 constexpr double sPi = 3.14159265358979323846;
 constexpr int sGridDensity = 16;
+// From this many cosine terms on, the loops whose iterations are independent
+// (weights, samples and taps of a long filter) run on the OpenMP threads.
+constexpr int sParallelTerms = 2048;
 // Long filters need more exchanges than short ones before no extremal moves;
 // a design that converges stops long before this.
 constexpr int sMaxIterations = 250;
@@ -120,6 +124,8 @@ struct Exchange {
         // the barycentric formulas do not see.
         bool rescaled = false;
         int top = std::numeric_limits<int>::min();
+        // Each weight is its own product, in the same order on any thread.
+#pragma omp parallel for schedule(static) reduction(|| : rescaled) reduction(max : top) if (nz >= sParallelTerms)
         for (int k = 1; k <= nz; ++k) {
             double p = 1.0;
             int e = 0;
@@ -459,6 +465,10 @@ bool designTaps(double* h, double* exact, int numtaps, int numband, const double
         // frequencies far from the sample.
         std::vector<double> a(nfcns + 3, 0.0);
         std::vector<double> alpha(nfcns + 3, 0.0);
+        // Which samples take an extremal's ordinate is found in one walk;
+        // the others are interpolated independently.
+        std::vector<double> fts(nfcns + 1, 0.0);
+        std::vector<char> interpolated(nfcns + 1, 0);
         int l = 1;
         for (int j = 1; j <= nfcns; ++j) {
             double ft = (j - 1) / static_cast<double>(cn);
@@ -467,12 +477,16 @@ bool designTaps(double* h, double* exact, int numtaps, int numband, const double
                 xt = (xt - bb) / aa;
                 ft = std::acos(xt) / (2.0 * sPi);
             }
+            fts[j] = ft;
             // The extremals are in decreasing x; a sample within `snap` of one
             // takes its ordinate.
             for (;;) {
                 const double xe = ex.x[l];
                 if (xt > xe) {
-                    a[j] = xt - xe < snap ? ex.y[l] : ex.amplitude(ft);
+                    if (xt - xe < snap)
+                        a[j] = ex.y[l];
+                    else
+                        interpolated[j] = 1;
                     break;
                 }
                 if (xe - xt < snap) {
@@ -484,12 +498,26 @@ bool designTaps(double* h, double* exact, int numtaps, int numband, const double
             if (l > 1)
                 --l;
         }
-        const double step = 2.0 * sPi / cn;
+#pragma omp parallel for schedule(static) if (nfcns >= sParallelTerms)
+        for (int j = 1; j <= nfcns; ++j)
+            if (interpolated[j])
+                a[j] = ex.amplitude(fts[j]);
+        // cos(2 pi (j - 1) k / cn) from a table of one period: exact
+        // arguments, and no cosine call in the quadratic loop.
+        std::vector<double> period(cn);
+        for (int m = 0; m < cn; ++m)
+            period[m] = std::cos(2.0 * sPi * m / cn);
+#pragma omp parallel for schedule(static) if (nfcns >= sParallelTerms)
         for (int j = 1; j <= nfcns; ++j) {
             double sum = 0.0;
-            const double w = (j - 1) * step;
-            for (int k = 1; k <= nm1; ++k)
-                sum += a[k + 1] * std::cos(w * k);
+            const int stride = j - 1;
+            int m = 0;
+            for (int k = 1; k <= nm1; ++k) {
+                m += stride;
+                if (m >= cn)
+                    m -= cn;
+                sum += a[k + 1] * period[m];
+            }
             alpha[j] = 2.0 * sum + a[1];
         }
         for (int j = 2; j <= nfcns; ++j)
@@ -607,6 +635,25 @@ double kaiserLength(double deltaPass, double deltaStop, double t)
 }
 
 } // namespace
+
+EqualRippleSpec equalRippleRequest(const char* kind, FilterType type, double freq1, double freq2, double sampleRate,
+                                   double deltaPass, double deltaStop, double transition, bool oddLength,
+                                   unsigned maxTaps, std::string tooLong)
+{
+    EqualRippleSpec request;
+    request.kind = kind;
+    request.type = type;
+    request.freq1 = freq1;
+    request.freq2 = freq2;
+    request.sampleRate = sampleRate;
+    request.deltaPass = deltaPass;
+    request.deltaStop = deltaStop;
+    request.transition = transition;
+    request.oddLength = oddLength;
+    request.maxTaps = maxTaps;
+    request.tooLong = std::move(tooLong);
+    return request;
+}
 
 EqualRipplePlan planEqualRipple(const EqualRippleSpec& request)
 {

@@ -61,6 +61,13 @@ struct EqualRippleSpec {
     std::string tooLong;        ///< why maxTaps, as it ends the error text ("the limit is 32768")
 };
 
+/// A request filled in one place for every designer: `transition` is the
+/// rule's width (fraction of the rate), `tooLong` why `maxTaps`.
+TEVO_EXPORT EqualRippleSpec equalRippleRequest(const char* kind, FilterType type, double freq1, double freq2,
+                                               double sampleRate, double deltaPass, double deltaStop,
+                                               double transition, bool oddLength, unsigned maxTaps,
+                                               std::string tooLong);
+
 /// The bands, weights and length of a request, or why there are none.
 struct EqualRipplePlan {
     unsigned taps = 0; ///< 0 when the request cannot be designed; `error` says why

@@ -120,6 +120,11 @@ void SoundAlgoEqFIR::releaseFft()
 {
     SoundFFTPlanner::destroy(forward);
     SoundFFTPlanner::destroy(inverse);
+    for (Scratch& arrays : scratch) {
+        SoundFFTPlanner::freeArray(arrays.time);
+        SoundFFTPlanner::freeArray(arrays.spectrum);
+    }
+    scratch.clear();
     response.clear();
     response.shrink_to_fit();
     fftSize = 0;
@@ -137,18 +142,9 @@ void SoundAlgoEqFIR::SetOutputGain(double dB)
 
 SoundTools::EqualRippleSpec SoundAlgoEqFIR::designSpec(double fs) const
 {
-    SoundTools::EqualRippleSpec request;
-    request.kind = "FIR";
-    request.type = type;
-    request.freq1 = freq1;
-    request.freq2 = freq2;
-    request.sampleRate = fs;
-    request.deltaPass = sDeltaPass;
-    request.deltaStop = sDeltaStop;
-    request.transition = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? freq1 * 2.0 / fs : freq1 * 0.5 / fs;
-    request.maxTaps = sMaxTaps;
-    request.tooLong = "the limit is " + std::to_string(sMaxTaps);
-    return request;
+    const double rule = (type == SoundTools::LowPass || type == SoundTools::BandStop) ? 2.0 : 0.5;
+    return SoundTools::equalRippleRequest("FIR", type, freq1, freq2, fs, sDeltaPass, sDeltaStop, freq1 * rule / fs,
+                                          false, sMaxTaps, "the limit is " + std::to_string(sMaxTaps));
 }
 
 void SoundAlgoEqFIR::InitStaticParams(double fs) const
@@ -215,9 +211,15 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(unsigned rate, unsigned channels,
         double* spectrum = SoundFFTPlanner::allocArray(size + 2);
         std::fill(block, block + size, 0.0);
         std::copy(h.begin(), h.end(), block);
-        forward = SoundFFTPlanner::planInterleavedR2C(static_cast<int>(size), 1, block, spectrum);
-        inverse = SoundFFTPlanner::planInterleavedC2R(static_cast<int>(size), 1, spectrum, block);
-        if (forward != nullptr && inverse != nullptr) {
+        forward = SoundFFTPlanner::planPlanarR2C(static_cast<int>(size), 1, block, spectrum);
+        inverse = SoundFFTPlanner::planPlanarC2R(static_cast<int>(size), 1, spectrum, block);
+        // One pair of arrays per thread, made here so that no block allocates.
+        bool ready = forward != nullptr && inverse != nullptr;
+        for (int t = 0; ready && t < std::max(1, omp_get_max_threads()); ++t) {
+            scratch.push_back({SoundFFTPlanner::allocArray(size), SoundFFTPlanner::allocArray(size + 2)});
+            ready = scratch.back().time != nullptr && scratch.back().spectrum != nullptr;
+        }
+        if (ready) {
             SoundFFTPlanner::executeR2C(forward, block, spectrum);
             response.assign(spectrum, spectrum + size + 2);
             for (double& v : response)
@@ -254,10 +256,13 @@ SoundTools::Status SoundAlgoEqFIR::process()
     const double gain = outputGain;
 
     // Contiguous chunks in multiples of 64 frames, one per thread, so that
-    // every thread runs whole vector blocks except the very last chunk.
+    // every thread runs whole vector blocks except the very last chunk. A
+    // block too small to pay for waking the other threads (and for their
+    // spinning while the loop reads and writes) runs on this one.
     const unsigned chunkUnit = 64;
     const unsigned units = (n + chunkUnit - 1) / chunkUnit;
-#pragma omp parallel
+    const bool parallel = uint64_t(n) * nTaps >= sParallelMinProducts;
+#pragma omp parallel if (parallel)
     {
         const unsigned threads = static_cast<unsigned>(omp_get_num_threads());
         const unsigned me = static_cast<unsigned>(omp_get_thread_num());
@@ -284,46 +289,43 @@ SoundTools::Status SoundAlgoEqFIR::processFft(const double* src, double* dest, u
     const unsigned bins = size / 2 + 1;
     const double gain = outputGain;
     const double* H = response.data();
-    bool failed = false;
-#pragma omp parallel
+    // Work of a segment grows as size log2(size): parallel only when the
+    // block holds enough of it (see the direct loop).
+    unsigned log2Size = 0;
+    while ((1u << log2Size) < size)
+        ++log2Size;
+    const bool parallel = segments > 1 && uint64_t(segments) * size * log2Size >= sParallelMinProducts;
+    const int teams = parallel ? static_cast<int>(scratch.size()) : 1;
+#pragma omp parallel num_threads(teams) if (parallel)
     {
-        double* x = SoundFFTPlanner::allocArray(size);
-        double* X = SoundFFTPlanner::allocArray(2 * std::size_t(bins));
-        // Every thread meets the loop, even one without scratch arrays.
+        const std::size_t me = static_cast<std::size_t>(omp_get_thread_num());
+        double* x = scratch[me].time;
+        double* X = scratch[me].spectrum;
 #pragma omp for schedule(static)
         for (unsigned seg = 0; seg < segments; ++seg) {
-            if (x == nullptr || X == nullptr) {
-#pragma omp atomic write
-                failed = true;
-                continue;
-            }
-            {
-                const unsigned first = seg * hop;
-                const unsigned outputs = std::min(hop, count - first);
-                const unsigned inputs = outputs + history;
-                for (unsigned c = 0; c < 2; ++c) {
-                    const double* in = src + 2 * std::size_t(first) + c;
-                    for (unsigned k = 0; k < inputs; ++k)
-                        x[k] = in[2 * std::size_t(k)];
-                    std::fill(x + inputs, x + size, 0.0);
-                    SoundFFTPlanner::executeR2C(forward, x, X);
-                    for (unsigned b = 0; b < bins; ++b) {
-                        const double re = X[2 * b] * H[2 * b] - X[2 * b + 1] * H[2 * b + 1];
-                        const double im = X[2 * b] * H[2 * b + 1] + X[2 * b + 1] * H[2 * b];
-                        X[2 * b] = re;
-                        X[2 * b + 1] = im;
-                    }
-                    SoundFFTPlanner::executeC2R(inverse, X, x);
-                    double* out = dest + 2 * std::size_t(first) + c;
-                    for (unsigned m = 0; m < outputs; ++m)
-                        out[2 * std::size_t(m)] = x[history + m] * gain;
+            const unsigned first = seg * hop;
+            const unsigned outputs = std::min(hop, count - first);
+            const unsigned inputs = outputs + history;
+            for (unsigned c = 0; c < 2; ++c) {
+                const double* in = src + 2 * std::size_t(first) + c;
+                for (unsigned k = 0; k < inputs; ++k)
+                    x[k] = in[2 * std::size_t(k)];
+                std::fill(x + inputs, x + size, 0.0);
+                SoundFFTPlanner::executeR2C(forward, x, X);
+                for (unsigned b = 0; b < bins; ++b) {
+                    const double re = X[2 * b] * H[2 * b] - X[2 * b + 1] * H[2 * b + 1];
+                    const double im = X[2 * b] * H[2 * b + 1] + X[2 * b + 1] * H[2 * b];
+                    X[2 * b] = re;
+                    X[2 * b + 1] = im;
                 }
+                SoundFFTPlanner::executeC2R(inverse, X, x);
+                double* out = dest + 2 * std::size_t(first) + c;
+                for (unsigned m = 0; m < outputs; ++m)
+                    out[2 * std::size_t(m)] = x[history + m] * gain;
             }
         }
-        SoundFFTPlanner::freeArray(x);
-        SoundFFTPlanner::freeArray(X);
     }
-    return failed ? SoundTools::StatusError : SoundTools::StatusOk;
+    return SoundTools::StatusOk;
 }
 
 void SoundAlgoEqFIR::endProcess(int status, unsigned frames)

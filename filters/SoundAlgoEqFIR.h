@@ -30,8 +30,9 @@ struct fftw_plan_s;
 /// has an edge at or above Fs/2 (freq2 there makes a BandPass a high-pass
 /// and a BandStop a low-pass).
 ///
-/// Filters of fewer than 256 taps convolve directly: the block is spread over
-/// the threads of an OpenMP team and vectorised for the widest vector unit of
+/// Filters of fewer than 256 taps convolve directly: a block large enough
+/// (sParallelMinProducts) is spread over the threads of an OpenMP team, and
+/// every block is vectorised for the widest vector unit of
 /// the CPU found at run time, every output frame summed in the same order on
 /// every path, so the output does not depend on the thread count or on the
 /// CPU. Longer filters convolve by FFT (overlap-save with a transform of at
@@ -80,6 +81,9 @@ public:
     static constexpr unsigned sMaxTaps = 32768;
     /// From this length on the convolution runs by FFT.
     static constexpr unsigned sFftTaps = 256;
+    /// Products (taps times frames, or size log2 size per FFT segment) a
+    /// block must hold before it is spread over the OpenMP threads.
+    static constexpr uint64_t sParallelMinProducts = uint64_t(1) << 24;
 
 protected:
     ~SoundAlgoEqFIR() override;
@@ -110,6 +114,11 @@ private:
     std::vector<double> response;         ///< transform of h, scaled by 1 / fftSize (complex pairs)
     fftw_plan_s* forward = nullptr;
     fftw_plan_s* inverse = nullptr;
+    struct Scratch {
+        double* time;
+        double* spectrum;
+    };
+    std::vector<Scratch> scratch; ///< per thread, made with the plans
     void releaseFft();
     SoundTools::Status processFft(const double* src, double* dest, unsigned count);
 };

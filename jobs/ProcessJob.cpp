@@ -6,9 +6,10 @@
 #include "SoundWriter.h"
 
 namespace {
-// A plain copy or format change does not depend on the block size: blocks
-// that stay in cache make it run at the speed of the disk.
-constexpr unsigned kCopyBlockFrames = 1u << 16;
+// No result depends on the block size: blocks that stay in cache make a copy
+// run at the speed of the disk and keep the buffers of every node (spectra
+// included) small. The loop raises it for longer filters.
+constexpr unsigned kBlockFrames = 1u << 16;
 } // namespace
 
 std::string ProcessJob::Options::check() const
@@ -70,9 +71,7 @@ Job::Status ProcessJob::run()
             composite->pushAlgo(stage.release());
         graph.reset(composite);
     }
-    std::unique_ptr<BlockFrames> blocks;
-    if (options.stages.empty())
-        blocks = std::make_unique<BlockFrames>(kCopyBlockFrames);
+    BlockFrames blocks(kBlockFrames);
     const Status status = runNode(*graph, *reader, writer.get(), "process");
     res.clippedSamples = writer->getClippedSamples();
     return status;

@@ -7,8 +7,11 @@
 SoundAlgoEqFFT::SoundAlgoEqFFT(SoundTools::FilterType type, double freq1, double freq2, unsigned fftSize)
     : SoundAlgoComposite(nullptr, true)
 {
-    pushAlgo(new SoundAlgoFFTDirectCompute(fftSize, true));
-    pushAlgo(new SoundAlgoFFTFilter(type, freq1, freq2));
+    auto* direct = new SoundAlgoFFTDirectCompute(fftSize, true);
+    auto* filter = new SoundAlgoFFTFilter(type, freq1, freq2);
+    direct->setHopRule(SoundAlgoFFTFilter::hopRule({filter}, direct->getSize()));
+    pushAlgo(direct);
+    pushAlgo(filter);
     pushAlgo(new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd));
     setReadOnly();
 }

@@ -30,9 +30,19 @@ unsigned SoundAlgoFFTDirectCompute::getOutElementSize() const
     return 2;
 }
 
-unsigned SoundAlgoFFTDirectCompute::getInOverlap(unsigned) const
+unsigned SoundAlgoFFTDirectCompute::getHopFor(unsigned rate) const
 {
-    return getHop() > 0 ? getHop() - 1 : 0;
+    if (!zeroPadded)
+        return size;
+    const unsigned half = size / 2;
+    const unsigned ruled = hopRule ? hopRule(rate) : half;
+    return ruled >= half && ruled <= size ? ruled : half;
+}
+
+unsigned SoundAlgoFFTDirectCompute::getInOverlap(unsigned rate) const
+{
+    const unsigned hop = getHopFor(rate);
+    return hop > 0 ? hop - 1 : 0;
 }
 
 unsigned SoundAlgoFFTDirectCompute::getSampleShift(unsigned rate) const
@@ -58,7 +68,8 @@ SoundTools::Status SoundAlgoFFTDirectCompute::initOutputBuffer()
         setError(("transform size " + std::to_string(size) + " is below 2").c_str(), getName());
         return SoundTools::StatusError;
     }
-    const unsigned hop = getHop();
+    runHop = getHopFor(sampleRate);
+    const unsigned hop = runHop;
     const unsigned bins = size / 2 + 1;
     const unsigned inAllocated = inBuffers.empty() || !inBuffers[0] ? 0 : inBuffers[0]->getFrameNBAllocated();
     // Room for a full input buffer plus the carried frames and the silence
@@ -74,7 +85,7 @@ SoundTools::Status SoundAlgoFFTDirectCompute::initOutputBuffer()
         releaseTransform();
         timeScratch = SoundFFTPlanner::allocArray(std::size_t(size) * 2);
         spectrumScratch = SoundFFTPlanner::allocArray(std::size_t(bins) * 4);
-        plan = SoundFFTPlanner::planInterleavedR2C(static_cast<int>(size), 2, timeScratch, spectrumScratch);
+        plan = SoundFFTPlanner::planPlanarR2C(static_cast<int>(size), 2, timeScratch, spectrumScratch);
         if (plan == nullptr) {
             releaseTransform();
             setError("FFTW could not plan the transform", getName());
@@ -112,7 +123,7 @@ void SoundAlgoFFTDirectCompute::updateOutput()
     placeOutput(outOrigin, spectra);
 }
 
-void SoundAlgoFFTDirectCompute::gather(int64_t pos, unsigned count, double* dest)
+void SoundAlgoFFTDirectCompute::gather(int64_t pos, unsigned count, double* dest, unsigned planar)
 {
     SoundBuffer& in = *inBuffers[0];
     const int64_t inOrigin = in.getOrigin();
@@ -135,10 +146,23 @@ void SoundAlgoFFTDirectCompute::gather(int64_t pos, unsigned count, double* dest
             run = std::min<unsigned>(run, static_cast<unsigned>(inEnd - p));
             src = in.getRelFrame(static_cast<int>(p - inOrigin));
         }
-        if (src != nullptr)
+        if (planar != 0) {
+            double* left = dest + done;
+            double* right = left + planar;
+            if (src != nullptr) {
+                for (unsigned i = 0; i < run; ++i) {
+                    left[i] = src[2 * i];
+                    right[i] = src[2 * i + 1];
+                }
+            } else {
+                std::fill(left, left + run, 0.0);
+                std::fill(right, right + run, 0.0);
+            }
+        } else if (src != nullptr) {
             std::memcpy(dest + std::size_t(done) * 2, src, sizeof(double) * 2 * run);
-        else
+        } else {
             std::fill(dest + std::size_t(done) * 2, dest + std::size_t(done + run) * 2, 0.0);
+        }
         done += run;
     }
 }
@@ -150,7 +174,6 @@ SoundTools::Status SoundAlgoFFTDirectCompute::process()
     const unsigned hop = getHop();
     const unsigned bins = size / 2 + 1;
     const unsigned frames = zeroPadded ? hop : size; // frames read per spectrum
-    SoundBuffer& in = *inBuffers[0];
     SoundBuffer& out = *outBuffers[0];
     const int64_t inOrigin = getInOrigin();
     const int64_t availableEnd = inOrigin + getInFrameNb();
@@ -159,22 +182,17 @@ SoundTools::Status SoundAlgoFFTDirectCompute::process()
 
     for (unsigned s = 0; s < n; ++s) {
         const int64_t pos = nextInPos + int64_t(s) * hop;
-        double* source = timeScratch;
-        // Without padding a whole transform can often be read where it lies,
-        // provided FFTW sees the alignment it planned for.
-        if (!zeroPadded && pos >= inOrigin && pos + frames <= int64_t(in.getOrigin()) + in.getFrameNB()) {
-            double* direct = in.getRelFrame(static_cast<int>(pos - in.getOrigin()));
-            if (SoundFFTPlanner::sameAlignment(direct, timeScratch))
-                source = direct;
-        }
-        if (source == timeScratch)
-            gather(pos, frames, timeScratch); // the padded tail stays zero
+        // Channels side by side, the padded tails staying zero.
+        gather(pos, frames, timeScratch, size);
+        SoundFFTPlanner::executeR2C(plan, timeScratch, spectrumScratch);
         double* spectrum = out.getFrame(outOrigin + static_cast<int>(s));
-        if (SoundFFTPlanner::sameAlignment(spectrum, spectrumScratch)) {
-            SoundFFTPlanner::executeR2C(plan, source, spectrum);
-        } else {
-            SoundFFTPlanner::executeR2C(plan, source, spectrumScratch);
-            std::memcpy(spectrum, spectrumScratch, sizeof(double) * 4 * bins);
+        const double* left = spectrumScratch;
+        const double* right = spectrumScratch + 2 * std::size_t(bins);
+        for (unsigned k = 0; k < bins; ++k) {
+            spectrum[4 * k] = left[2 * k];
+            spectrum[4 * k + 1] = left[2 * k + 1];
+            spectrum[4 * k + 2] = right[2 * k];
+            spectrum[4 * k + 3] = right[2 * k + 1];
         }
     }
     nextInPos += int64_t(n) * hop;
@@ -198,5 +216,6 @@ void SoundAlgoFFTDirectCompute::endProcess(int status, unsigned frames)
     carryNext.clear();
     carryFrames = 0;
     positioned = false;
+    runHop = 0;
     SoundAlgoFFT::endProcess(status, frames);
 }

@@ -5,16 +5,20 @@
 #include "TevoExport.h"
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 /// Turns a stereo stream into spectra, one spectrum per output frame.
 ///
 /// With `zeroPadded` false each spectrum is the transform of `size`
 /// consecutive frames and spectra do not overlap (hop = size). With
-/// `zeroPadded` true each spectrum is the transform of size/2 new frames
-/// followed by size/2 zeros (hop = size/2), the block of a linear convolution
-/// by overlap-add. No window, no scaling. A spectrum is numbered with the
-/// position of its first frame.
+/// `zeroPadded` true each spectrum is the transform of hop new frames
+/// followed by size - hop zeros, the block of a linear convolution by
+/// overlap-add: hop is size/2 unless a hop rule (setHopRule) gives more, so
+/// that a filter of L taps can take hop = size - L + 1 new frames per
+/// transform. No window, no scaling. A spectrum is numbered with the position
+/// of its first frame.
 ///
 /// Exact for any block size and stream length. A time frame can only be
 /// rebuilt once its whole hop has been transformed, so the node looks
@@ -54,8 +58,15 @@ public:
 
     unsigned getSize() const { return size; }
     bool isZeroPadded() const { return zeroPadded; }
-    /// New frames per spectrum: size / 2 when zero padded, else size.
-    unsigned getHop() const { return zeroPadded ? size / 2 : size; }
+    /// Zero padded only: the new frames per spectrum for a run at a sample
+    /// rate, used where it lies from size / 2 to size (else size / 2).
+    using HopRule = std::function<unsigned(unsigned sampleRate)>;
+    void setHopRule(HopRule rule) { hopRule = std::move(rule); }
+    /// New frames per spectrum at `sampleRate`: size when not zero padded,
+    /// else size / 2 or what the hop rule gives.
+    unsigned getHopFor(unsigned sampleRate) const;
+    /// New frames per spectrum in the current (or last) run.
+    unsigned getHop() const { return runHop != 0 ? runHop : getHopFor(sampleRate); }
     /// End (exclusive, absolute position) of the time frames that inverse
     /// transforms fed by this node hand on in the current block: the input
     /// available minus the look-ahead. Set by updateOutput.
@@ -68,17 +79,20 @@ protected:
 private:
     /// Copies `count` stereo frames from absolute position `pos` into `dest`,
     /// from the carried frames below the input origin and from the input
-    /// buffer above it; frames found in neither are silence.
-    void gather(int64_t pos, unsigned count, double* dest);
+    /// buffer above it; frames found in neither are silence. Interleaved when
+    /// `planar` is 0, else the right channel `planar` doubles after the left.
+    void gather(int64_t pos, unsigned count, double* dest, unsigned planar = 0);
     void releaseTransform();
 
     uint32_t size;
     bool zeroPadded;
+    HopRule hopRule;
+    unsigned runHop = 0; ///< the hop fixed when the run started
 
     SoundFFTPlanner::Plan plan = nullptr;
     unsigned planSize = 0;
-    double* timeScratch = nullptr;     ///< size stereo frames, aligned; zero tail when padded
-    double* spectrumScratch = nullptr; ///< one spectrum, aligned like the plan's output
+    double* timeScratch = nullptr;     ///< left then right channel, size frames each; zero tails when padded
+    double* spectrumScratch = nullptr; ///< left then right spectrum
     std::vector<double> carry;         ///< frames of an unfinished hop, from carryStart on
     std::vector<double> carryNext;
     int64_t carryStart = 0;

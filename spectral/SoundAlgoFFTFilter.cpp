@@ -70,6 +70,47 @@ SoundTools::Status SoundAlgoFFTFilter::initInputBuffer()
     return SoundAlgoFFT::initInputBuffer();
 }
 
+unsigned SoundAlgoFFTFilter::designFor(unsigned rate, unsigned spectrumBins) const
+{
+    if (rate == designedRate && spectrumBins == designedBins)
+        return static_cast<unsigned>(designed.size());
+    designedRate = rate;
+    designedBins = spectrumBins;
+    designed.clear();
+    designError.clear();
+    if (spectrumBins < 2) {
+        designError = "spectra of " + std::to_string(spectrumBins) + " bins are too short to filter";
+        return 0;
+    }
+    const unsigned size = 2 * spectrumBins - 2;
+    // Kaiser's length for a transition of 0.005 is 447 taps; narrower
+    // transitions (edges closer than that to 0, to each other or to half the
+    // rate) take more, as many as a zero-padded half block holds.
+    const SoundTools::EqualRippleSpec request = SoundTools::equalRippleRequest(
+        "FFT", type, freq1, freq2, rate, sDeltaPass, sDeltaStop, sTransition, true, spectrumBins - 1,
+        "a transform of " + std::to_string(size) + " frames holds " + std::to_string(spectrumBins - 1)
+            + ": use a larger transform");
+    const SoundTools::EqualRipplePlan design = SoundTools::planEqualRipple(request);
+    if (!SoundTools::designEqualRipple(request, design, designed, designError))
+        designed.clear();
+    return static_cast<unsigned>(designed.size());
+}
+
+std::function<unsigned(unsigned)> SoundAlgoFFTFilter::hopRule(std::vector<const SoundAlgoFFTFilter*> filters,
+                                                               unsigned size)
+{
+    return [filters, size](unsigned rate) {
+        unsigned longest = 0;
+        for (const SoundAlgoFFTFilter* filter : filters) {
+            const unsigned taps = filter->designFor(rate, size / 2 + 1);
+            if (taps == 0)
+                return size / 2; // the run fails on that design anyway
+            longest = std::max(longest, taps);
+        }
+        return longest > 0 ? size - longest + 1 : size / 2;
+    };
+}
+
 SoundTools::Status SoundAlgoFFTFilter::FillFilter()
 {
     response.clear();
@@ -91,29 +132,11 @@ SoundTools::Status SoundAlgoFFTFilter::FillFilter()
         getOStream() << "FillFilter Hi Freq" << freq2 << ";" << freq2 / fs << " " << sampleRate << std::endl;
     }
 
-    // Kaiser's length for a transition of 0.005 is 447 taps; narrower
-    // transitions (edges closer than that to 0, to each other or to half the
-    // rate) take more, as many as a zero-padded half block holds.
-    SoundTools::EqualRippleSpec request;
-    request.kind = "FFT";
-    request.type = type;
-    request.freq1 = freq1;
-    request.freq2 = freq2;
-    request.sampleRate = fs;
-    request.deltaPass = sDeltaPass;
-    request.deltaStop = sDeltaStop;
-    request.transition = sTransition;
-    request.oddLength = true;
-    request.maxTaps = bins - 1;
-    request.tooLong = "a transform of " + std::to_string(size) + " frames holds " + std::to_string(bins - 1)
-                   + ": use a larger transform";
-    const SoundTools::EqualRipplePlan design = SoundTools::planEqualRipple(request);
-    std::vector<double> h;
-    std::string error;
-    if (!SoundTools::designEqualRipple(request, design, h, error)) {
-        setError(error.c_str(), getName());
+    if (designFor(sampleRate, bins) == 0) {
+        setError(designError.c_str(), getName());
         return SoundTools::StatusError;
     }
+    const std::vector<double>& h = designed;
     const unsigned n = static_cast<unsigned>(h.size());
     firTaps = h;
     // The taps in a zero-padded block of the transform size, so that their

@@ -6,6 +6,8 @@
 #include "TevoExport.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 /// Multiplies every spectrum flowing through it by the frequency response of
@@ -60,6 +62,16 @@ public:
     /// filter, so that every filter of that size lags alike (1024).
     static unsigned getMinFullSize();
 
+    /// Taps of the FIR designed for `sampleRate` in spectra of `bins` bins
+    /// (made once per pair and kept); 0 when that design is refused.
+    unsigned designFor(unsigned sampleRate, unsigned bins) const;
+
+    /// The hop of a zero-padded SoundAlgoFFTDirectCompute of `size` frames
+    /// feeding `filters` (which must outlive it): size - taps + 1 new frames
+    /// per transform for the longest of their designs at the run's rate, the
+    /// most that keeps every convolution linear.
+    static std::function<unsigned(unsigned)> hopRule(std::vector<const SoundAlgoFFTFilter*> filters, unsigned size);
+
     /// Taps of the designed FIR (0 before the first design).
     unsigned getTapCount() const { return tapCount; }
     /// The designed FIR, first tap first (empty before the first design).
@@ -83,4 +95,8 @@ private:
     unsigned designRate = 0;
     unsigned tapCount = 0;
     std::vector<double> firTaps;
+    mutable unsigned designedRate = 0;
+    mutable unsigned designedBins = 0;
+    mutable std::vector<double> designed; ///< taps for designedRate and designedBins
+    mutable std::string designError;      ///< why there are none
 };

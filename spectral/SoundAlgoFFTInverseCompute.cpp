@@ -34,7 +34,7 @@ unsigned SoundAlgoFFTInverseCompute::getInElementSize() const
 
 unsigned SoundAlgoFFTInverseCompute::getHopOut() const
 {
-    return mode == Plain ? size : size / 2;
+    return mode == Plain ? size : (mode == OverlapAdd && addHop != 0 ? addHop : size / 2);
 }
 
 void SoundAlgoFFTInverseCompute::releaseTransform()
@@ -81,6 +81,10 @@ SoundTools::Status SoundAlgoFFTInverseCompute::initInputBuffer()
     }
     size = 2 * bins - 2;
     source = findSource();
+    // Overlap-add follows the hop of the direct transform (at least half the
+    // size, so that a transform overlaps only the next one).
+    const unsigned sourceHop = source != nullptr && source->getSize() == size ? source->getHop() : 0;
+    addHop = sourceHop >= size / 2 && sourceHop <= size ? sourceHop : size / 2;
     return SoundAlgoFFT::initInputBuffer();
 }
 
@@ -99,7 +103,7 @@ SoundTools::Status SoundAlgoFFTInverseCompute::initOutputBuffer()
         work = SoundFFTPlanner::allocArray(std::size_t(size) * 2);
         spectrumScratch = SoundFFTPlanner::allocArray(std::size_t(bins) * 4);
         hopScratch = SoundFFTPlanner::allocArray(std::size_t(size) * 2);
-        plan = SoundFFTPlanner::planInterleavedC2R(static_cast<int>(size), 2, spectrumScratch, work);
+        plan = SoundFFTPlanner::planPlanarC2R(static_cast<int>(size), 2, spectrumScratch, work);
         if (plan == nullptr) {
             releaseTransform();
             setError("FFTW could not plan the transform", getName());
@@ -190,33 +194,58 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
     // From here on the pending frames start at blockEnd.
 
     for (unsigned s = 0; s < n; ++s) {
-        std::memcpy(spectrumScratch, in.getFrame(inOrigin + static_cast<int>(s)), sizeof(double) * 4 * bins);
+        // Channels side by side for the transform (which also destroys it).
+        const double* spectrum = in.getFrame(inOrigin + static_cast<int>(s));
+        double* leftIn = spectrumScratch;
+        double* rightIn = spectrumScratch + 2 * std::size_t(bins);
+        for (unsigned k = 0; k < bins; ++k) {
+            leftIn[2 * k] = spectrum[4 * k];
+            leftIn[2 * k + 1] = spectrum[4 * k + 1];
+            rightIn[2 * k] = spectrum[4 * k + 2];
+            rightIn[2 * k + 1] = spectrum[4 * k + 3];
+        }
         const int64_t pos = int64_t(inOrigin) + int64_t(s) * hopOut;
         // Write in place when the whole hop is due now, else go through the
         // scratch and split it.
         const bool direct = pos >= emitPos && pos + hopOut <= blockEnd;
         double* o = direct ? out.getFrame(static_cast<int>(pos)) : hopScratch;
+        const double* left = work;
+        const double* right = work + size;
         switch (mode) {
         case Plain:
             SoundFFTPlanner::executeC2R(plan, spectrumScratch, work);
-            for (unsigned j = 0; j < 2 * size; ++j)
-                o[j] = work[j] * scale;
+            for (unsigned j = 0; j < size; ++j) {
+                o[2 * j] = left[j] * scale;
+                o[2 * j + 1] = right[j] * scale;
+            }
             break;
-        case OverlapAdd:
-            for (unsigned j = 0; j < 2 * half; ++j)
-                o[j] = work[2 * half + j] * scale;
+        case OverlapAdd: {
+            // The previous transform's frames past its hop overlap the start
+            // of this one.
+            const unsigned tail = size - hopOut;
+            for (unsigned j = 0; j < tail; ++j) {
+                o[2 * j] = left[hopOut + j];
+                o[2 * j + 1] = right[hopOut + j];
+            }
             SoundFFTPlanner::executeC2R(plan, spectrumScratch, work);
-            for (unsigned j = 0; j < 2 * half; ++j)
-                o[j] += work[j] * scale;
+            for (unsigned j = 0; j < tail; ++j) {
+                o[2 * j] = (o[2 * j] + left[j]) * scale;
+                o[2 * j + 1] = (o[2 * j + 1] + right[j]) * scale;
+            }
+            for (unsigned j = tail; j < hopOut; ++j) {
+                o[2 * j] = left[j] * scale;
+                o[2 * j + 1] = right[j] * scale;
+            }
             break;
+        }
         case Autocorrelation:
             SoundFFTPlanner::executeC2R(plan, spectrumScratch, work);
             // Lag j sums size/2 - j products of a zero-padded half block;
             // the floor of 50 keeps the last lags from being blown up.
             for (unsigned j = 0; j < half; ++j) {
                 const double norm = 1.0 / (double(size) * std::max<double>(double(half) - j, 50.0));
-                o[2 * j] = work[2 * j] * norm;
-                o[2 * j + 1] = work[2 * j + 1] * norm;
+                o[2 * j] = left[j] * norm;
+                o[2 * j + 1] = right[j] * norm;
             }
             break;
         }

@@ -24,7 +24,7 @@ public:
     /// values above 2 as Autocorrelation.
     enum Mode {
         Plain = 0,          ///< size frames: the inverse transform / size
-        OverlapAdd = 1,     ///< size/2 frames: overlap-add of consecutive inverse transforms / size
+        OverlapAdd = 1,     ///< hop frames (the direct transform's, else size/2): overlap-add of consecutive inverse transforms / size
         Autocorrelation = 2 ///< size/2 frames: lag j of the inverse transform / (size * max(size/2 - j, 50))
     };
 
@@ -65,9 +65,10 @@ private:
     void deliver(int64_t pos, const double* frames, unsigned count);
 
     uint32_t size = 0;
+    uint32_t addHop = 0; ///< overlap-add hop, from size/2 to size
     Mode mode;
-    /// Last inverse transform, size stereo frames (its second half is the
-    /// overlap-add tail of the next spectrum).
+    /// Last inverse transform, left then right channel of size frames each
+    /// (past the hop, the overlap-add tail of the next spectrum).
     double* work = nullptr;
     double* spectrumScratch = nullptr; ///< copy of the spectrum: c2r destroys its input
     SoundFFTPlanner::Plan plan = nullptr;

@@ -12,22 +12,24 @@ void SoundFFTPlanner::locked(const std::function<void()>& fn)
     fn();
 }
 
-SoundFFTPlanner::Plan SoundFFTPlanner::planInterleavedR2C(int size, int howmany, double* in, double* out)
+SoundFFTPlanner::Plan SoundFFTPlanner::planPlanarR2C(int size, int howmany, double* in, double* out)
 {
     Plan plan = nullptr;
+    const int bins = size / 2 + 1;
     locked([&] {
-        plan = fftw_plan_many_dft_r2c(1, &size, howmany, in, nullptr, howmany, 1,
-                                      reinterpret_cast<fftw_complex*>(out), nullptr, howmany, 1, FFTW_ESTIMATE);
+        plan = fftw_plan_many_dft_r2c(1, &size, howmany, in, nullptr, 1, size, reinterpret_cast<fftw_complex*>(out),
+                                      nullptr, 1, bins, FFTW_ESTIMATE);
     });
     return plan;
 }
 
-SoundFFTPlanner::Plan SoundFFTPlanner::planInterleavedC2R(int size, int howmany, double* in, double* out)
+SoundFFTPlanner::Plan SoundFFTPlanner::planPlanarC2R(int size, int howmany, double* in, double* out)
 {
     Plan plan = nullptr;
+    const int bins = size / 2 + 1;
     locked([&] {
-        plan = fftw_plan_many_dft_c2r(1, &size, howmany, reinterpret_cast<fftw_complex*>(in), nullptr, howmany, 1,
-                                      out, nullptr, howmany, 1, FFTW_ESTIMATE);
+        plan = fftw_plan_many_dft_c2r(1, &size, howmany, reinterpret_cast<fftw_complex*>(in), nullptr, 1, bins, out,
+                                      nullptr, 1, size, FFTW_ESTIMATE);
     });
     return plan;
 }

@@ -23,12 +23,14 @@ public:
     /// this class (OpenMP critical sections do not nest).
     static void locked(const std::function<void()>& fn);
 
-    /// `howmany` interleaved real-to-complex transforms of `size` points:
-    /// transform c reads in[c], in[c + howmany], ... and writes bin k to
-    /// out[(k * howmany + c) * 2] (real) and the next double (imaginary).
-    static Plan planInterleavedR2C(int size, int howmany, double* in, double* out);
-    /// The inverse of planInterleavedR2C, same layouts; destroys its input.
-    static Plan planInterleavedC2R(int size, int howmany, double* in, double* out);
+    /// `howmany` real-to-complex transforms of `size` points one after the
+    /// other: transform c reads in[c * size] ... in[c * size + size - 1] and
+    /// writes bin k to out[(c * (size / 2 + 1) + k) * 2] (real) and the next
+    /// double (imaginary). FFTW runs these without the copies that
+    /// interleaved channels cost it; the spectral nodes interleave themselves.
+    static Plan planPlanarR2C(int size, int howmany, double* in, double* out);
+    /// The inverse of planPlanarR2C, same layouts; destroys its input.
+    static Plan planPlanarC2R(int size, int howmany, double* in, double* out);
     /// One contiguous real-to-complex transform of `size` points.
     static Plan planR2C(int size, double* in, double* out);
     /// Destroys `plan` (null is accepted) and sets it to null.

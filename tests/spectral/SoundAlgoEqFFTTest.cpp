@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 using SpectralTest::NodeHolder;
 
@@ -28,17 +29,18 @@ SoundAlgoEqFFT* asEq(SoundAlgo* node)
 
 } // namespace
 
-// Overlap-add of zero-padded half blocks is a linear convolution: the
-// output equals a direct convolution with the designed taps, whatever the
-// block size, from the first frame to the last, lined up with the input
-// (the filter's lag of (taps - 1) / 2 compensated by the run).
+// Overlap-add of zero-padded blocks of size - taps + 1 frames is a linear
+// convolution: the output equals a direct convolution with the designed
+// taps, whatever the block and transform sizes, from the first frame to the
+// last, lined up with the input (the filter's lag of (taps - 1) / 2
+// compensated by the run).
 TEST(SoundAlgoEqFFT, FilteringEqualsDirectConvolutionWithTheSameTaps)
 {
     const std::vector<double> in = SpectralTest::noise(30011, 3);
     const std::size_t frames = in.size() / 2;
-    for (unsigned block : {4096u, 1048576u}) {
-        SCOPED_TRACE(testing::Message() << "block " << block);
-        NodeHolder eq(new SoundAlgoEqFFT(SoundTools::BandPass, 2000, 6000, 2048));
+    for (auto [block, size] : {std::pair{4096u, 2048u}, {1048576u, 2048u}, {1000u, 8192u}}) {
+        SCOPED_TRACE(testing::Message() << "block " << block << ", transform " << size);
+        NodeHolder eq(new SoundAlgoEqFFT(SoundTools::BandPass, 2000, 6000, size));
         const std::vector<double> out = SpectralTest::runNode(*eq, in, block);
         const std::vector<double>& h = filterOf(*asEq(eq.node))->getTaps();
         ASSERT_EQ(h.size(), 447u);

@@ -4,6 +4,7 @@
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
+#include "SoundBuffer.h"
 #include "SoundWriterMp3.h"
 #include "SoundWriterMultiFile.h"
 
@@ -51,6 +52,7 @@ SplitResult splitFile(const QString& in, const QString& pattern, SplitOptions op
 {
     SplitResult result;
     SegmentOutputs outputs;
+    SoundBuffer::setDefaultSize(1u << 16);
     {
         // Refused names end the command before anything is read.
         SoundWriterMultiFile names(nullptr, 0.0, 44100, 2, options.bitrate, SoundTools::PCM16);

@@ -440,11 +440,11 @@ std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate
 }
 
 std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate, const OutputOptions& options,
-                                        SoundTools::SoundFormat sourceFormat, unsigned bitrate)
+                                        SoundTools::SoundFormat sourceFormat, unsigned bitrate, int mp3Quality)
 {
     const QByteArray utf8 = path.toUtf8();
     std::unique_ptr<SoundWriter> writer(
-        SoundWriter::getFromFilename(utf8.constData(), sampleRate, bitrate, options.format));
+        SoundWriter::getFromFilename(utf8.constData(), sampleRate, bitrate, options.format, mp3Quality));
     if (!writer) {
         printError(QString("%1 : unknown output type; the name must end in %2")
                        .arg(path, SoundWriter::writableExtensions()));

@@ -139,9 +139,11 @@ std::unique_ptr<SoundReader> openReader(const QString& path, double startSeconds
 std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate, SoundTools::SoundFormat format,
                                         unsigned bitrate = 192);
 /// The same with the output options: file channels, and dither when the
-/// file has fewer bits than `sourceFormat`.
+/// file has fewer bits than `sourceFormat`. `mp3Quality` as for
+/// SoundWriter::getFromFilename.
 std::unique_ptr<SoundWriter> openWriter(const QString& path, unsigned sampleRate, const OutputOptions& options,
-                                        SoundTools::SoundFormat sourceFormat, unsigned bitrate = 192);
+                                        SoundTools::SoundFormat sourceFormat, unsigned bitrate = 192,
+                                        int mp3Quality = -1);
 
 /// The help text of a command, starting "Usage: tevo COMMAND".
 QString helpText(const QCommandLineParser& parser, const QString& command);

@@ -5,6 +5,7 @@
 
 #include "SoundAlgoScale.h"
 #include "SoundBuffer.h"
+#include "SoundWriterMp3.h"
 
 #include <QCommandLineParser>
 
@@ -23,6 +24,10 @@ int runProcess(const QStringList& args)
     parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addOutputOptions(parser);
     parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS", "192"});
+    parser.addOption({"quality",
+                      QString("MP3 encoder quality, 0 (best, slowest) to 9 (fastest); %1 when not given.")
+                          .arg(SoundWriterMp3::sDefaultQuality),
+                      "N", QString::number(SoundWriterMp3::sDefaultQuality)});
     TagOptions::addOptions(parser, TagOptions::Target::File);
     ProcessChain::addOptions(parser);
     int exitCode = ExitOk;
@@ -38,6 +43,13 @@ int runProcess(const QStringList& args)
     double bitrate = 0;
     if (!toNumber(parser.value("bitrate"), bitrate) || bitrate < 8 || bitrate > 320) {
         printError(QString("--bitrate needs a number of kbit/s from 8 to 320, not '%1'").arg(parser.value("bitrate")));
+        return ExitUsage;
+    }
+    bool wholeQuality = false;
+    const int quality = parser.value("quality").toInt(&wholeQuality);
+    if (!wholeQuality || quality < 0 || quality > 9) {
+        printError(QString("--quality needs a whole number from 0 (best) to 9 (fastest), not '%1'")
+                       .arg(parser.value("quality")));
         return ExitUsage;
     }
     ProcessChain chain;
@@ -62,9 +74,13 @@ int runProcess(const QStringList& args)
     const QString writePath = target.writePath();
     if (writePath.isEmpty())
         return ExitFailure;
-    auto writer = openWriter(writePath, rate, output, reader->getInputFormat(), static_cast<unsigned>(bitrate));
+    auto writer = openWriter(writePath, rate, output, reader->getInputFormat(), static_cast<unsigned>(bitrate), quality);
     if (!writer)
         return target.finish(ExitFailure);
+    if (parser.isSet("quality") && dynamic_cast<SoundWriterMp3*>(writer.get()) == nullptr) {
+        printError(QString("%1 : --quality applies to MP3 output only").arg(out));
+        return target.finish(ExitUsage);
+    }
 
     const SoundIDTag tags = TagOptions::carry(*reader, TagOptions::parse(parser));
     if (TagOptions::any(tags))

@@ -115,12 +115,12 @@ const char* SoundWriter::writableExtensions()
 }
 
 SoundWriter* SoundWriter::getFromFilename(const char* path, unsigned rate, unsigned bitrate,
-                                          SoundTools::SoundFormat format)
+                                          SoundTools::SoundFormat format, int mp3Quality)
 {
     const WritableType* t = writableType(path);
     if (t == nullptr)
         return nullptr;
     if (t->type < 0)
-        return new SoundWriterMp3(rate, 2, bitrate);
+        return new SoundWriterMp3(rate, 2, bitrate, mp3Quality);
     return new SoundWriterSndfile(rate, 2, format, static_cast<SoundWriterSndfile::FileType>(t->type));
 }

@@ -126,10 +126,11 @@ bool SoundWriterMp3::IsInit()
     return sLameInit == 1;
 }
 
-SoundWriterMp3::SoundWriterMp3(unsigned rate, unsigned channels, unsigned kbps)
+SoundWriterMp3::SoundWriterMp3(unsigned rate, unsigned channels, unsigned kbps, int algorithmQuality)
     : SoundWriter(rate)
     , channelCount(channels)
     , bitrate(kbps)
+    , quality(algorithmQuality < 0 ? sDefaultQuality : algorithmQuality)
 {
     if (sLameInit == 0)
         _init_lame();
@@ -149,7 +150,7 @@ void SoundWriterMp3::configure(lame_global_struct* handle) const
     sLame.lame_set_num_channels(handle, static_cast<int>(encoded));
     sLame.lame_set_in_samplerate(handle, static_cast<int>(sampleRate));
     sLame.lame_set_mode(handle, encoded == 1 ? MONO : JOINT_STEREO);
-    sLame.lame_set_quality(handle, 2);
+    sLame.lame_set_quality(handle, quality);
 }
 
 bool SoundWriterMp3::startEncoder()
@@ -189,6 +190,11 @@ SoundTools::Status SoundWriterMp3::open(const char* p)
     close();
     lastCloseFailed = false;
     path = p != nullptr ? p : "";
+    // The encoder would quietly take 9 for anything above.
+    if (quality > 9) {
+        fail("the mp3 encoder's quality goes from 0 (best, slowest) to 9 (fastest), not " + std::to_string(quality));
+        return SoundTools::StatusError;
+    }
     const QByteArray local = QString::fromUtf8(path.c_str()).toLocal8Bit();
     // Read access too: completing the stream header at close reads the start
     // of the file back.

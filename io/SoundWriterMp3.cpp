@@ -7,6 +7,7 @@
 
 #include <lame/lame.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -367,19 +368,13 @@ unsigned SoundWriterMp3::write(unsigned frames, double* data)
         return 0;
     growBuffers(frames);
     uint64_t clips = 0;
+    // Without branches, so that the loops below vectorise: NaN becomes 0,
+    // overs clip (and are counted), the rest truncates toward zero.
     auto toPcm = [&clips](double x) -> int16_t {
         double v = x * 31129.6; // 0.95 of full scale
-        if (!(v == v))
-            return 0;
-        if (v > 32767.0) {
-            ++clips;
-            return 32767;
-        }
-        if (v < -32768.0) {
-            ++clips;
-            return -32768;
-        }
-        return static_cast<int16_t>(v);
+        v = v == v ? v : 0.0;
+        clips += static_cast<uint64_t>((v > 32767.0) | (v < -32768.0));
+        return static_cast<int16_t>(std::min(std::max(v, -32768.0), 32767.0));
     };
     if (channels == 2 && encoded == 1) {
         for (unsigned i = 0; i < frames; ++i)

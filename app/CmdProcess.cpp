@@ -74,7 +74,8 @@ int runProcess(const QStringList& args)
     const QString writePath = target.writePath();
     if (writePath.isEmpty())
         return ExitFailure;
-    auto writer = openWriter(writePath, rate, output, reader->getInputFormat(), static_cast<unsigned>(bitrate), quality);
+    auto writer =
+        openWriter(writePath, rate, output, reader->getInputFormat(), static_cast<unsigned>(bitrate), quality);
     if (!writer)
         return target.finish(ExitFailure);
     if (parser.isSet("quality") && dynamic_cast<SoundWriterMp3*>(writer.get()) == nullptr) {

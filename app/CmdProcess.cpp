@@ -4,6 +4,7 @@
 #include "TagOptions.h"
 
 #include "ProcessJob.h"
+#include "SoundWriterMp3.h"
 
 #include <QCommandLineParser>
 
@@ -22,6 +23,10 @@ int runProcess(const QStringList& args)
     parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addOutputOptions(parser);
     parser.addOption({"bitrate", "MP3 bit rate in kbit/s.", "KBPS"});
+    parser.addOption({"quality",
+                      QString("MP3 encoder quality, 0 (best, slowest) to 9 (fastest); %1 when not given.")
+                          .arg(SoundWriterMp3::sDefaultQuality),
+                      "N"});
     TagOptions::addOptions(parser, TagOptions::Target::File);
     ProcessChain::addOptions(parser);
     int exitCode = ExitOk;
@@ -36,6 +41,10 @@ int runProcess(const QStringList& args)
     }
     std::string refused;
     if (parser.isSet("bitrate") && !options.out.setBitrate(parser.value("bitrate").toStdString(), refused)) {
+        printError(QString::fromStdString(refused));
+        return ExitUsage;
+    }
+    if (parser.isSet("quality") && !options.out.setQuality(parser.value("quality").toStdString(), refused)) {
         printError(QString::fromStdString(refused));
         return ExitUsage;
     }
@@ -59,6 +68,11 @@ int runProcess(const QStringList& args)
     const QString writePath = target.writePath();
     if (writePath.isEmpty())
         return ExitFailure;
+    refused = options.out.checkFor((out == "-" ? writePath : out).toStdString());
+    if (!refused.empty()) {
+        printError(QString::fromStdString(refused));
+        return target.finish(ExitUsage);
+    }
     options.input = in.toStdString();
     options.output = writePath.toStdString();
     ProcessJob job(options);

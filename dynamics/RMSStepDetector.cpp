@@ -70,6 +70,43 @@ SoundTools::Status RMSStepDetector::initProcess(unsigned rate, unsigned channels
     return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
 }
 
+namespace {
+
+/// Whether the power `p` of the current frame lies more than `ratio` away from
+/// the region's mean power `sum / count` in either direction, where the mean
+/// is the larger of the channels' means. The division of every frame costs
+/// more than the rest of the detector: products with the count decide all but
+/// near ties, which are left to the division, so that every answer is the one
+/// the division gives (dividing the larger sum equals taking the larger of
+/// the two means: division by a positive count keeps the order).
+inline bool stepsAway(double p, double sum, int32_t count, double ratio)
+{
+    // Within these bounds every product below stays a normal number, so
+    // rounding moves each by a few parts in 1e16: beyond a relative margin of
+    // 1e-12 the products' order is the quotients'.
+    auto moderate = [](double v, double low, double high) { return v == 0.0 || (v > low && v < high); };
+    if (count > 0 && moderate(p, 1e-250, 1e250) && moderate(sum, 1e-250, 1e250) && ratio > 1e-20 && ratio < 1e20) {
+        constexpr double up = 1.0 + 1e-12;
+        constexpr double down = 1.0 - 1e-12;
+        const double c = double(count);
+        const double pc = p * c;
+        const double sumRatio = sum * ratio;
+        const double pcRatio = pc * ratio;
+        const bool louder = pc > sumRatio * up;
+        const bool notLouder = pc < sumRatio * down;
+        const bool quieter = sum > pcRatio * up;
+        const bool notQuieter = sum < pcRatio * down;
+        if (louder || quieter)
+            return true;
+        if (notLouder && notQuieter)
+            return false;
+    }
+    const double a = count > 0 ? sum / count : 0.0;
+    return p > a * ratio || a > p * ratio;
+}
+
+} // namespace
+
 SoundTools::Status RMSStepDetector::process()
 {
     const int n = static_cast<int>(getOutFrameNb());
@@ -84,15 +121,36 @@ SoundTools::Status RMSStepDetector::process()
 
     const int w = windowFrames;
     const double invW = 1.0 / w;
+    const double ratio = stepRatio;
+    const int64_t end = inputEnd;
     // Running window sums of squares: one full sum at the first frame handled
     // in the block, then one add and one subtract per frame.
     double windowLeft = 0.0;
     double windowRight = 0.0;
     bool haveWindow = false;
+    // The region under construction lives in locals while the block runs, so
+    // that its sums stay in registers; the members see them around every
+    // push (pushRegion reads and resets them) and at the end of the block.
+    double sumL = sumLeft;
+    double sumR = sumRight;
+    int32_t cnt = count;
+    int32_t last = lastFrame;
+    bool silence = leadingSilence;
+    auto push = [&](bool force) {
+        sumLeft = sumL;
+        sumRight = sumR;
+        count = cnt;
+        lastFrame = last;
+        const SoundTools::Status status = pushRegion(force);
+        sumL = sumLeft;
+        sumR = sumRight;
+        cnt = count;
+        return status;
+    };
 
     for (int k = 0; k < n; ++k) {
         const int cur = c0 + k;
-        if (cur > lastFrame) {
+        if (cur > last) {
             if (!haveWindow) {
                 windowLeft = 0.0;
                 windowRight = 0.0;
@@ -110,7 +168,7 @@ SoundTools::Status RMSStepDetector::process()
             // after loud audio followed by digital silence. Near the end of the
             // input the window reaches into the silence that flushes the run:
             // only the input's frames count.
-            const int64_t real = std::min<int64_t>(w, inputEnd - int64_t(cur));
+            const int64_t real = std::min<int64_t>(w, end - int64_t(cur));
             const double scale = real >= w ? invW : real > 0 ? 1.0 / double(real) : 0.0;
             const double powerLeft = std::max(windowLeft, 0.0) * scale;
             const double powerRight = std::max(windowRight, 0.0) * scale;
@@ -118,45 +176,44 @@ SoundTools::Status RMSStepDetector::process()
             windowRight -= x[k].right * x[k].right;
             if (real <= 0) {
                 // Past the end: no material to measure.
-                lastFrame = cur;
+                last = cur;
                 if (y != nullptr)
                     y[k] = outputMode == RegionLevel ? StereoFrame<double>{0.0, 0.0} : x[k];
                 continue;
             }
 
-            if (leadingSilence && !(powerLeft > 0.0) && !(powerRight > 0.0)) {
+            if (silence && !(powerLeft > 0.0) && !(powerRight > 0.0)) {
                 // Leading digital silence stays out of the first region.
                 regionStart = cur + 1;
-                lastFrame = cur;
+                last = cur;
             } else {
-                leadingSilence = false;
-                const double a = count > 0 ? std::max(sumLeft / count, sumRight / count) : 0.0;
+                silence = false;
                 const double p = std::max(powerLeft, powerRight);
                 SoundTools::Status pushed = SoundTools::StatusError;
-                if (p > a * stepRatio || a > p * stepRatio)
-                    pushed = pushRegion(false);
+                if (stepsAway(p, std::max(sumL, sumR), cnt, ratio))
+                    pushed = push(false);
                 switch (pushed) {
                 case SoundTools::StatusOk:
-                    sumLeft = powerLeft;
-                    sumRight = powerRight;
-                    count = 1;
+                    sumL = powerLeft;
+                    sumR = powerRight;
+                    cnt = 1;
                     // The step lies somewhere inside the look-ahead window:
                     // its centre is the best guess.
                     regionStart = cur + w / 2;
-                    lastFrame = cur;
+                    last = cur;
                     break;
                 case SoundTools::StatusEnd:
-                    sumLeft = powerLeft;
-                    sumRight = powerRight;
-                    count = 1;
+                    sumL = powerLeft;
+                    sumR = powerRight;
+                    cnt = 1;
                     regionStart = cur;
-                    lastFrame = cur;
+                    last = cur;
                     break;
                 default:
-                    sumLeft += powerLeft;
-                    sumRight += powerRight;
-                    ++count;
-                    lastFrame = cur;
+                    sumL += powerLeft;
+                    sumR += powerRight;
+                    ++cnt;
+                    last = cur;
                     break;
                 }
             }
@@ -164,9 +221,9 @@ SoundTools::Status RMSStepDetector::process()
 
         if (y != nullptr) {
             if (outputMode == RegionLevel) {
-                if (count > 0) {
-                    y[k].left = std::sqrt(sumLeft / count);
-                    y[k].right = std::sqrt(sumRight / count);
+                if (cnt > 0) {
+                    y[k].left = std::sqrt(sumL / cnt);
+                    y[k].right = std::sqrt(sumR / cnt);
                 } else {
                     y[k].left = 0.0;
                     y[k].right = 0.0;
@@ -176,6 +233,10 @@ SoundTools::Status RMSStepDetector::process()
             }
         }
     }
+    sumLeft = sumL;
+    sumRight = sumR;
+    count = cnt;
+    lastFrame = last;
 
     // Only the first block may skip silence: later silence is material.
     leadingSilence = false;

@@ -135,6 +135,33 @@ bool readXingHeader(const std::string& path, int64_t& frames, int64_t& bytes, in
     return false;
 }
 
+// libmpg123's own file reading asks the system for every frame header and
+// frame body apart (two calls per 26 ms of audio); a stdio stream with a
+// large buffer serves them from memory.
+constexpr size_t sFileBufferBytes = 1 << 16;
+
+mpg123_ssize_t readStream(void* stream, void* bytes, size_t count)
+{
+    FILE* file = static_cast<FILE*>(stream);
+    const size_t got = std::fread(bytes, 1, count, file);
+    if (got == 0 && std::ferror(file))
+        return -1;
+    return static_cast<mpg123_ssize_t>(got);
+}
+
+off_t seekStream(void* stream, off_t offset, int whence)
+{
+    FILE* file = static_cast<FILE*>(stream);
+    if (fseeko(file, offset, whence) != 0)
+        return -1;
+    return ftello(file);
+}
+
+void closeStream(void* stream)
+{
+    std::fclose(static_cast<FILE*>(stream));
+}
+
 } // namespace
 
 SoundReaderMp3::SoundReaderMp3()
@@ -145,7 +172,6 @@ SoundReaderMp3::SoundReaderMp3()
 SoundReaderMp3::~SoundReaderMp3()
 {
     close();
-    delete[] decodeBuffer;
 }
 
 void SoundReaderMp3::init()
@@ -192,7 +218,16 @@ SoundTools::Status SoundReaderMp3::open(const char* p)
     if (path.empty())
         return fail(MPG123_BAD_FILE, ENOENT);
     errno = 0;
-    error = mpg123_open(handle, path.c_str());
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return fail(MPG123_BAD_FILE, errno);
+    std::setvbuf(file, nullptr, _IOFBF, sFileBufferBytes);
+    // From here the handle owns the stream: closeStream runs at mpg123_close.
+    error = mpg123_replace_reader_handle(handle, readStream, seekStream, closeStream);
+    if (error == MPG123_OK)
+        error = mpg123_open_handle(handle, file);
+    else
+        std::fclose(file);
     if (error != MPG123_OK)
         return fail(error, errno);
     long fileRate = 0;
@@ -246,6 +281,8 @@ SoundTools::Status SoundReaderMp3::open(const char* p)
 
 void SoundReaderMp3::close()
 {
+    pending = nullptr;
+    pendingFrames = 0;
     if (handle != nullptr) {
         mpg123_close(handle);
         mpg123_delete(handle);
@@ -279,6 +316,8 @@ void SoundReaderMp3::rewind()
         start = frames;
     }
     offset = static_cast<int32_t>(start);
+    pending = nullptr;
+    pendingFrames = 0;
     mpg123_seek(handle, offset, SEEK_SET);
 }
 
@@ -291,30 +330,37 @@ unsigned SoundReaderMp3::read(unsigned frames, double* out)
 {
     if (handle == nullptr || frames == 0)
         return 0;
-    if (frames != decodeFrames) {
-        delete[] decodeBuffer;
-        decodeBuffer = nullptr;
-        decodeFrames = frames;
-    }
-    if (decodeBuffer == nullptr)
-        decodeBuffer = new int16_t[size_t(decodeFrames) * 2];
-
-    // mpg123_read stops early at a format notice (the first read after the
-    // output format was fixed) and may deliver less than asked at frame
-    // boundaries; keep going until the block is full or the stream ends, so
-    // that a short block never reads as the end of the file.
-    const size_t wanted = size_t(frames) * 4;
-    size_t got = 0;
+    // Samples are taken straight from the decoder's frame buffer, one MPEG
+    // frame at a time (mpg123_read would copy them once more). A block ends
+    // early only at the end of the stream or on an error, so that a short
+    // block never reads as the end of the file.
+    const double scale = 1.0 / 32768.0;
+    unsigned decoded = 0;
     int code = MPG123_OK;
-    while (got < wanted) {
-        size_t done = 0;
-        code = mpg123_read(handle, reinterpret_cast<unsigned char*>(decodeBuffer) + got, wanted - got, &done);
-        got += done;
-        if (code == MPG123_NEW_FORMAT || (code == MPG123_OK && done > 0))
+    while (decoded < frames) {
+        if (pendingFrames == 0) {
+            off_t frameNumber = 0;
+            unsigned char* audio = nullptr;
+            size_t bytes = 0;
+            code = mpg123_decode_frame(handle, &frameNumber, &audio, &bytes);
+            // A format notice (the first call after the output format was
+            // fixed) carries no samples.
+            if (code == MPG123_NEW_FORMAT)
+                continue;
+            if (code != MPG123_OK)
+                break;
+            pending = reinterpret_cast<const int16_t*>(audio);
+            pendingFrames = audio != nullptr ? bytes / 4 : 0;
             continue;
-        break;
+        }
+        const size_t take = std::min<size_t>(pendingFrames, frames - decoded);
+        double* to = out + size_t(decoded) * 2;
+        for (size_t i = 0; i < take * 2; ++i)
+            to[i] = pending[i] * scale;
+        pending += take * 2;
+        pendingFrames -= take;
+        decoded += static_cast<unsigned>(take);
     }
-    const unsigned decoded = static_cast<unsigned>(got / 4);
     if (decoded < frames && announcedMpeg >= 0 && scannedMpeg < announcedMpeg && !shortRead) {
         shortRead = true;
         const std::string message = "the file ends early: it holds " + std::to_string(scannedMpeg)
@@ -325,10 +371,6 @@ unsigned SoundReaderMp3::read(unsigned frames, double* out)
         qDebug() << "mp3 reader return code " << code;
         qDebug() << "count " << decoded;
     }
-    const double scale = 1.0 / 32768.0;
-    const size_t samples = size_t(decoded) * 2;
-    for (size_t i = 0; i < samples; ++i)
-        out[i] = decodeBuffer[i] * scale;
     return decoded;
 }
 

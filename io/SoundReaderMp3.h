@@ -32,7 +32,7 @@ public:
     /// the decoder's reason as error text ("Only 16 bits mp3 supported" when
     /// the decoder would not give 16-bit samples).
     SoundTools::Status open(const char* path) override;
-    /// Releases the decoder; the decode buffer stays for the next file.
+    /// Releases the decoder.
     void close() override;
     /// Frames of the stream, exact: the file is scanned once at open (a
     /// length libmpg123 derives from the file size is an estimate that counts
@@ -67,8 +67,10 @@ private:
     mpg123_handle_struct* handle = nullptr;
     long rate = 0;
     unsigned fileChannels = 2;
-    int16_t* decodeBuffer = nullptr;
-    unsigned decodeFrames = 0;
+    /// Decoded samples of the current MPEG frame not delivered yet: they lie
+    /// in libmpg123's own buffer, valid until the next decode or seek.
+    const int16_t* pending = nullptr;
+    size_t pendingFrames = 0;
     std::string path;
     int64_t exactFrames = 0;     ///< scanned length, frames
     int64_t announcedMpeg = -1;  ///< MPEG frames the Xing/Info header announces; -1 without one

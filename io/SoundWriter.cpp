@@ -110,6 +110,12 @@ bool SoundWriter::isWritableName(const char* path)
     return writableType(path) != nullptr;
 }
 
+bool SoundWriter::isMp3Name(const char* path)
+{
+    const WritableType* t = writableType(path);
+    return t != nullptr && t->type < 0;
+}
+
 const char* SoundWriter::writableExtensions()
 {
     return ".wav, .wave, .flac, .ogg, .oga, .opus, .aif, .aiff, .mp3, .raw";
@@ -128,12 +134,12 @@ unsigned SoundWriter::fileBitsFor(const char* path, SoundTools::SoundFormat form
 }
 
 SoundWriter* SoundWriter::getFromFilename(const char* path, unsigned rate, unsigned bitrate,
-                                          SoundTools::SoundFormat format)
+                                          SoundTools::SoundFormat format, int mp3Quality)
 {
     const WritableType* t = writableType(path);
     if (t == nullptr)
         return nullptr;
     if (t->type < 0)
-        return new SoundWriterMp3(rate, 2, bitrate);
+        return new SoundWriterMp3(rate, 2, bitrate, mp3Quality);
     return new SoundWriterSndfile(rate, 2, format, static_cast<SoundWriterSndfile::FileType>(t->type));
 }

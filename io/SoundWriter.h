@@ -51,10 +51,15 @@ public:
     /// case: .mp3; .wav .wave (WAV); .flac; .ogg .oga (Ogg Vorbis); .opus; .aif
     /// .aiff (AIFF); .raw (headerless 32-bit float). Null for a null path and
     /// for any other name. The writer is closed; the caller owns it.
+    /// `mp3Quality` is the MP3 encoder's algorithm quality, 0 (best) to 9
+    /// (fastest); negative takes the MP3 writer's default. Other writers
+    /// ignore it.
     static SoundWriter* getFromFilename(const char* path, unsigned sampleRate, unsigned bitrate,
-                                        SoundTools::SoundFormat format);
+                                        SoundTools::SoundFormat format, int mp3Quality = -1);
     /// Whether getFromFilename has a writer for this name.
     static bool isWritableName(const char* path);
+    /// Whether getFromFilename makes an MP3 writer for this name.
+    static bool isMp3Name(const char* path);
     /// The extensions the writer factory knows, for messages.
     static const char* writableExtensions();
     /// What getFileBits() would say of the writer getFromFilename makes for

@@ -7,6 +7,7 @@
 
 #include <lame/lame.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -126,10 +127,11 @@ bool SoundWriterMp3::IsInit()
     return sLameInit == 1;
 }
 
-SoundWriterMp3::SoundWriterMp3(unsigned rate, unsigned channels, unsigned kbps)
+SoundWriterMp3::SoundWriterMp3(unsigned rate, unsigned channels, unsigned kbps, int algorithmQuality)
     : SoundWriter(rate)
     , channelCount(channels)
     , bitrate(kbps)
+    , quality(algorithmQuality < 0 ? sDefaultQuality : algorithmQuality)
 {
     if (sLameInit == 0)
         _init_lame();
@@ -149,7 +151,7 @@ void SoundWriterMp3::configure(lame_global_struct* handle) const
     sLame.lame_set_num_channels(handle, static_cast<int>(encoded));
     sLame.lame_set_in_samplerate(handle, static_cast<int>(sampleRate));
     sLame.lame_set_mode(handle, encoded == 1 ? MONO : JOINT_STEREO);
-    sLame.lame_set_quality(handle, 2);
+    sLame.lame_set_quality(handle, quality);
 }
 
 bool SoundWriterMp3::startEncoder()
@@ -189,6 +191,11 @@ SoundTools::Status SoundWriterMp3::open(const char* p)
     close();
     lastCloseFailed = false;
     path = p != nullptr ? p : "";
+    // The encoder would quietly take 9 for anything above.
+    if (quality > 9) {
+        fail("the mp3 encoder's quality goes from 0 (best, slowest) to 9 (fastest), not " + std::to_string(quality));
+        return SoundTools::StatusError;
+    }
     const QByteArray local = QString::fromUtf8(path.c_str()).toLocal8Bit();
     // Read access too: completing the stream header at close reads the start
     // of the file back.
@@ -361,19 +368,13 @@ unsigned SoundWriterMp3::write(unsigned frames, double* data)
         return 0;
     growBuffers(frames);
     uint64_t clips = 0;
+    // Without branches, so that the loops below vectorise: NaN becomes 0,
+    // overs clip (and are counted), the rest truncates toward zero.
     auto toPcm = [&clips](double x) -> int16_t {
         double v = x * 31129.6; // 0.95 of full scale
-        if (!(v == v))
-            return 0;
-        if (v > 32767.0) {
-            ++clips;
-            return 32767;
-        }
-        if (v < -32768.0) {
-            ++clips;
-            return -32768;
-        }
-        return static_cast<int16_t>(v);
+        v = v == v ? v : 0.0;
+        clips += static_cast<uint64_t>((v > 32767.0) | (v < -32768.0));
+        return static_cast<int16_t>(std::min(std::max(v, -32768.0), 32767.0));
     };
     if (channels == 2 && encoded == 1) {
         for (unsigned i = 0; i < frames; ++i)

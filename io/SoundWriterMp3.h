@@ -24,8 +24,14 @@ struct lame_global_struct;
 /// stereo writers. Not copyable.
 class TEVO_EXPORT SoundWriterMp3 : public SoundWriter {
 public:
-    /// `bitrate` in kbit/s.
-    SoundWriterMp3(unsigned sampleRate = 44100, unsigned channels = 2, unsigned bitrate = 192);
+    /// The encoder's algorithm quality unless the host chooses another.
+    static constexpr int sDefaultQuality = 2;
+
+    /// `bitrate` in kbit/s. `quality` is the encoder's algorithm quality, from
+    /// 0 (best, slowest) to 9 (fastest); a negative value takes
+    /// sDefaultQuality, and open refuses values above 9.
+    SoundWriterMp3(unsigned sampleRate = 44100, unsigned channels = 2, unsigned bitrate = 192,
+                   int quality = sDefaultQuality);
     ~SoundWriterMp3() override;
 
     /// Looks for the encoder if nobody did yet; true when it is available.
@@ -35,8 +41,8 @@ public:
 
     /// Creates `path` (UTF-8) and fixes the encoder's parameters. Error texts:
     /// "This version doesn't support mp3 encoding" without the encoder; the
-    /// path, " : " and the reason when the file cannot be created or the
-    /// encoder refuses its parameters.
+    /// path, " : " and the reason when the quality is out of range, the file
+    /// cannot be created or the encoder refuses its parameters.
     SoundTools::Status open(const char* path) override;
     /// Flushes the encoder, completes the stream header and closes the file.
     /// When any of that fails (a full disk), the error text names the file and
@@ -82,6 +88,7 @@ private:
     std::string path;
     unsigned channelCount;
     unsigned bitrate;
+    int quality;
     /// The encoder emits its ID3v2 tag when its parameters are fixed, so that
     /// happens at the first write: tags given after open still reach it.
     bool started = false;

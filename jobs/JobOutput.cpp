@@ -86,6 +86,24 @@ bool JobOutput::setBitrate(const std::string& text, std::string& error)
     return true;
 }
 
+bool JobOutput::setQuality(const std::string& text, std::string& error)
+{
+    double quality = -1;
+    if (!Job::parseNumber(text, quality) || quality < 0 || quality > 9 || quality != std::floor(quality)) {
+        error = QString("--quality needs a whole number from 0 (best) to 9 (fastest), not '%1'").arg(q(text)).toStdString();
+        return false;
+    }
+    mp3Quality = static_cast<int>(quality);
+    return true;
+}
+
+std::string JobOutput::checkFor(const std::string& name) const
+{
+    if (mp3Quality >= 0 && !SoundWriter::isMp3Name(name.c_str()))
+        return QString("%1 : --quality applies to MP3 output only").arg(q(name)).toStdString();
+    return std::string();
+}
+
 std::string JobOutput::followInput(SoundReader& reader)
 {
     if (!formatSet)
@@ -142,7 +160,7 @@ void JobOutput::applyRange(SoundWriter& writer, SoundReader& reader) const
 std::unique_ptr<SoundWriter> JobOutput::openWriter(const std::string& path, unsigned sampleRate,
                                                    SoundTools::SoundFormat sourceFormat, std::string& error) const
 {
-    std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(path.c_str(), sampleRate, bitrateKbps, format));
+    std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(path.c_str(), sampleRate, bitrateKbps, format, mp3Quality));
     if (!writer) {
         error = QString("%1 : unknown output type; the name must end in %2")
                     .arg(q(path), SoundWriter::writableExtensions())

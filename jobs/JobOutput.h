@@ -25,6 +25,9 @@ struct TEVO_EXPORT JobOutput {
     double rangeFromSeconds = 0.0;
     double rangeToSeconds = 0.0;
     unsigned bitrateKbps = 192; ///< MP3 bit rate, 8 to 320
+    /// MP3 encoder algorithm quality, 0 (best, slowest) to 9 (fastest);
+    /// negative: the MP3 writer's default (SoundWriterMp3::sDefaultQuality).
+    int mp3Quality = -1;
 
     /// pcm8, pcm16, pcm24, pcm32, float32, float64 (any case).
     bool setFormat(const std::string& name, std::string& error);
@@ -36,6 +39,12 @@ struct TEVO_EXPORT JobOutput {
     bool setRange(const std::string& text, std::string& error);
     /// kbit/s from 8 to 320.
     bool setBitrate(const std::string& text, std::string& error);
+    /// A whole number from 0 to 9.
+    bool setQuality(const std::string& text, std::string& error);
+    /// "" when the choices suit an output named `name` (the name the user
+    /// gave); otherwise why not (an encoder quality for a file that is not
+    /// MP3).
+    std::string checkFor(const std::string& name) const;
 
     /// Fits the unset choices to the input: its sample format, mono or
     /// stereo. Returns the remark on inputs wider than stereo ("" if none).

@@ -13,6 +13,12 @@
 #include <climits>
 #include <map>
 
+namespace {
+// The detector's decisions do not depend on the block size; blocks that stay
+// in cache keep the two passes at the speed of the disk.
+constexpr unsigned kBlockFrames = 1u << 16;
+} // namespace
+
 /// Passes the files to the host's SegmentFiles and remembers where each
 /// went, so that the lengths are read from what was written.
 class SplitJob::Recorder : public SoundWriterMultiFile::SegmentFiles {
@@ -118,6 +124,7 @@ Job::Status SplitJob::run()
     auto reader = takeInput(options.input, options.out.startSeconds);
     if (!reader)
         return Failed;
+    BlockFrames blocks(kBlockFrames);
     error = options.out.checkStartAndRange(*reader);
     if (!error.empty())
         return fail(Refused, error);

@@ -113,6 +113,8 @@ TEST_F(TevoProcess, RefusalsLeaveEveryFileAsItWas)
         {"process", input, path("x.wav"), "--gain", "loud"},
         {"process", input, path("x.wav"), "--range", "2", "1"},
         {"process", input, path("x.wav"), "--channels", "3"},
+        {"process", input, path("x.mp3"), "--quality", "10"},
+        {"process", input, path("existing.wav"), "-y", "--quality", "3"},
         {"process", input},
         {"frobnicate"},
     };

@@ -100,6 +100,9 @@ TEST_F(SoundWriterMp3Test, FailuresNameTheFile)
     SoundWriterMp3 noFolder(kRate);
     EXPECT_EQ(noFolder.open(missing.c_str()), SoundTools::StatusError);
     EXPECT_EQ(std::string(noFolder.getError()), missing + " : No such file or directory");
+    SoundWriterMp3 tooFast(kRate, 2, 192, 10); // the encoder itself would take 9 without a word
+    EXPECT_EQ(tooFast.open(tmp.path("q10.mp3").c_str()), SoundTools::StatusError);
+    EXPECT_TRUE(IoTest::namesFile(tooFast.getError(), tmp.path("q10.mp3"))) << tooFast.getError();
 
     SoundWriterMp3 full(kRate);
     ASSERT_EQ(full.open("/dev/full"), SoundTools::StatusOk);

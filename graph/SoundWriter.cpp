@@ -1,13 +1,7 @@
 #include "SoundWriter.h"
 
-#include "SoundReader.h"
-#include "SoundWriterMp3.h"
-#include "SoundWriterSndfile.h"
-
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <strings.h>
 
 SoundWriter::SoundWriter(unsigned rate)
     : sampleRate(rate)
@@ -77,50 +71,4 @@ bool SoundWriter::writeFrames(SoundBuffer& buffer, int64_t first, int64_t end, u
 bool SoundWriter::setFileChannels(unsigned channels)
 {
     return channels == 0 || channels == getChannelNum();
-}
-
-namespace {
-
-struct WritableType {
-    const char* extension;
-    int type; ///< a SoundWriterSndfile::FileType, or -1 for MP3
-};
-const WritableType sWritable[] = {{".wav", SoundWriterSndfile::WAV},   {".wave", SoundWriterSndfile::WAV},
-                                  {".flac", SoundWriterSndfile::FLAC}, {".ogg", SoundWriterSndfile::OGG},
-                                  {".oga", SoundWriterSndfile::OGG},   {".opus", SoundWriterSndfile::OPUS},
-                                  {".aif", SoundWriterSndfile::AIFF},  {".aiff", SoundWriterSndfile::AIFF},
-                                  {".mp3", -1},                        {".raw", SoundWriterSndfile::RAW}};
-
-const WritableType* writableType(const char* path)
-{
-    const char* extension = SoundReader::fileExtension(path);
-    if (extension == nullptr)
-        return nullptr;
-    for (const WritableType& t : sWritable)
-        if (strcasecmp(extension, t.extension) == 0)
-            return &t;
-    return nullptr;
-}
-
-} // namespace
-
-bool SoundWriter::isWritableName(const char* path)
-{
-    return writableType(path) != nullptr;
-}
-
-const char* SoundWriter::writableExtensions()
-{
-    return ".wav, .wave, .flac, .ogg, .oga, .opus, .aif, .aiff, .mp3, .raw";
-}
-
-SoundWriter* SoundWriter::getFromFilename(const char* path, unsigned rate, unsigned bitrate,
-                                          SoundTools::SoundFormat format)
-{
-    const WritableType* t = writableType(path);
-    if (t == nullptr)
-        return nullptr;
-    if (t->type < 0)
-        return new SoundWriterMp3(rate, 2, bitrate);
-    return new SoundWriterSndfile(rate, 2, format, static_cast<SoundWriterSndfile::FileType>(t->type));
 }

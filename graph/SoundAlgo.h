@@ -220,8 +220,10 @@ public:
     virtual void updateOutput();
     /// New frames per block the node wants in its buffers: by default the
     /// largest of the default block size, getOutBufferOverlap and
-    /// getInOverlap. A node that starts a run (or a branch) raises the
-    /// process-wide block size to it; the block size only grows.
+    /// getInOverlap, so that the block size only grows. A node initialised
+    /// without a previous one (the top node, the first of a branch) sets the
+    /// process-wide block size (SoundBuffer::setDefaultSize) to it; 0 leaves
+    /// the block size alone.
     virtual unsigned getPreferredBufferSize(unsigned sampleRate) const;
     /// End of a run: `status` the run's SoundTools::Status (0 after a normal
     /// end, 1 failed, 2 stopped), `frames` the input frames the run read
@@ -252,8 +254,9 @@ public:
     /// out overlap plus the next node's in overlap.
     unsigned getOutBufferOverlap(unsigned sampleRate) const;
     /// The run's start position: the absolute frame index of the first frame
-    /// read (the reader's start point in frames), as given to initProcess.
-    /// Not a delay nor a buffer position; getStartPosition says so by name.
+    /// read (the reader's read position as the run began), as given to
+    /// initProcess. Neither a delay nor a buffer position; getStartPosition
+    /// says so by name.
     int getOffset() { return startOffset; }
     /// Same as getOffset.
     int getStartPosition() const { return startOffset; }

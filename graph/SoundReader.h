@@ -57,16 +57,16 @@ public:
     void setStartPoint(double seconds) { startPoint = seconds; }
     double getStartPoint() const { return startPoint; }
     /// The start point (seconds) in frames of the file, rounded to the
-    /// nearest frame and clamped to 0 .. 2^31-1: where a run starts, fixed
-    /// once the start point is set, whatever has been read.
+    /// nearest frame and clamped to 0 .. 2^31-1: where a run starts, whatever
+    /// has been read since (needs the sample rate, so call it after open).
     int getStartOffset();
-    /// Same as getStartOffset.
-    int getStartFrame() { return getStartOffset(); }
+    /// Same as getStartOffset: positions are absolute frame indices.
+    int getStartPosition() { return getStartOffset(); }
     /// Read position: frame index in the file of the next frame stereoRead
-    /// delivers, counted from the file's first frame. rewind() moves it to the
-    /// start frame (a start beyond the end: see the concrete reader); each
-    /// read advances it. A run starts at
-    /// this position (SoundAlgo::getOffset is it as the run began).
+    /// delivers, counted from the file's first frame. rewind() moves it to
+    /// the start position (a start beyond the end: see the concrete reader);
+    /// each read advances it. A run starts here (SoundAlgo::getOffset keeps
+    /// it as the run began).
     int getOffset() const { return offset; }
     /// Same as getOffset.
     int getReadPosition() const { return offset; }

@@ -20,6 +20,7 @@
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoDelay.h"
 #include "SoundAlgoComposite.h"
+#include "SoundRegionList.h"
 
 // Audio files
 #include "SoundIDTag.h"

@@ -41,9 +41,14 @@ public:
     /// the buffer comes back zeroed (earlier frames are lost; use appendMargin()
     /// to grow while keeping them).
     void setFrameNB(unsigned n);
+    /// Valid frames in the buffer (from the origin on), margin included.
     unsigned getFrameNB() const { return frameNB; }
-    /// Frames from absolute index f to the end of the valid frames.
+    /// Not a count of the buffer: the frames from absolute position f to the
+    /// end of the valid frames (origin + frameNB - f), negative when f lies
+    /// beyond. framesFrom says so by name.
     int getFrameNB(int f) const { return origin + static_cast<int>(frameNB) - f; }
+    /// Same as getFrameNB(int).
+    int framesFrom(int f) const { return origin + static_cast<int>(frameNB) - f; }
     unsigned getFrameNBAllocated() const { return frameNBAllocated; }
     int getOrigin() const { return origin; }
     void setOrigin(int o) { origin = o; }

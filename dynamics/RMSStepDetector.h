@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SoundAlgo.h"
+#include "SoundRegionList.h"
 #include "SoundTools.h"
 #include "TevoExport.h"
 
@@ -29,18 +30,10 @@
 /// run the noise pass under the lock it already holds). The analyses
 /// (estimateNoise, Split, mergeRegions, compressDynamic) take no lock: call
 /// them on a finished list with no run and no reader active.
-class TEVO_EXPORT RMSStepDetector : public SoundAlgo {
+class TEVO_EXPORT RMSStepDetector : public SoundAlgo, public SoundRegionList {
 public:
-    /// One level region. `length` equals `count` when the region is pushed and
-    /// becomes the distance to the next region's start when that one is pushed.
-    struct Region {
-        int32_t start;     ///< absolute index of the first frame
-        int32_t length;    ///< frames
-        double powerLeft;  ///< mean window power, linear (full scale 1.0)
-        double powerRight; ///< same for the right channel
-        int32_t count;     ///< frames averaged into the powers; weight in merges
-        bool isNoise;      ///< below the noise level (set by the noise pass)
-    };
+    /// One level region (see SoundRegion).
+    using Region = SoundRegion;
 
     /// What the node writes to its output.
     enum OutputMode {
@@ -78,10 +71,12 @@ public:
     /// Restores the list as it stood at the end of the last run, undoing later
     /// analyses and noise marks.
     void ResetRegions();
-    int size() const;
+    int size() const override;
     /// Copy of region i; an index outside the list gives an empty region (all
     /// fields 0, not noise).
-    Region getRegion(int i) const;
+    Region getRegion(int i) const override;
+    /// This detector: the segment writer holds a reference on it.
+    SoundRefCounted& getRegionOwner() override { return *this; }
     /// Number of maximal runs of consecutive regions that are not noise.
     int GetSegmentsNumber() const;
     /// Start of the last region: after a run, the end frame of the run. 0 for

@@ -1,6 +1,6 @@
 #include "SoundAlgoLimiter.h"
 
-#include "SoundWriterSndfile.h"
+#include "SoundWriter.h"
 
 #include <QWriteLocker>
 
@@ -226,8 +226,10 @@ SoundTools::Status SoundAlgoLimiter::initProcess(unsigned rate, unsigned channel
         slopeMaxPerFrame = rate > 0 ? slopeMax / rate : slopeMax;
 
         if (!debugFileName.empty()) {
-            debugWriter = std::make_unique<SoundWriterSndfile>(rate, 1, SoundTools::PCM16, SoundWriterSndfile::WAV);
-            if (debugWriter->open(debugFileName.c_str()) != SoundTools::StatusOk)
+            // A mono 16-bit WAV file whatever the name says; the writer comes
+            // from the stream interface's factory, so dynamics needs no io.
+            debugWriter.reset(SoundWriter::getFromExtension(".wav", rate, 1, 0, SoundTools::PCM16));
+            if (!debugWriter || debugWriter->open(debugFileName.c_str()) != SoundTools::StatusOk)
                 debugWriter.reset();
             else
                 // The file starts where the run starts, like the main output;
@@ -450,6 +452,10 @@ SoundTools::Status SoundAlgoLimiter::process()
         if (level > 0.0)
             for (int i = 0; i < frames; ++i)
                 trace[i] = (trace[i] - level) / level;
+        // The run flushes the look-ahead with silence after the input: the
+        // gains traced over it belong to no input frame, and stay out.
+        if (getInputEnd() != INT64_MAX)
+            debugWriter->setRange(startOffset, int(std::clamp<int64_t>(getInputEnd(), startOffset, std::numeric_limits<int32_t>::max())));
         // The file is a diagnostic: when it cannot be written (full disk) it
         // is dropped and the processing goes on.
         if (debugWriter->writeBuffer(debugBuffer, 0)) {
@@ -463,10 +469,6 @@ SoundTools::Status SoundAlgoLimiter::process()
 void SoundAlgoLimiter::endProcess(int status, unsigned frames)
 {
     if (debugWriter) {
-        // The run flushes the look-ahead with silence after the input: the
-        // gains traced over it belong to no input frame.
-        if (debugWriter->getCurrentOffset() > int64_t(frames))
-            debugWriter->truncate(frames);
         debugWriter->close();
         debugWriter.reset();
     }

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-class SoundWriterSndfile;
+class SoundWriter;
 
 /// Look-ahead peak limiter with a make-up gain.
 ///
@@ -141,7 +141,7 @@ private:
     int32_t attackFrames = 1;
     int32_t releaseFrames = 1;
     std::shared_ptr<SoundBuffer> debugBuffer;
-    std::unique_ptr<SoundWriterSndfile> debugWriter;
+    std::unique_ptr<SoundWriter> debugWriter;
     std::string debugFileName;
     double ceiling = sPeakCeiling;
     double clipThreshold = sClipThreshold;

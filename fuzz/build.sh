@@ -8,12 +8,12 @@ out=${1:-$root/build-fuzz}
 mkdir -p "$out/obj"
 CXX=${CXX_FUZZ:-clang++}
 flags=(-std=c++17 -g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined
-       -DTEVO_BUILDING_LIBRARY -I"$root/core" -I"$root/io" $(pkg-config --cflags Qt5Core sndfile libmpg123) -fPIC)
-libs=($(pkg-config --libs Qt5Core sndfile libmpg123) -ldl)
+       -DTEVO_BUILDING_LIBRARY -I"$root/core" -I"$root/graph" -I"$root/io" $(pkg-config --cflags Qt5Core sndfile libmpg123 fftw3) -fPIC)
+libs=($(pkg-config --libs Qt5Core sndfile libmpg123 fftw3) -ldl)
 
 # The readers and what they stand on.
 objs=()
-for src in "$root"/core/*.cpp "$root"/io/SoundReader*.cpp "$root"/io/SoundTag*.cpp "$root"/io/SoundSndfileTags.cpp; do
+for src in "$root"/core/*.cpp "$root"/graph/SoundReader.cpp "$root"/io/SoundReader*.cpp "$root"/io/SoundTag*.cpp "$root"/io/SoundSndfileTags.cpp; do
   obj="$out/obj/$(basename "${src%.cpp}").o"
   if [ ! -s "$obj" ] || [ "$src" -nt "$obj" ]; then
     "$CXX" "${flags[@]}" -fsanitize=fuzzer-no-link -c "$src" -o "$obj"

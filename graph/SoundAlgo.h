@@ -69,7 +69,8 @@ public:
         LoopContext();
         ~LoopContext();
 
-        /// Frames of history the top node keeps in its input (its in overlap).
+        /// Frames of history the top node keeps in its input (its in overlap,
+        /// at the run's rate).
         uint32_t inOverlap;
         /// Frames of silence put in front of the input (the top node's delay).
         uint32_t delay;
@@ -77,9 +78,12 @@ public:
         uint32_t outOverlap;
         /// Hz, from the reader.
         uint32_t sampleRate;
-        /// Frames the run reads from the input (start point to end).
+        /// Frames the run expects to read: the reader's announced length
+        /// minus its start position (getFrameNB() - getOffset()); the input
+        /// may end elsewhere (inputFrames counts what came).
         uint32_t totalFrames;
-        /// Frames given to the node so far, the silence of the flush included.
+        /// Frames given to the node since the start position, the flush
+        /// silence included (the leading silence of the delay is not).
         uint32_t framesRead;
         /// The top node's input port 0.
         std::shared_ptr<SoundBuffer> inBuffer;
@@ -163,16 +167,37 @@ public:
     /// composite can report its inner nodes.
     virtual void debugBuffers();
 
-    // Geometry. Public so that hosts and enclosing nodes can ask a node for it.
+    // Geometry. Public so that hosts and enclosing nodes can ask a node for
+    // it. Constant during a run; `sampleRate` is the run's rate in Hz, so that
+    // nodes whose parameters are durations can answer in frames.
+
+    /// Input ports (each a stereo SoundBuffer); 1 by default.
     virtual unsigned getInputNumber() const;
+    /// Output ports; 1 by default.
     virtual unsigned getOutputNumber() const;
+    /// Values per channel in one frame of the input buffers (SoundBuffer's
+    /// frame size): 1 for samples, more for ports that carry blocks such as
+    /// spectra. Must equal the previous node's getOutFrameSize.
     virtual unsigned getInFrameSize() const;
+    /// Values per channel in one frame of the output buffers.
     virtual unsigned getOutFrameSize() const;
+    /// Doubles per value of the input buffers (SoundBuffer's element size): 1
+    /// for real samples, 2 for complex bins. Must equal the previous node's
+    /// getOutElementSize.
     virtual unsigned getInElementSize() const;
+    /// Doubles per value of the output buffers.
     virtual unsigned getOutElementSize() const;
+    /// Frames by which the node places its output after its input: what it
+    /// computes from input position t lands at output position t + delay.
     virtual unsigned getDelay(unsigned sampleRate) const;
+    /// Frames of silence that must follow the end of the input for the node
+    /// to deliver all of its output.
     virtual unsigned getSampleShift(unsigned sampleRate) const;
+    /// Frames of history in front of each block's new frames that the node
+    /// reads; its input buffers keep that many from one block to the next.
     virtual unsigned getInOverlap(unsigned sampleRate) const;
+    /// Trailing frames of each output block that are provisional (completed
+    /// by the next block); consumers do not count them.
     virtual unsigned getOutOverlap(unsigned sampleRate) const;
 
     virtual SoundTools::Status initProcess(unsigned sampleRate, unsigned channels, int startOffset,
@@ -183,6 +208,9 @@ protected:
     virtual SoundTools::Status initOutputBuffer();
 
 public:
+    /// Once per run, after initProcess: sets every output buffer's origin to
+    /// getInOrigin() + delay - getOutBufferOverlap(), so the first block's
+    /// output lines up with its input.
     virtual void setOutOrigin();
     /// Start of a block: moves every output buffer so that it begins at
     /// getInOrigin() + delay - getOutBufferOverlap() (keeping the frames from
@@ -190,18 +218,48 @@ public:
     /// getInFrameNb() + margin - in overlap, never below 0. A block larger than
     /// the allocation grows the buffer without losing the margin.
     virtual void updateOutput();
+    /// New frames per block the node wants in its buffers: by default the
+    /// largest of the default block size, getOutBufferOverlap and
+    /// getInOverlap, so that the block size only grows. A node initialised
+    /// without a previous one (the top node, the first of a branch) sets the
+    /// process-wide block size (SoundBuffer::setDefaultSize) to it; 0 leaves
+    /// the block size alone.
     virtual unsigned getPreferredBufferSize(unsigned sampleRate) const;
+    /// End of a run: `status` the run's SoundTools::Status (0 after a normal
+    /// end, 1 failed, 2 stopped), `frames` the input frames the run read
+    /// (neither leading nor flush silence).
     virtual void endProcess(int status, unsigned frames);
+    /// Absolute position of the first frame process writes in this block:
+    /// getInOrigin() + delay - out overlap by default.
     virtual int getOutOrigin() const;
 
+    /// Output port i counted from the port offset: the ports that the node
+    /// after this one reads (a composite gives each branch its share).
     std::shared_ptr<SoundBuffer> getOutPort(unsigned i) const { return getOutBuffer(outPortOffset + i); }
+    /// Output ports from the port offset on.
     unsigned getOutPortNumber() const { return getOutputNumber() - outPortOffset; }
+    /// First output port that the next node reads (0 but while a composite
+    /// wires its branches).
     void setOutPortOffset(unsigned n) { outPortOffset = n; }
+    /// Absolute position of the first input frame of this block common to all
+    /// input ports (the largest of their origins), history included.
     int getInOrigin() const;
+    /// Frames every input port holds from getInOrigin() on, history included,
+    /// without the previous node's provisional tail (its out overlap).
     unsigned getInFrameNb() const;
+    /// Frames process writes from getOutOrigin() on in this block (0, never
+    /// negative, when the output ends before it).
     unsigned getOutFrameNb() const;
+    /// Frames the output buffers keep from one block to the next: this node's
+    /// out overlap plus the next node's in overlap.
     unsigned getOutBufferOverlap(unsigned sampleRate) const;
+    /// The run's start position: the absolute frame index of the first frame
+    /// read (the reader's read position as the run began), as given to
+    /// initProcess. Neither a delay nor a buffer position; getStartPosition
+    /// says so by name.
     int getOffset() { return startOffset; }
+    /// Same as getOffset.
+    int getStartPosition() const { return startOffset; }
     SoundTools::Status useInputs(SoundAlgo* other);
     /// Makes this node read `inputs` (shared) as its input ports.
     void setInputBuffers(const std::vector<std::shared_ptr<SoundBuffer>>& inputs) { inBuffers = inputs; }
@@ -244,7 +302,7 @@ protected:
     uint32_t sampleRate = 0;
     SoundAlgo* previous = nullptr; ///< feeding node, not owned
     SoundAlgo* next = nullptr;     ///< consuming node, not owned
-    int32_t startOffset = 0;
+    int32_t startOffset = 0; ///< the run's start position (see getOffset)
     int64_t inputEnd = INT64_MAX;
     // Written by pleaseStop from any thread, read by the loop once per block.
     std::atomic<bool> stopRequested{false};

@@ -518,7 +518,10 @@ SoundTools::Status SoundAlgoComposite::process()
     } else {
         // Branches write only their own nodes' buffers and read shared inputs:
         // no lock. Each thread takes a contiguous range of branches.
+        // The formatter would break the reduction clause over two lines.
+        // clang-format off
 #pragma omp parallel for schedule(static) reduction(| : result)
+        // clang-format on
         for (int b = 0; b < count; ++b)
             result |= processOneLoop(b);
     }

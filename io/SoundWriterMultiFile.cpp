@@ -43,7 +43,7 @@ bool failedAtClose(const SoundWriter* writer)
 
 } // namespace
 
-SoundWriterMultiFile::SoundWriterMultiFile(RMSStepDetector* d, double minSeconds, unsigned rate, unsigned channelCount,
+SoundWriterMultiFile::SoundWriterMultiFile(SoundRegionList* d, double minSeconds, unsigned rate, unsigned channelCount,
                                            unsigned kbps, SoundTools::SoundFormat sampleFormat)
     : SoundWriter(rate)
     , region{0, 0, 0.0, 0.0, 0, false}
@@ -54,7 +54,7 @@ SoundWriterMultiFile::SoundWriterMultiFile(RMSStepDetector* d, double minSeconds
     , format(sampleFormat)
 {
     if (detector != nullptr) {
-        detector->addReference();
+        detector->getRegionOwner().addReference();
         if (detector->size() > 0)
             region = detector->getRegion(0);
     }
@@ -63,7 +63,7 @@ SoundWriterMultiFile::SoundWriterMultiFile(RMSStepDetector* d, double minSeconds
 SoundWriterMultiFile::~SoundWriterMultiFile()
 {
     if (detector != nullptr)
-        detector->releaseReference();
+        detector->getRegionOwner().releaseReference();
     // An unfinished file is completed by its writer but not counted.
     if (segment != nullptr && segmentFiles != nullptr) {
         segment->close();
@@ -265,7 +265,7 @@ int64_t SoundWriterMultiFile::runLength(int64_t* lastFrame) const
     int64_t last = int64_t(region.start) + region.length - 1;
     const int regionCount = detector->size();
     for (int i = regionIndex; i < regionCount; ++i) {
-        const RMSStepDetector::Region next = detector->getRegion(i);
+        const SoundRegion next = detector->getRegion(i);
         if (next.isNoise)
             break;
         length += next.length;

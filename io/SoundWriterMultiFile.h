@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RMSStepDetector.h"
+#include "SoundRegionList.h"
 #include "SoundWriter.h"
 #include "TevoExport.h"
 
@@ -26,14 +26,15 @@
 /// so that the last file is completed and counted.
 class TEVO_EXPORT SoundWriterMultiFile : public SoundWriter {
 public:
-    /// @param detector     regions to cut along; a reference is taken
+    /// @param detector     regions to cut along (an RMSStepDetector); a
+    ///                     reference is taken on its owner
     /// @param minDuration  shortest passage that gets a file, seconds
     /// @param sampleRate   Hz, of the input and of the files
     /// @param channels     channels of the input; segment files are stereo,
     ///                     so anything but 2 makes open fail
     /// @param bitrate      kbit/s, for MP3 segments
     /// @param format       sample format of the segment files
-    SoundWriterMultiFile(RMSStepDetector* detector, double minDuration, unsigned sampleRate, unsigned channels,
+    SoundWriterMultiFile(SoundRegionList* detector, double minDuration, unsigned sampleRate, unsigned channels,
                          unsigned bitrate, SoundTools::SoundFormat format);
     ~SoundWriterMultiFile() override;
 
@@ -97,12 +98,12 @@ private:
     int64_t runLength(int64_t* lastFrame) const;
 
     int regionIndex = 1;
-    RMSStepDetector::Region region;
+    SoundRegion region;
     SoundWriter* segment = nullptr;
     unsigned channels;
     unsigned bitrate;
     PathParts pathParts;
-    RMSStepDetector* detector;
+    SoundRegionList* detector;
     int segmentCounter = 1;
     double minDuration;
     unsigned totalFrames = 0;

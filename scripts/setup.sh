@@ -12,7 +12,7 @@ packages=(build-essential cmake pkg-config
   libsndfile1-dev libmpg123-dev libmp3lame-dev libmp3lame0 libfftw3-dev libebur128-dev libboost-dev libgtest-dev googletest
   sox libsox-fmt-all ffmpeg lame mpg123 pulseaudio pulseaudio-utils
   python3 python3-numpy python3-scipy python3-soundfile
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev clang-format-14)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

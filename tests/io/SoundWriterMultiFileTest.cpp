@@ -1,4 +1,5 @@
 #include "IoTestSupport.h"
+#include "RMSStepDetector.h"
 #include "SoundReaderMp3.h"
 #include "SoundReaderSndfile.h"
 #include "SoundWriterMp3.h"

@@ -56,6 +56,12 @@ public:
     /// ignore it.
     static SoundWriter* getFromFilename(const char* path, unsigned sampleRate, unsigned bitrate,
                                         SoundTools::SoundFormat format, int mp3Quality = -1);
+    /// The writer getFromFilename gives for a name ending in `extension`
+    /// (".wav", any case), whatever the file's own name, with `channels`
+    /// channels. Null for an unknown extension. For nodes that write a file
+    /// of their own (the limiter's diagnostics) without depending on io.
+    static SoundWriter* getFromExtension(const char* extension, unsigned sampleRate, unsigned channels,
+                                         unsigned bitrate, SoundTools::SoundFormat format, int mp3Quality = -1);
     /// Whether getFromFilename has a writer for this name.
     static bool isWritableName(const char* path);
     /// Whether getFromFilename makes an MP3 writer for this name.

@@ -24,7 +24,9 @@ public:
 
     virtual SoundTools::Status open(const char* path) = 0;
     virtual void close() = 0;
-    /// Frames in the file.
+    /// Frames in the file as announced by its header, counted from its first
+    /// frame whatever the start point (0 when unknown, e.g. a pipe). Not to be
+    /// confused with SoundBuffer::getFrameNB.
     virtual unsigned getFrameNB() = 0;
     /// Hz.
     virtual unsigned getSampleRate() = 0;
@@ -54,10 +56,20 @@ public:
 
     void setStartPoint(double seconds) { startPoint = seconds; }
     double getStartPoint() const { return startPoint; }
-    /// The start point in frames, rounded to the nearest frame.
+    /// The start point (seconds) in frames of the file, rounded to the
+    /// nearest frame and clamped to 0 .. 2^31-1: where a run starts, whatever
+    /// has been read since (needs the sample rate, so call it after open).
     int getStartOffset();
-    /// Frame index in the file of the next frame stereoRead delivers.
+    /// Same as getStartOffset: positions are absolute frame indices.
+    int getStartPosition() { return getStartOffset(); }
+    /// Read position: frame index in the file of the next frame stereoRead
+    /// delivers, counted from the file's first frame. rewind() moves it to
+    /// the start position (a start beyond the end: see the concrete reader);
+    /// each read advances it. A run starts here (SoundAlgo::getOffset keeps
+    /// it as the run began).
     int getOffset() const { return offset; }
+    /// Same as getOffset.
+    int getReadPosition() const { return offset; }
     /// Seconds; 0 when the sample rate is 0.
     double getLength();
     /// hh:mm:ss.mmm ("00:00:00.000" when the sample rate is 0).
@@ -75,6 +87,6 @@ protected:
     /// Reads up to `frames` stereo frames into `out`; 0 at the end or closed.
     virtual unsigned read(unsigned frames, double* out) = 0;
 
-    int32_t offset = 0;
-    double startPoint = 0.0;
+    int32_t offset = 0;      ///< read position, frames from the file's first (see getOffset)
+    double startPoint = 0.0; ///< seconds from the file's start (see getStartOffset)
 };

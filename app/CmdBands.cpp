@@ -6,6 +6,7 @@
 
 #include "SoundAlgoFFTMultiStats.h"
 #include "SoundAlgoStats.h"
+#include "SoundBuffer.h"
 
 #include <QCommandLineParser>
 
@@ -47,6 +48,8 @@ int reportBands(const QString& path, std::vector<double> freqs)
     }
     // With the bands summed the composite has one output and runs on its own;
     // the sum itself is not written anywhere.
+    // The figures do not depend on the block size; 16k frames keep memory small.
+    SoundBuffer::setDefaultSize(1u << 14);
     auto* multi = new SoundAlgoFFTMultiStats(freqs, 0, true);
     NodePtr node(multi);
     const int exitCode = runWithProgress(*multi, *reader, nullptr, "bands");

@@ -2,6 +2,7 @@
 #include "CommandRegistry.h"
 
 #include "RMSStepDetector.h"
+#include "SoundBuffer.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -91,6 +92,8 @@ int runRegions(const QStringList& args)
     auto reader = openReader(in);
     if (!reader)
         return ExitFailure;
+    // Regions do not depend on the block size; 16k frames keep memory small.
+    SoundBuffer::setDefaultSize(1u << 14);
     NodePtr node(new RMSStepDetector(stepDb, minSeconds, noiseDb, windowSeconds, RMSStepDetector::NoOutput));
     auto* detector = static_cast<RMSStepDetector*>(node.get());
     exitCode = runWithProgress(*detector, *reader, nullptr, "regions");

@@ -4,6 +4,7 @@
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
+#include "SoundBuffer.h"
 #include "SoundWriterMp3.h"
 #include "SoundWriterMultiFile.h"
 
@@ -72,6 +73,9 @@ SplitResult splitFile(const QString& in, const QString& pattern, SplitOptions op
     const unsigned rate = reader->getSampleRate();
     followInput(options.output, *reader);
 
+    // Neither the passages nor the copies depend on the block size; 16k
+    // frames keep memory small.
+    SoundBuffer::setDefaultSize(1u << 14);
     NodePtr detectorNode(new RMSStepDetector(options.stepDb, kRegionSeconds, options.noiseDb, 0.2,
                                              RMSStepDetector::NoOutput));
     auto* detector = static_cast<RMSStepDetector*>(detectorNode.get());

@@ -4,6 +4,7 @@
 
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoScale.h"
+#include "SoundBuffer.h"
 #include "SoundWriterSndfile.h"
 
 #include <QCommandLineParser>
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace AppCommon;
@@ -19,6 +21,9 @@ namespace {
 
 constexpr unsigned kRate = 44100;
 constexpr double kSeconds = 50.0;
+// Blocks of 16k frames keep every step small in memory; a step that needs
+// another size (level) sets its own, and the next step starts afresh.
+constexpr unsigned kDemoBlockFrames = 1u << 14;
 
 /// Writes the synthesised recording as 16-bit WAV; false with the error printed.
 bool writeRecording(const QString& path)
@@ -30,12 +35,19 @@ bool writeRecording(const QString& path)
         printError(QString::fromUtf8(writer.getError()));
         return false;
     }
+    // Written block by block: a copy of the whole recording would double
+    // the demo's memory.
     auto buffer = SoundBuffer::createNew(kRate);
     const unsigned frames = static_cast<unsigned>(samples.size() / 2);
-    buffer->alloc(frames, 2, 1, 1);
-    buffer->setFrameNB(frames);
-    std::copy(samples.begin(), samples.end(), buffer->getRelFrame(0));
-    const bool failed = writer.writeBuffer(buffer, 0);
+    buffer->alloc(kDemoBlockFrames, 2, 1, 1);
+    bool failed = false;
+    for (unsigned first = 0; first < frames && !failed; first += kDemoBlockFrames) {
+        const unsigned n = std::min(kDemoBlockFrames, frames - first);
+        buffer->setOrigin(static_cast<int>(first));
+        buffer->setFrameNB(n);
+        std::copy_n(samples.begin() + 2 * std::size_t(first), 2 * std::size_t(n), buffer->getRelFrame(0));
+        failed = writer.writeBuffer(buffer, 0);
+    }
     writer.close();
     if (failed) {
         printError(QString::fromUtf8(writer.getError()));
@@ -110,6 +122,7 @@ int runDemo(const QStringList& args)
     for (const auto& step : CommandRegistry::demoSteps()) {
         std::printf("\n== %s\n", qPrintable(step.title));
         std::fflush(stdout);
+        SoundBuffer::setDefaultSize(kDemoBlockFrames);
         if (!step.run(demo)) {
             ++demo.failures;
             std::printf("  (this step failed)\n");

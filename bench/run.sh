@@ -6,7 +6,9 @@
 #
 # Each file in bench/jobs/ adds its jobs with `compare` (tevo vs a peer) or
 # `measure` (tevo alone). Every command runs REPEAT times (default 3); the
-# table shows median wall-clock seconds and the ratio tevo/peer.
+# table shows for tevo and the peer the median wall-clock seconds and peak
+# resident memory (MB, /usr/bin/time's %M), then the ratios tevo/peer of the
+# wall time and of the CPU time (user + system, steadier on a busy machine).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -41,38 +43,45 @@ mkdir -p "$OUT"
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR==0) print "nan"; else if (NR%2) print a[(NR+1)/2]; else printf "%.3f\n", (a[NR/2]+a[NR/2+1])/2}'; }
 
-# time_cmd CMD... : median wall-clock seconds of REPEAT runs
+# time_cmd CMD : "wall cpu MB", the medians of REPEAT runs (wall-clock
+# seconds, user + system seconds, peak resident megabytes of the largest
+# process); "nan nan nan" when the command fails.
 time_cmd() {
-  local times=() t0 t1 i
+  local walls=() cpus=() mems=() t0 t1 i u s m
   for i in $(seq 1 "$REPEAT"); do
     t0=$(date +%s.%N)
-    if ! bash -c "$1" >/dev/null 2>"$WORK/last.err"; then
+    if ! /usr/bin/time -f '%U %S %M' -o "$WORK/last.time" bash -c "$1" >/dev/null 2>"$WORK/last.err"; then
       echo "FAILED: $1" >&2; sed 's/^/  /' "$WORK/last.err" | tail -5 >&2
-      echo nan; return
+      echo nan nan nan; return
     fi
     t1=$(date +%s.%N)
-    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
+    read -r u s m < <(tail -1 "$WORK/last.time")
+    walls+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
+    cpus+=("$(awk -v a="$u" -v b="$s" 'BEGIN { printf "%.2f", a + b }')")
+    mems+=("$(awk -v k="$m" 'BEGIN { printf "%.1f", k / 1024 }')")
   done
-  printf '%s\n' "${times[@]}" | median
+  echo "$(printf '%s\n' "${walls[@]}" | median) $(printf '%s\n' "${cpus[@]}" | median) $(printf '%s\n' "${mems[@]}" | median)"
 }
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b+0 > 0 && a == a+0) printf "%.2f", a/b; else print "-" }'; }
+
 rows=()
+row_format='%-34s %8s %7s  %-22s %8s %7s  %6s %6s'
 # compare NAME TEVO_COMMAND PEER_NAME PEER_COMMAND
 compare() {
   [ -n "$filter" ] && [[ "$1" != *"$filter"* ]] && return 0
-  local t p ratio
-  t=$(time_cmd "$2")
-  p=$(time_cmd "$4")
-  ratio=$(awk -v a="$t" -v b="$p" 'BEGIN { if (b+0 > 0 && a == a+0) printf "%.2f", a/b; else print "-" }')
-  rows+=("$(printf '%-34s %8.3f  %-22s %8.3f  %6s' "$1" "$t" "$3" "$p" "$ratio")")
+  local tw tc tm pw pc pm
+  read -r tw tc tm < <(time_cmd "$2")
+  read -r pw pc pm < <(time_cmd "$4")
+  rows+=("$(printf "$row_format" "$1" "$tw" "$tm" "$3" "$pw" "$pm" "$(ratio "$tw" "$pw")" "$(ratio "$tc" "$pc")")")
   echo "${rows[-1]}" >&2
 }
 # measure NAME TEVO_COMMAND
 measure() {
   [ -n "$filter" ] && [[ "$1" != *"$filter"* ]] && return 0
-  local t
-  t=$(time_cmd "$2")
-  rows+=("$(printf '%-34s %8.3f  %-22s %8s  %6s' "$1" "$t" "-" "-" "-")")
+  local tw tc tm
+  read -r tw tc tm < <(time_cmd "$2")
+  rows+=("$(printf "$row_format" "$1" "$tw" "$tm" "-" "-" "-" "-" "-")")
   echo "${rows[-1]}" >&2
 }
 
@@ -81,5 +90,5 @@ for jobs in "$here"/jobs/*.sh; do
   source "$jobs"
 done
 
-printf '\n%-34s %8s  %-22s %8s  %6s\n' "job" "tevo s" "peer" "peer s" "ratio"
+printf "\n$row_format\n" "job" "tevo s" "tevo MB" "peer" "peer s" "peer MB" "ratio" "cpu"
 printf '%s\n' "${rows[@]}"

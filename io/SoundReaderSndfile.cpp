@@ -115,6 +115,20 @@ SoundTools::Status SoundReaderSndfile::open(const char* p)
         setError("no audio channels or no sample rate", path.c_str());
         return SoundTools::StatusError;
     }
+    switch (info->format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+        sampleKind = Sample::Short;
+        break;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+        sampleKind = Sample::Int;
+        break;
+    default:
+        sampleKind = Sample::Double;
+        break;
+    }
     return SoundTools::StatusOk;
 }
 
@@ -190,31 +204,78 @@ bool SoundReaderSndfile::getTags(SoundIDTag& tag)
     return SoundSndfileTags::read(handle, local, tag);
 }
 
+namespace {
+
+// Frames converted per libsndfile call: large enough that the system reads
+// many pages at a time, small enough that the integers stay in cache and the
+// reader's memory does not follow the block size.
+const sf_count_t sChunkFrames = 16384;
+
+sf_count_t readFile(SNDFILE* handle, int16_t* samples, sf_count_t frames)
+{
+    return sf_readf_short(handle, samples, frames);
+}
+sf_count_t readFile(SNDFILE* handle, int32_t* samples, sf_count_t frames)
+{
+    return sf_readf_int(handle, samples, frames);
+}
+sf_count_t readFile(SNDFILE* handle, double* samples, sf_count_t frames)
+{
+    return sf_readf_double(handle, samples, frames);
+}
+
+} // namespace
+
+template <typename T>
+int64_t SoundReaderSndfile::readChunks(unsigned frames, double* out, std::vector<T>& chunk, double scale)
+{
+    const size_t channels = static_cast<size_t>(info->channels);
+    if (chunk.size() < size_t(sChunkFrames) * channels)
+        chunk.resize(size_t(sChunkFrames) * channels);
+    const T* in = chunk.data();
+    int64_t got = 0;
+    while (got < int64_t(frames)) {
+        const sf_count_t want = std::min<sf_count_t>(sChunkFrames, sf_count_t(frames) - got);
+        const sf_count_t n = readFile(handle, chunk.data(), want);
+        if (n <= 0)
+            break;
+        double* o = out + 2 * size_t(got);
+        // Scaling by a power of two: the doubles are the file's integers
+        // exactly, as libsndfile's own conversion gives them.
+        if (channels == 2) {
+            for (size_t i = 0; i < 2 * size_t(n); ++i)
+                o[i] = double(in[i]) * scale;
+        } else if (channels == 1) {
+            for (size_t i = 0; i < size_t(n); ++i)
+                o[2 * i] = o[2 * i + 1] = double(in[i]) * scale;
+        } else {
+            for (size_t i = 0; i < size_t(n); ++i) {
+                o[2 * i] = double(in[i * channels]) * scale;
+                o[2 * i + 1] = double(in[i * channels + 1]) * scale;
+            }
+        }
+        got += n;
+        if (n < want)
+            break;
+    }
+    return got;
+}
+
 unsigned SoundReaderSndfile::read(unsigned frames, double* out)
 {
     if (handle == nullptr || frames == 0)
         return 0;
     sf_count_t got = 0;
-    const unsigned channels = static_cast<unsigned>(info->channels);
-    if (channels == 2) {
-        got = sf_readf_double(handle, out, frames);
-    } else {
-        const size_t needed = size_t(channels) * frames;
-        if (convert.size() < needed)
-            convert.resize(needed);
-        got = sf_readf_double(handle, convert.data(), frames);
-        const double* in = convert.data();
-        if (channels == 1) {
-            for (sf_count_t i = 0; i < got; ++i) {
-                out[2 * i] = in[i];
-                out[2 * i + 1] = in[i];
-            }
-        } else {
-            for (sf_count_t i = 0; i < got; ++i) {
-                out[2 * i] = in[i * channels];
-                out[2 * i + 1] = in[i * channels + 1];
-            }
-        }
+    switch (sampleKind) {
+    case Sample::Short:
+        got = readChunks(frames, out, shorts, 1.0 / 32768.0);
+        break;
+    case Sample::Int:
+        got = readChunks(frames, out, ints, 1.0 / 2147483648.0);
+        break;
+    case Sample::Double:
+        got = info->channels == 2 ? sf_readf_double(handle, out, frames) : readChunks(frames, out, convert, 1.0);
+        break;
     }
     if (got < 0)
         got = 0;

@@ -3,6 +3,7 @@
 #include "SoundReader.h"
 #include "TevoExport.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,7 +66,16 @@ private:
     bool shortRead = false;
     unsigned rawRate = 0;
     unsigned rawChannels = 0;
-    /// Interleaved frames of a non-stereo file; grows to the largest read and
-    /// is reused, so a run of constant blocks allocates once.
+    /// How samples leave libsndfile: integer files as integers (16-bit ones
+    /// straight from the file, without libsndfile's own conversion buffer),
+    /// converted here; everything else as doubles.
+    enum class Sample { Short, Int, Double };
+    Sample sampleKind = Sample::Double;
+    /// Interleaved file frames of one chunk (a bounded count, whatever the
+    /// block), allocated once per reader.
     std::vector<double> convert;
+    std::vector<int16_t> shorts;
+    std::vector<int32_t> ints;
+    template <typename T>
+    int64_t readChunks(unsigned frames, double* out, std::vector<T>& chunk, double scale);
 };

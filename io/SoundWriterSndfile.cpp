@@ -16,16 +16,19 @@ namespace {
 // Vorbis encodes in one go whatever it is handed; bounded chunks keep its
 // working memory small for long blocks.
 const sf_count_t sOggChunkFrames = 44100;
+// Other files take chunks that keep the converted integers in cache and the
+// writer's memory bounded whatever the block.
+const sf_count_t sChunkFrames = 16384;
 
-/// Rounds `count` samples to the grid of a `bits`-bit integer file, into
-/// `out`, as normalised values libsndfile converts exactly; with TPDF dither
-/// (two uniform values of one step, from `state`) when asked. Values beyond
-/// the range are clamped and counted (before dither); NaN becomes 0.
-template <bool Dither>
-uint64_t roundToGrid(const double* source, size_t count, unsigned bits, double* out, uint64_t& state)
+/// Rounds `count` samples to `bits`-bit integers, into `out` scaled by `unit`
+/// (the step of the file's grid in the integer type libsndfile takes: 256 for
+/// 8 bits in shorts and 24 bits in ints, 1 otherwise); with TPDF dither (two
+/// uniform values of one step, from `state`) when asked. Values beyond the
+/// range are clamped and counted (before dither); NaN becomes 0.
+template <bool Dither, typename T>
+uint64_t roundToGrid(const double* source, size_t count, unsigned bits, T* out, int32_t unit, uint64_t& state)
 {
     const double scale = std::ldexp(1.0, int(bits) - 1);
-    const double unscale = 1.0 / scale;
     const double top = scale - 1.0;
     const double bottom = -scale;
     const double clipTop = top + 0.5;
@@ -34,15 +37,29 @@ uint64_t roundToGrid(const double* source, size_t count, unsigned bits, double* 
     // plain arithmetic, which compiles to vector code.
     const double magic = 6755399441055744.0;
     if (!Dither) {
-        // The count is kept in a double, the width of the samples, so that
-        // the loop compiles to vector code (exact far beyond a chunk).
-        double counted = 0.0;
+        // Plain loops that compile to vector code, where one loop rounding and
+        // counting would not: round, then count clipped samples only when
+        // the chunk reaches full scale at all (rare, and cheap to look for in
+        // the integers).
         for (size_t i = 0; i < count; ++i) {
             double v = source[i] * scale;
             v = v == v ? v : 0.0;
-            counted += (v >= clipTop ? 1.0 : 0.0) + (v < clipBottom ? 1.0 : 0.0);
             v = std::min(top, std::max(bottom, v));
-            out[i] = ((v + magic) - magic) * unscale;
+            out[i] = static_cast<T>(static_cast<int32_t>((v + magic) - magic) * unit);
+        }
+        const T high = static_cast<T>(static_cast<int32_t>(top) * unit);
+        const T low = static_cast<T>(static_cast<int32_t>(bottom) * unit);
+        T edge = 0;
+        for (size_t i = 0; i < count; ++i)
+            edge |= static_cast<T>((out[i] == high) | (out[i] == low));
+        if (edge == 0)
+            return 0;
+        // The count is kept in a double, the width of the samples, so that
+        // this loop too compiles to vector code (exact far beyond a chunk).
+        double counted = 0.0;
+        for (size_t i = 0; i < count; ++i) {
+            const double v = source[i] * scale;
+            counted += (v >= clipTop ? 1.0 : 0.0) + (v < clipBottom ? 1.0 : 0.0);
         }
         return uint64_t(counted);
     }
@@ -52,22 +69,28 @@ uint64_t roundToGrid(const double* source, size_t count, unsigned bits, double* 
         double v = source[i] * scale;
         v = v == v ? v : 0.0;
         clips += (v >= clipTop ? 1u : 0u) + (v < clipBottom ? 1u : 0u);
-        if (Dither) {
-            double u[2];
-            for (double& value : u) {
-                // xorshift64*
-                x ^= x >> 12;
-                x ^= x << 25;
-                x ^= x >> 27;
-                value = double((x * 0x2545F4914F6CDD1Dull) >> 11) * (1.0 / 9007199254740992.0);
-            }
-            v += u[0] - u[1];
+        double u[2];
+        for (double& value : u) {
+            // xorshift64*
+            x ^= x >> 12;
+            x ^= x << 25;
+            x ^= x >> 27;
+            value = double((x * 0x2545F4914F6CDD1Dull) >> 11) * (1.0 / 9007199254740992.0);
         }
+        v += u[0] - u[1];
         v = std::min(top, std::max(bottom, v));
-        out[i] = ((v + magic) - magic) * unscale;
+        out[i] = static_cast<T>(static_cast<int32_t>((v + magic) - magic) * unit);
     }
     state = x;
     return clips;
+}
+
+template <typename T>
+uint64_t roundSamples(bool dither, const double* source, size_t count, unsigned bits, T* out, int32_t unit,
+                      uint64_t& state)
+{
+    return dither ? roundToGrid<true>(source, count, bits, out, unit, state)
+                  : roundToGrid<false>(source, count, bits, out, unit, state);
 }
 
 } // namespace
@@ -240,14 +263,19 @@ int64_t SoundWriterSndfile::writeChunk(int64_t frames, const double* data)
     if (bits == 0)
         return sf_writef_double(handle, source, frames);
 
-    // libsndfile's own conversion truncates rather than rounds, neither
-    // dithers nor says how many samples it clipped: samples reach it already
-    // on the file's integer grid, where its conversion is exact.
+    // libsndfile's own conversion of doubles truncates rather than rounds,
+    // neither dithers nor says how many samples it clipped: samples are
+    // rounded here and reach it as integers, which a 16-bit file takes as
+    // they are.
     const size_t count = size_t(frames) * fileCh;
-    rounded.resize(count);
-    clipped += dither ? roundToGrid<true>(source, count, bits, rounded.data(), noise)
-                      : roundToGrid<false>(source, count, bits, rounded.data(), noise);
-    return sf_writef_double(handle, rounded.data(), frames);
+    if (bits <= 16) {
+        shorts.resize(count);
+        clipped += roundSamples(dither, source, count, bits, shorts.data(), 1 << (16 - bits), noise);
+        return sf_writef_short(handle, shorts.data(), frames);
+    }
+    ints.resize(count);
+    clipped += roundSamples(dither, source, count, bits, ints.data(), bits < 32 ? 1 << (32 - bits) : 1, noise);
+    return sf_writef_int(handle, ints.data(), frames);
 }
 
 unsigned SoundWriterSndfile::write(unsigned frames, double* data)
@@ -259,7 +287,7 @@ unsigned SoundWriterSndfile::write(unsigned frames, double* data)
     // Ogg Vorbis encodes whatever it is handed in one go, and the mix-down
     // and integer buffers grow with the chunk: bounded chunks keep memory small.
     const bool vorbis = info->format == (SF_FORMAT_OGG | SF_FORMAT_VORBIS);
-    const sf_count_t chunkFrames = vorbis ? sOggChunkFrames : 65536;
+    const sf_count_t chunkFrames = vorbis ? sOggChunkFrames : sChunkFrames;
     while (done < sf_count_t(frames)) {
         const sf_count_t chunk = std::min<sf_count_t>(chunkFrames, sf_count_t(frames) - done);
         const sf_count_t w = writeChunk(chunk, data + size_t(done) * streamChannels);

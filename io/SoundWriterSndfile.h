@@ -85,6 +85,7 @@ private:
     bool lastCloseFailed = false;
     unsigned streamChannels;
     std::vector<double> mixed;
-    std::vector<double> rounded;
+    std::vector<int16_t> shorts;
+    std::vector<int32_t> ints;
     uint64_t noise = 0x9E3779B97F4A7C15ull;
 };

@@ -5,6 +5,12 @@
 
 #include <QJsonArray>
 
+namespace {
+// Band levels do not depend on the block size; small blocks keep the band
+// spectra small.
+constexpr unsigned kBlockFrames = 1u << 14;
+} // namespace
+
 bool BandsJob::Options::set(const std::string& name, const std::string& value, std::string& error)
 {
     if (name == "crossovers")
@@ -43,6 +49,7 @@ Job::Status BandsJob::run()
     std::vector<double> freqs = options.crossoversHz;
     auto* multi = new SoundAlgoFFTMultiStats(freqs, 0, true);
     NodeRef node(multi);
+    BlockFrames blocks(kBlockFrames);
     const Status status = runNode(*multi, *reader, nullptr, "bands");
     if (status != Ok)
         return status;

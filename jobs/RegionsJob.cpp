@@ -8,7 +8,7 @@
 namespace {
 // As for split: the regions do not depend on the block size, and small blocks
 // spare the kernel zeroing fresh pages for every block.
-constexpr unsigned kBlockFrames = 1u << 16;
+constexpr unsigned kBlockFrames = 1u << 14;
 } // namespace
 
 bool RegionsJob::Options::set(const std::string& name, const std::string& value, std::string& error)

@@ -16,7 +16,7 @@
 namespace {
 // The detector's decisions do not depend on the block size; blocks that stay
 // in cache keep the two passes at the speed of the disk.
-constexpr unsigned kBlockFrames = 1u << 16;
+constexpr unsigned kBlockFrames = 1u << 14;
 } // namespace
 
 /// Passes the files to the host's SegmentFiles and remembers where each

@@ -132,6 +132,8 @@ TEST(SoundReaderSndfile, ReadsSoxMadeFiles)
                  {"six.wav", "-c 6 -b 16", SoundTools::PCM16, 1e-12},
                  {"u8.wav", "-c 2 -b 8 -e unsigned-integer", SoundTools::PCM8, 1e-12},
                  {"s24.flac", "-c 2 -b 24", SoundTools::PCM24, 1e-12},
+                 {"s24.wav", "-c 2 -b 24", SoundTools::PCM24, 0.0},
+                 {"s32.aiff", "-c 2 -b 32", SoundTools::PCM32, 0.0},
                  {"vorbis.ogg", "-c 2", SoundTools::PCM16, 1e-4}};
     TempDir tmp;
     for (const auto& c : cases) {

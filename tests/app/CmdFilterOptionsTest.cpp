@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+using namespace TestUtil;
+
 namespace {
 
 using Outcome = TestUtil::TevoRun;

@@ -9,6 +9,8 @@
 
 #include <map>
 
+using namespace TestUtil;
+
 TEST(TevoTags, CommandsWriteCarryAndNumberTags)
 {
     if (!TestUtil::haveTool("sox") || !TestUtil::haveTool("ffprobe"))

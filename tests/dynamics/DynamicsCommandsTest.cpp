@@ -16,6 +16,8 @@
 #include <map>
 #include <sstream>
 
+using namespace TestUtil;
+
 namespace {
 
 struct Result {

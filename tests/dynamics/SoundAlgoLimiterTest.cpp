@@ -1,4 +1,4 @@
-#include "DynamicsTestUtil.h"
+#include "TestUtil.h"
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoLoudness.h"
 #include "TestUtil.h"
@@ -13,8 +13,8 @@
 #include <regex>
 #include <sstream>
 
-using DynamicsTest::BlockSizeGuard;
-using DynamicsTest::Owned;
+using namespace TestUtil;
+
 
 namespace {
 
@@ -240,7 +240,7 @@ TEST(SoundAlgoLimiter, LonePeakIsMetByALinearAttackAtTheCeiling)
         const double levelDb = levelAndPeak.first;
         const double q = levelAndPeak.second;
         SCOPED_TRACE("level " + std::to_string(levelDb) + " dB, peak " + std::to_string(q));
-        const double level = DynamicsTest::fromDb(levelDb);
+        const double level = TestUtil::fromDb(levelDb);
         const std::vector<double> in = dcWithPeaks(12000, 0.25, {{kPeak, q}});
         auto limiter = makeLimiter(levelDb);
         const std::vector<double> out = run(*limiter, in);
@@ -273,7 +273,7 @@ TEST(SoundAlgoLimiter, ReleaseSlopeNeverExceedsSlopeMax)
     // below the 0.755 / 2205 frames the release length alone would ask for.
     for (double slopeDb : {60.0, 20.0}) {
         SCOPED_TRACE("slope " + std::to_string(slopeDb) + " dB");
-        const double perFrame = DynamicsTest::fromDb(slopeDb) / kRate;
+        const double perFrame = TestUtil::fromDb(slopeDb) / kRate;
         auto limiter = makeLimiter(0.0);
         limiter->SetSlopeMax(slopeDb);
         const std::vector<double> g = gains(in, run(*limiter, in));
@@ -323,7 +323,7 @@ TEST(SoundAlgoLimiter, LevelChangesBetweenBlocksApplyFromTheNextBlock)
     for (size_t k = 0; k < 2 * kBlock; ++k)
         ASSERT_EQ(writer.samples[2 * k], 0.5) << "frame " << k;
     for (size_t k = 2 * kBlock; k < 3 * kBlock; ++k)
-        ASSERT_DOUBLE_EQ(writer.samples[2 * k], 0.5 * DynamicsTest::fromDb(-6.0)) << "frame " << k;
+        ASSERT_DOUBLE_EQ(writer.samples[2 * k], 0.5 * TestUtil::fromDb(-6.0)) << "frame " << k;
     EXPECT_NEAR(writer.samples[2 * 3 * kBlock], 0.98, 1e-9) << "first frame after the jump to +12 dB";
     for (size_t k = 0; k < writer.samples.size(); ++k)
         ASSERT_LE(writer.samples[k], SoundAlgoLimiter::sClipThreshold) << "sample " << k;
@@ -366,7 +366,7 @@ TEST(SoundAlgoLimiter, DiagnosticFileHoldsTheGainOfEachFrame)
     ASSERT_TRUE(dir.isValid());
     const std::string path = QDir(dir.path()).filePath("gain.wav").toStdString();
     const double levelDb = 6.0;
-    const double level = DynamicsTest::fromDb(levelDb);
+    const double level = TestUtil::fromDb(levelDb);
     const std::vector<double> in = dcWithPeaks(15000, 0.25, {{5000, 1.0}, {9000, -2.0}});
     auto limiter = makeLimiter(levelDb, kAttack, kRelease, path.c_str());
     const std::vector<double> g = gains(in, run(*limiter, in));

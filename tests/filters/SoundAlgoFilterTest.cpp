@@ -1,7 +1,7 @@
 // Filter nodes in a run: the same output as their kernels whatever the blocks and live changes.
 
 #include "BiquadEqBuilder.h"
-#include "FilterTestSupport.h"
+#include "TestUtil.h"
 #include "Order1FilterBuilder.h"
 #include "SoundAlgoFilter.h"
 #include "SoundAlgoFilterBiquad.h"
@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 using namespace SoundTools;
-using namespace FilterTest;
+using namespace TestUtil;
 
 namespace {
 
@@ -68,7 +68,7 @@ double dbToGain(double dB)
 TEST(SoundAlgoFilter, LoopOutputEqualsTheKernelsOverTheWholeSignal)
 {
     const std::vector<double> x = noise(20000, 11);
-    NodeHolder<SoundAlgoFilterBiquad> eq(makeEq()), eqGained(makeEq());
+    Owned<SoundAlgoFilterBiquad> eq(makeEq()), eqGained(makeEq());
     eqGained->setOutputGain(6.0);
     std::vector<double> want = x;
     cascade({kernel(kEq[0]), kernel(kEq[1]), kernel(kEq[2])}, want, 0, 20000);
@@ -89,11 +89,11 @@ TEST(SoundAlgoFilter, MixedCascadeAcrossUnevenBlocks)
     const std::vector<double> x = noise(9000, 12);
     auto order1 = std::make_shared<Order1FilterBuilder>(HighPass, 30.0);
     auto weighting = std::make_shared<WeightingFilterBuilder>();
-    NodeHolder<SoundAlgoFilter> node(new SoundAlgoFilter(order1));
+    Owned<SoundAlgoFilter> node(new SoundAlgoFilter(order1));
     node->pushFilter(weighting);
     node->pushFilter(std::make_shared<BiquadEqBuilder>(BandEq, 3000, 1, -5));
     node->setOutputGain(-2.0);
-    const auto out = runBlocks(*node, x, {1, 4000, 0, 17, 2500, 0, 2482}, kRate);
+    const auto out = runBlocks(*node, {x}, {1, 4000, 0, 17, 2500, 0, 2482}, kRate);
 
     std::vector<double> want = x;
     auto last = BiquadEqBuilder(BandEq, 3000, 1, -5).buildFilter(kRate);
@@ -105,7 +105,7 @@ TEST(SoundAlgoFilter, MixedCascadeAcrossUnevenBlocks)
 
 TEST(SoundAlgoFilter, WithoutStageTheRunFails)
 {
-    NodeHolder<SoundAlgoFilter> node(new SoundAlgoFilter());
+    Owned<SoundAlgoFilter> node(new SoundAlgoFilter());
     EXPECT_EQ(node->initProcess(kRate, 2, 0, nullptr, nullptr), StatusError);
     EXPECT_NE(std::string(node->getError()).find("SoundAlgoFilter"), std::string::npos);
 }
@@ -113,10 +113,10 @@ TEST(SoundAlgoFilter, WithoutStageTheRunFails)
 TEST(SoundAlgoFilterSplit, OutputsAddUpToTheGainedInput)
 {
     const std::vector<double> x = noise(12000, 13);
-    NodeHolder<SoundAlgoFilterSplit> split(
+    Owned<SoundAlgoFilterSplit> split(
         new SoundAlgoFilterSplit(std::make_shared<BiquadEqBuilder>(LowPass, 1000, 1.0, 0.0)));
     split->setOutputGain(-3.0);
-    const auto out = runBlocks(*split, x, {5000, 0, 4000, 3000}, kRate);
+    const auto out = runBlocks(*split, {x}, {5000, 0, 4000, 3000}, kRate);
     ASSERT_EQ(out.size(), 2u);
     ASSERT_EQ(out[0].size(), x.size());
     ASSERT_EQ(out[1].size(), x.size());
@@ -133,13 +133,13 @@ TEST(SoundAlgoFilterSplit, OutputsAddUpToTheGainedInput)
 TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
 {
     const std::vector<double> x = noise(9000, 14);
-    NodeHolder<SoundAlgoFilterBiquad> node(new SoundAlgoFilterBiquad(BandEq, 1000, 1.0, 6.0));
+    Owned<SoundAlgoFilterBiquad> node(new SoundAlgoFilterBiquad(BandEq, 1000, 1.0, 6.0));
     // A stage that is no equaliser section: the band setters leave it alone.
     node->pushFilter(std::make_shared<Order1FilterBuilder>(LowPass, 15000));
     node->pushFilter(HighShelf, 5000, 1.0, -3.0);
     node->setOutputGain(4.0);
     node->SetWidth(0, 0.5); // before the first run: only the builder changes
-    const auto out = runBlocks(*node, x, {3000, 3000, 3000}, kRate, [&](std::size_t block) {
+    const auto out = runBlocks(*node, {x}, {3000, 3000, 3000}, kRate, [&](std::size_t block) {
         if (block == 1) {
             node->SetLevel(0, -6.0);
             node->SetLevel(7, 3.0);  // no such band
@@ -166,8 +166,8 @@ TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
 TEST(SoundAlgoFilter, MeasuredToneLevelsMatchTheAnalyticResponse)
 {
     QtLogCapture quiet;
-    NodeHolder<SoundAlgoFilter> weighting(new SoundAlgoFilter(std::make_shared<WeightingFilterBuilder>()));
-    NodeHolder<SoundAlgoFilterBiquad> eq(makeEq());
+    Owned<SoundAlgoFilter> weighting(new SoundAlgoFilter(std::make_shared<WeightingFilterBuilder>()));
+    Owned<SoundAlgoFilterBiquad> eq(makeEq());
     const auto aKernel = WeightingFilterBuilder().buildFilter(kRate);
 
     // Two seconds of a 0.25 sine, the level read over the second one (whole periods of any integer frequency).

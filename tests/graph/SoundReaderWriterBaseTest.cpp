@@ -1,14 +1,16 @@
 // The reader and writer bases as the loop uses them: stereoRead keeping history and padding the end, writeBuffer
 // skipping what is written and honouring its range.
 
-#include "GraphTestSupport.h"
+#include "TestNodes.h"
 
 #include <gtest/gtest.h>
 
 #include <numeric>
 #include <type_traits>
 
-using namespace GraphTest;
+using namespace TestUtil;
+
+constexpr unsigned kRate = 44100;
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "IoTestSupport.h"
+#include "TestUtil.h"
 #include "SoundReaderMp3.h"
 #include "SoundReaderSndfile.h"
 #include "SoundWriterMp3.h"
@@ -12,7 +12,8 @@
 #include <random>
 #include <sstream>
 
-using IoTest::TempDir;
+using namespace TestUtil;
+
 using Region = RMSStepDetector::Region;
 
 namespace {
@@ -65,7 +66,7 @@ bool writeInBlocks(SoundWriter& writer, const std::vector<double>& samples, int 
     for (size_t f = 0; f < samples.size() / 2; f += block) {
         const size_t n = std::min(block, samples.size() / 2 - f);
         std::vector<double> part(samples.begin() + 2 * f, samples.begin() + 2 * (f + n));
-        if (IoTest::writeBlock(writer, part, 2, firstFrame + static_cast<int>(f)))
+        if (TestUtil::writeBlock(writer, part, 2, firstFrame + static_cast<int>(f)))
             return true;
     }
     return false;
@@ -76,7 +77,7 @@ std::vector<double> readFile(const std::string& path)
     SoundReaderSndfile reader;
     EXPECT_EQ(reader.open(path.c_str()), SoundTools::StatusOk) << reader.getError();
     reader.rewind();
-    return IoTest::readAll(reader);
+    return TestUtil::readAll(reader);
 }
 
 /// The file at `path` holds exactly frames [from, to) of `source`.
@@ -212,7 +213,7 @@ TEST(SoundWriterMultiFile, SegmentThatCannotBeCreatedFailsTheWrite)
     auto writer = makeWriter(kFourRegions, SoundTools::PCM16);
     ASSERT_EQ(writer->open(tmp.path("gone/x.wav").c_str()), SoundTools::StatusOk);
     EXPECT_TRUE(writeInBlocks(*writer, fourRegionSignal()));
-    EXPECT_TRUE(IoTest::namesFile(writer->getError(), tmp.path("gone/001-x.wav"))) << writer->getError();
+    EXPECT_TRUE(TestUtil::namesFile(writer->getError(), tmp.path("gone/001-x.wav"))) << writer->getError();
     EXPECT_LT(writer->getCurrentOffset(), 352800);
     writer->close();
     EXPECT_EQ(writer->GetWrittenFiles(), 0);
@@ -237,7 +238,7 @@ TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
             s[2 * f + c] = t < 1 ? 0.0 : tone ? 0.3 * std::sin(2 * M_PI * (440 + 220 * c) * t) : faint(random);
     }
     SoundWriterSndfile source(kRate, 2, SoundTools::Float32);
-    ASSERT_TRUE(IoTest::writeFile(source, in, s));
+    ASSERT_TRUE(TestUtil::writeFile(source, in, s));
     for (const char* folder : {"all", "late", "taken/002-p.wav"}) // the last name is taken by a folder
         QDir(tmp.dir.path()).mkpath(folder);
     std::string out;

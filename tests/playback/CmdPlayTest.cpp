@@ -1,12 +1,14 @@
 // tevo play as a user runs it: a file synthesised by sox, commands on
 // standard input, the audio output of the PulseAudio null sink.
 
-#include "PlaybackTestUtil.h"
+#include "Playback.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <string>
+
+using namespace TestUtil;
 
 namespace {
 

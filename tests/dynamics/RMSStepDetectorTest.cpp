@@ -1,6 +1,5 @@
 #include "TestNodes.h"
 #include "RMSStepDetector.h"
-#include "TestNodes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,3 @@
-#include "TestUtil.h"
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoLoudness.h"
 #include "TestUtil.h"
@@ -14,7 +13,6 @@
 #include <sstream>
 
 using namespace TestUtil;
-
 
 namespace {
 
@@ -40,10 +38,9 @@ Owned<SoundAlgoLimiter> makeLimiter(double levelDb, double attack = kAttack, dou
 /// look-ahead of silence, which the node passes on; that tail must be silent.
 std::vector<double> run(SoundAlgo& node, const std::vector<double>& in)
 {
-    TestUtil::MemoryReader reader(in, kRate);
-    TestUtil::MemoryWriter writer(kRate);
-    EXPECT_EQ(node.processAll(reader, &writer), SoundTools::StatusOk);
-    std::vector<double> out = std::move(writer.samples);
+    const RunResult r = runNode(node, in, kRate);
+    EXPECT_EQ(r.status, SoundTools::StatusOk) << r.error;
+    std::vector<double> out = r.out;
     EXPECT_GE(out.size(), in.size());
     for (size_t k = in.size(); k < out.size(); ++k)
         EXPECT_EQ(out[k], 0.0) << "padding sample " << k;
@@ -133,28 +130,6 @@ std::vector<Material> hardMaterial()
     }
     return list;
 }
-
-/// Sends the library's reports to `stream` with the debug flag set, for the
-/// guard's lifetime.
-class DebugReportGuard {
-public:
-    explicit DebugReportGuard(std::ostream& stream)
-        : savedStream(&SoundDebuggableClass::getOStream())
-        , savedDebug(SoundDebuggableClass::isDebug())
-    {
-        SoundDebuggableClass::setOStream(&stream);
-        SoundDebuggableClass::setDebug(true);
-    }
-    ~DebugReportGuard()
-    {
-        SoundDebuggableClass::setDebug(savedDebug);
-        SoundDebuggableClass::setOStream(savedStream);
-    }
-
-private:
-    std::ostream* savedStream;
-    bool savedDebug;
-};
 
 /// True peak of `s` (interleaved stereo) in dBTP as a BS.1770 meter reads it
 /// (libebur128's own interpolator, through the loudness node): a
@@ -302,8 +277,8 @@ TEST(SoundAlgoLimiter, LevelChangesBetweenBlocksApplyFromTheNextBlock)
     auto limiter = makeLimiter(0.0);
     TestUtil::MemoryReader reader(in, kRate);
     TestUtil::MemoryWriter writer(kRate);
-    std::ostringstream report;
-    const DebugReportGuard debugReport(report);
+    CapturedStream report;
+    SoundDebuggableClass::setDebug(true);
 
     SoundAlgo::LoopContext context;
     ASSERT_EQ(limiter->initProcessLoop(reader, context), SoundTools::StatusOk);
@@ -360,8 +335,7 @@ TEST(SoundAlgoLimiter, EveryRunStartsAtTheMakeUpGain)
 
 TEST(SoundAlgoLimiter, DiagnosticFileHoldsTheGainOfEachFrame)
 {
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox is needed to read the file independently";
+    REQUIRE_TOOLS("sox");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string path = QDir(dir.path()).filePath("gain.wav").toStdString();

@@ -5,7 +5,6 @@
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoLoudness.h"
 #include "SoundAlgoComposite.h"
-#include "TestUtil.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -18,7 +17,6 @@
 #include <random>
 
 using namespace TestUtil;
-
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundAlgoScale.h"
-#include "TestNodes.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +12,6 @@
 #include <string>
 
 using namespace TestUtil;
-
 
 namespace {
 

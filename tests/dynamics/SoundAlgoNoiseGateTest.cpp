@@ -1,6 +1,5 @@
 #include "TestUtil.h"
 #include "SoundAlgoNoiseGate.h"
-#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 #include "TestNodes.h"
 #include "SoundAlgoRMSAmplifier.h"
-#include "TestNodes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 #include "TestUtil.h"
 #include "SoundAlgoStats.h"
-#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,6 @@
 #include "SoundAlgoFilter.h"
 #include "SoundAlgoFilterBiquad.h"
 #include "SoundAlgoFilterSplit.h"
-#include "TestUtil.h"
 #include "WeightingFilterBuilder.h"
 
 #include <gtest/gtest.h>
@@ -39,13 +38,9 @@ void cascade(const std::vector<std::shared_ptr<Filter>>& kernels, std::vector<do
 /// What the writer receives from `node` run over `signal` by the processing loop in blocks of `blockFrames`.
 std::vector<double> runLoop(SoundAlgo& node, const std::vector<double>& signal, unsigned blockFrames)
 {
-    const unsigned saved = SoundBuffer::getDefaultSize();
-    SoundBuffer::setDefaultSize(blockFrames);
-    TestUtil::MemoryReader reader(signal, kRate);
-    TestUtil::MemoryWriter writer(kRate);
-    EXPECT_EQ(node.processAll(reader, &writer), StatusOk) << node.getError();
-    SoundBuffer::setDefaultSize(saved);
-    return writer.samples;
+    const RunResult r = runNode(node, signal, kRate, blockFrames);
+    EXPECT_EQ(r.status, StatusOk) << r.error;
+    return r.out;
 }
 
 const Band kEq[] = {{BandEq, 1000, 1.0, 6.0}, {LowShelf, 200, 0.8, -4.0}, {HighPass, 40, 1.9, 0.0}};
@@ -56,11 +51,6 @@ SoundAlgoFilterBiquad* makeEq()
     for (const Band& b : kEq)
         eq->pushFilter(b.type, b.freq, b.width, b.gain);
     return eq;
-}
-
-double dbToGain(double dB)
-{
-    return std::pow(10.0, dB / 20.0);
 }
 
 } // namespace
@@ -78,7 +68,7 @@ TEST(SoundAlgoFilter, LoopOutputEqualsTheKernelsOverTheWholeSignal)
     const std::vector<double> gained = runLoop(*eqGained, x, 3000);
     ASSERT_EQ(gained.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i)
-        ASSERT_EQ(gained[i], want[i] * dbToGain(6.0)) << "sample " << i;
+        ASSERT_EQ(gained[i], want[i] * fromDb(6.0)) << "sample " << i;
     // A second run starts again from zero state.
     EXPECT_EQ(runLoop(*eq, x, 1 << 20), want);
 }
@@ -97,7 +87,7 @@ TEST(SoundAlgoFilter, MixedCascadeAcrossUnevenBlocks)
 
     std::vector<double> want = x;
     auto last = BiquadEqBuilder(BandEq, 3000, 1, -5).buildFilter(kRate);
-    last->setGain(dbToGain(-2.0));
+    last->setGain(fromDb(-2.0));
     cascade({order1->buildFilter(kRate), weighting->buildFilter(kRate), last}, want, 0, 9000);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0], want);
@@ -120,7 +110,7 @@ TEST(SoundAlgoFilterSplit, OutputsAddUpToTheGainedInput)
     ASSERT_EQ(out.size(), 2u);
     ASSERT_EQ(out[0].size(), x.size());
     ASSERT_EQ(out[1].size(), x.size());
-    const double g = dbToGain(-3.0);
+    const double g = fromDb(-3.0);
     std::vector<double> low = x;
     auto lp = kernel({LowPass, 1000, 1.0, 0.0});
     lp->setGain(g);
@@ -155,8 +145,8 @@ TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
     cascade({kernel({BandEq, 1000, 0.5, -6.0})}, want, 3000, 9000);
     cascade({Order1FilterBuilder(LowPass, 15000).buildFilter(kRate)}, want, 0, 9000);
     auto s2 = kernel({HighShelf, 5000, 1.0, -3.0}), s2b = kernel({HighShelf, 8000, 1.0, -3.0});
-    s2->setGain(dbToGain(4.0));
-    s2b->setGain(dbToGain(4.0));
+    s2->setGain(fromDb(4.0));
+    s2b->setGain(fromDb(4.0));
     cascade({s2}, want, 0, 6000);
     cascade({s2b}, want, 6000, 9000);
     ASSERT_EQ(out.size(), 1u);

@@ -37,28 +37,6 @@ TEST(SoundAlgoGeometry, BuffersAndCountsOfANodeAlone)
     history->endProcess(0, 0);
 }
 
-TEST(SoundAlgoGeometry, MarginsBetweenNeighbours)
-{
-    // Out overlap 100, then in overlap 50: the first output keeps 150 frames; the second skips the provisional 100.
-    BlockSizeGuard block(1000);
-    Owned<> first(new SoundAlgoBypass(0, 0, 100, 1));
-    Owned<> second(new SoundAlgoBypass(50, 0));
-    ASSERT_EQ(first->initProcess(kRate, 2, 0, nullptr, second.get()), SoundTools::StatusOk);
-    ASSERT_EQ(second->initProcess(kRate, 2, 0, first.get(), nullptr), SoundTools::StatusOk);
-    EXPECT_EQ(first->getOutBufferOverlap(kRate), 150u);
-    EXPECT_EQ(second->getInBuffer(0), first->getOutBuffer(0));
-    first->getInBuffer(0)->setOrigin(0);
-    first->getInBuffer(0)->setFrameNB(1000);
-    first->setOutOrigin();
-    second->setOutOrigin();
-    first->updateOutput();
-    second->updateOutput();
-    EXPECT_EQ(first->getOutBuffer(0)->getFrameNB(), 1150u);
-    EXPECT_EQ(second->getInFrameNb(), 1050u);
-    first->endProcess(0, 0);
-    second->endProcess(0, 0);
-}
-
 TEST(SoundAlgoGeometry, ConsumersTakePortsFromTheOffset)
 {
     BlockSizeGuard block(64);

@@ -43,8 +43,7 @@ TEST(SoundReaderFactory, ChoosesByTheNameWhenTheContentSaysNothing)
 // then reads like its sox decoding.
 TEST(SoundReaderFactory, RecognisesTheContentWhateverTheName)
 {
-    if (!TestUtil::haveTool("sox") || !TestUtil::haveTool("lame"))
-        GTEST_SKIP() << "sox and lame make the material";
+    REQUIRE_TOOLS("sox", "lame");
     TestUtil::TempDir tmp;
     const std::string wav = tmp.path("src.wav");
     ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav + "' synth 0.5 sine 440 sine 660 gain -6"), 0);
@@ -114,8 +113,7 @@ TEST(SoundWriterFactory, ChoosesByExtensionAndRefusesTheRest)
 // dither within one step and unbiased, one-channel files as the mean of both.
 TEST(SoundWriterSndfile, RoundsDithersCountsClipsAndMixesDown)
 {
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox is the reference reader";
+    REQUIRE_TOOLS("sox");
     TestUtil::TempDir tmp;
     const unsigned n = 20000;
     std::vector<double> in(2 * n);

@@ -12,7 +12,6 @@
 
 using namespace TestUtil;
 
-
 namespace {
 
 /// Fixtures are encoded by the lame command from a sox-made WAV.
@@ -20,8 +19,7 @@ class SoundReaderMp3Test : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!TestUtil::haveTool("lame") || !TestUtil::haveTool("sox") || !TestUtil::haveTool("mpg123"))
-            GTEST_SKIP() << "lame, sox and mpg123 are needed";
+        REQUIRE_TOOLS("lame", "sox", "mpg123");
         ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.5 sine 440 sine 1000 gain -6"),
                   0);
     }

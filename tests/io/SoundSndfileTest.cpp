@@ -28,8 +28,7 @@ double clip(double v)
 // Every container and format, read back by sox: the promised encoding, one step of accuracy, clipping not wrapping.
 TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
 {
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox not installed";
+    REQUIRE_TOOLS("sox");
     const struct {
         Writer::FileType type;
         SoundFormat format;
@@ -100,8 +99,7 @@ TEST(SoundWriterSndfile, OggIsVorbisAndALongBlockIsWrittenWhole)
     ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
     EXPECT_EQ(reader.getFrameNB(), 100000u);
 
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox not installed";
+    REQUIRE_TOOLS("sox");
     const std::vector<double> sine = TestUtil::makeTestSignal(8820, kRate, 0.5);
     for (SoundFormat format : {SoundTools::PCM8, SoundTools::PCM16, SoundTools::PCM24, SoundTools::PCM32,
                                SoundTools::Float32, SoundTools::Float64}) {
@@ -122,8 +120,7 @@ TEST(SoundWriterSndfile, OggIsVorbisAndALongBlockIsWrittenWhole)
 // Files made by sox in other layouts and encodings: the reader's stereo view matches sox's decoding.
 TEST(SoundReaderSndfile, ReadsSoxMadeFiles)
 {
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox not installed";
+    REQUIRE_TOOLS("sox");
     const struct {
         const char* name;
         const char* soxArgs;

@@ -18,7 +18,6 @@
 
 using namespace TestUtil;
 
-
 namespace {
 
 const unsigned kRate = 44100;
@@ -98,9 +97,7 @@ class SoundTags : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!TestUtil::haveTool("ffprobe") || !TestUtil::haveTool("ffmpeg") || !TestUtil::haveTool("lame")
-            || !TestUtil::haveTool("sox"))
-            GTEST_SKIP() << "ffmpeg, ffprobe, lame and sox are needed";
+        REQUIRE_TOOLS("ffprobe", "ffmpeg", "lame", "sox");
     }
     TempDir tmp;
 };

@@ -12,7 +12,6 @@
 
 using namespace TestUtil;
 
-
 namespace {
 
 const unsigned kRate = 44100;
@@ -32,8 +31,7 @@ protected:
 // Decoded by mpg123 and ffmpeg, the file follows the input at 0.95 of the level the lame command gives.
 TEST_F(SoundWriterMp3Test, DecodesToTheInputAtLevel095)
 {
-    if (!TestUtil::haveTool("lame"))
-        GTEST_SKIP() << "lame not installed";
+    REQUIRE_TOOLS("lame");
     const std::vector<double> in = TestUtil::makeTestSignal(22050, kRate, 0.5);
     const std::string wav = tmp.path("sine.wav"), reference = tmp.path("reference.mp3"), path = tmp.path("sine.mp3");
     SoundWriterSndfile source(kRate, 2, SoundTools::PCM16);
@@ -133,8 +131,7 @@ TEST(SoundWriterMp3NoEncoder, OpenFailsWithItsMessage)
         EXPECT_STREQ(writer.getError(), "This version doesn't support mp3 encoding");
         return;
     }
-    if (!TestUtil::haveTool("cc"))
-        GTEST_SKIP() << "a C compiler is needed to build the loader shim";
+    REQUIRE_TOOLS("cc");
     const std::string source = tmp.path("hide.c"), shim = tmp.path("hide.so");
     std::ofstream(source) << "#define _GNU_SOURCE\n#include <dlfcn.h>\n#include <string.h>\n"
                              "void* dlopen(const char* name, int flags) {\n"

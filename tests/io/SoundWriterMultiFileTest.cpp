@@ -1,4 +1,4 @@
-#include "TestUtil.h"
+#include "TestNodes.h"
 #include "SoundReaderMp3.h"
 #include "SoundReaderSndfile.h"
 #include "SoundWriterMp3.h"
@@ -19,12 +19,6 @@ using Region = RMSStepDetector::Region;
 namespace {
 
 const unsigned kRate = 44100;
-
-/// A detector whose region list is given by the test instead of measured.
-class HandRegions : public RMSStepDetector {
-public:
-    explicit HandRegions(std::vector<Region> list) { regions = std::move(list); }
-};
 
 /// Noise 0-44099, signal 44100-264599, noise 264600-308699, signal 308700-352799 (exactly one second).
 const std::vector<Region> kFourRegions = {{0, 44100, 1e-6, 1e-6, 44100, true},
@@ -53,7 +47,8 @@ std::vector<double> fourRegionSignal()
 std::unique_ptr<SoundWriterMultiFile> makeWriter(std::vector<Region> regions, SoundTools::SoundFormat format,
                                                  unsigned bitrate = 192)
 {
-    HandRegions* detector = new HandRegions(std::move(regions));
+    auto* detector = new Detector();
+    detector->setRegions(regions, kRate);
     auto writer = std::make_unique<SoundWriterMultiFile>(detector, 1.0, kRate, 2, bitrate, format);
     detector->releaseReference();
     return writer;
@@ -128,7 +123,8 @@ TEST(SoundWriterMultiFile, CutsAlongTheRegions)
     for (double minSeconds : {3.0, 1.0}) {
         SCOPED_TRACE("minimum " + std::to_string(minSeconds));
         TempDir tmp;
-        HandRegions* detector = new HandRegions(kFourRegions);
+        auto* detector = new Detector();
+        detector->setRegions(kFourRegions, kRate);
         std::ostringstream report;
         SoundDebuggableClass::setOStream(&report);
         SoundDebuggableClass::setVerbose(true);

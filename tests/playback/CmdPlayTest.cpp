@@ -16,10 +16,8 @@ class CmdPlayTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (TestUtil::tevoPath().empty())
-            GTEST_SKIP() << "tevo is not built";
-        if (!TestUtil::haveTool("sox"))
-            GTEST_SKIP() << "sox is needed to make the test file";
+        REQUIRE_TEVO();
+        REQUIRE_TOOLS("sox");
         ASSERT_TRUE(dir.isValid());
     }
 

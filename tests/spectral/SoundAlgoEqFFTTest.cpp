@@ -13,7 +13,6 @@
 
 using namespace TestUtil;
 
-
 namespace {
 
 SoundAlgoFFTFilter* filterOf(SoundAlgoEqFFT& eq)
@@ -112,43 +111,7 @@ TEST(SoundAlgoEqFFT, EveryDesignMeetsItsBandsOrIsRefused)
                 const long k = i - first;
                 ASSERT_NEAR(out[2 * i], k >= 0 && k < long(h.size()) ? h[k] : 0.0, 1e-14) << "frame " << i;
             }
-            const double fs = rate;
-            const double f1 = c.f1 / fs;
-            const double f2 = std::min(c.f2 / fs, 0.5);
-            auto pass = [&](double from, double to) {
-                for (int i = 0; i <= 200; ++i) {
-                    const double f = from + (to - from) * i / 200.0;
-                    EXPECT_NEAR(TestUtil::magnitude(h, f), 1.0, passDev) << f * fs << " Hz";
-                }
-            };
-            auto stop = [&](double from, double to) {
-                for (int i = 0; i <= 200 && from < to; ++i) {
-                    const double f = from + (to - from) * i / 200.0;
-                    EXPECT_LT(TestUtil::magnitude(h, f), stopMax) << f * fs << " Hz";
-                }
-            };
-            const double below = std::min(0.005, f1 / 2);
-            switch (c.type) {
-            case SoundTools::LowPass:
-                pass(0, f1);
-                stop(f1 + std::min(0.005, (0.5 - f1) / 2), 0.5);
-                break;
-            case SoundTools::HighPass:
-                pass(f1, 0.5);
-                stop(0, f1 - below);
-                break;
-            case SoundTools::BandPass:
-                pass(f1, f2);
-                stop(0, f1 - below);
-                if (f2 < 0.5)
-                    stop(f2 + std::min(0.005, (0.5 - f2) / 2), 0.5);
-                break;
-            default:
-                pass(0, f1);
-                pass(f2, 0.5);
-                stop(f1 + std::min(0.005, (f2 - f1) / 3), f2 - std::min(0.005, (f2 - f1) / 3));
-                break;
-            }
+            expectBands(h, c.type, c.f1 / rate, std::min(c.f2 / rate, 0.5), 0.005, passDev, stopMax);
         }
     }
 }

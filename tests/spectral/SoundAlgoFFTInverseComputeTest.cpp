@@ -11,7 +11,6 @@
 
 using namespace TestUtil;
 
-
 namespace {
 
 /// A forward and an inverse transform in series: a chain that should give

@@ -11,7 +11,6 @@
 
 using namespace TestUtil;
 
-
 namespace {
 
 double db(double linear)

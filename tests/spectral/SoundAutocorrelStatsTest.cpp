@@ -8,7 +8,6 @@
 
 using namespace TestUtil;
 
-
 namespace {
 
 std::vector<double> cosine(unsigned frames, double period, double amplitude)

@@ -10,7 +10,6 @@
 
 using namespace TestUtil;
 
-
 // Each block of size/2 frames gives its own lags: lag j is the mean of the
 // size/2 - j products x[i] x[i + j] inside the block (the floor of 50 pairs
 // for the last lags), computed here by direct sums.

@@ -380,14 +380,54 @@ double magnitude(const std::vector<double>& taps, double freq, double fs)
     return magnitude(std::valarray<double>(taps.data(), taps.size()), {1.0}, freq, fs);
 }
 
-double toneAmplitude(const Samples& signal, double freq, double fs, std::size_t from, int channel)
+void expectBands(const std::vector<double>& h, SoundTools::FilterType type, double f1, double f2, double transition,
+                 double passDev, double stopMax)
 {
+    auto check = [&](double from, double to, bool passes) {
+        for (int i = 0; i <= 100 && from < to; ++i) {
+            const double f = from + (to - from) * i / 100;
+            if (passes)
+                EXPECT_NEAR(magnitude(h, f), 1.0, passDev) << "at " << f << " of the rate";
+            else
+                EXPECT_LT(magnitude(h, f), stopMax) << "at " << f << " of the rate";
+        }
+    };
+    const double below = std::min(transition, f1 / 2);
+    switch (type) {
+    case SoundTools::LowPass:
+        check(0, f1, true);
+        check(f1 + std::min(transition, (0.5 - f1) / 2), 0.5, false);
+        break;
+    case SoundTools::HighPass:
+        check(f1, 0.5, true);
+        check(0, f1 - below, false);
+        break;
+    case SoundTools::BandPass:
+        check(f1, f2, true);
+        check(0, f1 - below, false);
+        if (f2 < 0.5)
+            check(f2 + std::min(transition, (0.5 - f2) / 2), 0.5, false);
+        break;
+    default: {
+        const double t = std::min(transition, (f2 - f1) / 3);
+        check(0, f1, true);
+        check(f2, 0.5, true);
+        check(f1 + t, f2 - t, false);
+        break;
+    }
+    }
+}
+
+double toneAmplitude(const Samples& signal, double freq, double fs, std::size_t from, std::size_t to)
+{
+    if (to == 0 || to > signal.size() / 2)
+        to = signal.size() / 2;
     long double ss = 0, sc = 0;
     std::size_t n = 0;
     const long double w = 2.0L * 3.14159265358979323846264338327950288L * freq / fs;
-    for (std::size_t t = from; 2 * t < signal.size(); ++t, ++n) {
-        ss += signal[2 * t + channel] * std::sin(w * t);
-        sc += signal[2 * t + channel] * std::cos(w * t);
+    for (std::size_t t = from; t < to; ++t, ++n) {
+        ss += signal[2 * t] * std::sin(w * t);
+        sc += signal[2 * t] * std::cos(w * t);
     }
     return n == 0 ? 0.0 : static_cast<double>(2.0L * std::sqrt(ss * ss + sc * sc) / n);
 }

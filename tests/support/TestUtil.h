@@ -3,6 +3,7 @@
 // What every test program shares: memory streams, the node runner, signal generators, level and response
 // measurements written independently of the library, the command-line tools as references, and the tevo runner.
 
+#include "FilterType.h"
 #include "SoundAlgo.h"
 #include "SoundBuffer.h"
 #include "SoundIDTag.h"
@@ -181,8 +182,14 @@ double magnitude(const SoundTools::Filter& f, double freq, double fs);
 testing::AssertionResult finiteAndStable(const SoundTools::Filter& f);
 /// |H| of FIR taps at `freq`.
 double magnitude(const std::vector<double>& taps, double freq, double fs = 1.0);
-/// Amplitude at `freq` in channel `channel` from frame `from` on (least squares on a sine and a cosine).
-double toneAmplitude(const Samples& signal, double freq, double fs, std::size_t from = 0, int channel = 0);
+/// Expects FIR taps `h` to meet the bands of a `type` design with edges f1 < f2 (normalised, f2 <= 0.5): pass
+/// bands within `passDev` of unity, stop bands below `stopMax`, from `transition` beyond the edges (less where
+/// the edges leave less room).
+void expectBands(const std::vector<double>& h, SoundTools::FilterType type, double f1, double f2, double transition,
+                 double passDev, double stopMax);
+/// Amplitude at `freq` in the left channel over frames [from, to) (to 0: the end), by least squares on a sine and
+/// a cosine.
+double toneAmplitude(const Samples& signal, double freq, double fs, std::size_t from = 0, std::size_t to = 0);
 
 // ---- Files and the command-line tools as references
 

@@ -4,12 +4,13 @@
 // A-weighting filters.
 #include "TestUtil.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+using namespace TestUtil;
 
 namespace {
 
@@ -24,25 +25,17 @@ class TevoFilterOptions : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (TestUtil::tevoPath().empty())
-            GTEST_SKIP() << "tevo is not built";
+        REQUIRE_TEVO();
         ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(TestUtil::haveTool("sox")) << "sox is the independent reference";
+        REQUIRE_TOOLS("sox");
     }
     std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
     QString qpath(const char* name) const { return dir.filePath(name); }
 
-    /// Level of a tone of `freq` Hz in the left channel of a float file,
-    /// measured over its second second (a whole number of periods).
-    double toneDb(const std::string& file, double freq, unsigned rate)
+    /// Level of a tone of `freq` Hz in the left channel of a file, over its second second (whole periods).
+    static double toneDb(const std::string& file, double freq, unsigned rate)
     {
-        const auto s = TestUtil::soxReadStereo(file);
-        long double ss = 0, sc = 0;
-        for (std::size_t t = rate; t < 2u * rate && 2 * t < s.size(); ++t) {
-            ss += s[2 * t] * std::sin(2 * M_PI * freq * t / rate);
-            sc += s[2 * t] * std::cos(2 * M_PI * freq * t / rate);
-        }
-        return 20 * std::log10(double(2 * std::sqrt(ss * ss + sc * sc) / rate));
+        return toDb(toneAmplitude(soxReadStereo(file), freq, rate, rate, 2 * rate));
     }
 
     QTemporaryDir dir;

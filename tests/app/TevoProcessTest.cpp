@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <csignal>
 
+using namespace TestUtil;
+
 namespace {
 
 using Result = TestUtil::TevoRun;

@@ -12,6 +12,8 @@
 
 #include <cmath>
 
+using namespace TestUtil;
+
 namespace {
 
 class TevoStream : public ::testing::Test {

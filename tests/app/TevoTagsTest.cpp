@@ -9,10 +9,11 @@
 
 #include <map>
 
+using namespace TestUtil;
+
 TEST(TevoTags, CommandsWriteCarryAndNumberTags)
 {
-    if (!TestUtil::haveTool("sox") || !TestUtil::haveTool("ffprobe"))
-        GTEST_SKIP() << "sox and ffprobe are needed";
+    REQUIRE_TOOLS("sox", "ffprobe");
     QTemporaryDir dir;
     auto path = [&](const char* name) { return dir.filePath(name); };
     // Two passages of tone, two seconds of silence between them.

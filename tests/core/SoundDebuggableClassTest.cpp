@@ -34,6 +34,7 @@ TEST(SoundTools, StereoFrameStepsThroughAnInterleavedBuffer)
     EXPECT_EQ((frame + 1)->left, 3.0);
     EXPECT_EQ((frame + 1)->right, 4.0);
     EXPECT_EQ(SoundTools::secondsToFrames(1.5, 44100), 66150);
+    EXPECT_EQ(SoundTools::secondsToFrames(0.99999, 1000), 1000); // rounded, not truncated
     EXPECT_DOUBLE_EQ(SoundTools::linearToDb(0.1), -20.0);
     EXPECT_EQ(SoundTools::linearToDb(0.0), -100.0);
 }

@@ -6,7 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -16,21 +15,12 @@
 #include <map>
 #include <sstream>
 
+using namespace TestUtil;
+
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out, err;
-};
-
-Result tevo(const QStringList& args)
-{
-    QProcess process;
-    process.start(QString::fromStdString(TestUtil::tevoPath()), args);
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-}
+using Result = TestUtil::TevoRun;
+const auto tevo = [](const QStringList& args) { return TestUtil::runTevo(args); };
 
 /// "NAME   -12.34 dB" lines of tevo stats.
 std::map<QString, double> tevoFigures(const QString& text)
@@ -70,9 +60,8 @@ class DynamicsCommands : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (TestUtil::tevoPath().empty())
-            GTEST_SKIP() << "tevo was not built";
-        ASSERT_TRUE(TestUtil::haveTool("sox")) << "sox writes the material and is the reference";
+        REQUIRE_TEVO();
+        REQUIRE_TOOLS("sox");
         ASSERT_TRUE(dir.isValid());
         // Four stretches of 8 s at 44.1 kHz, RMS -23, -43, -13 and -73 dB (sines 3 dB below their peak).
         steps = path("steps.wav");

@@ -14,6 +14,8 @@
 #include <map>
 #include <sstream>
 
+using namespace TestUtil;
+
 namespace {
 
 const std::string kSource = [] {

@@ -1,6 +1,5 @@
-#include "DynamicsTestUtil.h"
+#include "TestNodes.h"
 #include "RMSStepDetector.h"
-#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,7 @@
 #include <thread>
 #include <tuple>
 
-using namespace DynamicsTest;
+using namespace TestUtil;
 using Region = RMSStepDetector::Region;
 
 namespace {
@@ -99,7 +98,7 @@ TEST(RMSStepDetector, LeadingSilenceIsLeftOutInStreamPositions)
     for (double startSeconds : {0.0, 0.5}) {
         SCOPED_TRACE(testing::Message() << "start " << startSeconds << " s");
         Owned<RMSStepDetector> d = detector(1.0, -40.0);
-        runNode(*d, signal, kRate, startSeconds);
+        runNode(*d, signal, kRate, 0, startSeconds);
         const std::vector<Region> r = regionsOf(*d);
         ASSERT_EQ(r.size(), 2u);
         EXPECT_EQ(r[0].start, 8000 - kWindow + 1) << "first frame whose window reaches frame 8000";
@@ -143,7 +142,7 @@ TEST(RMSStepDetector, LoudAudioThenDigitalSilenceGivesNoNaN)
     ASSERT_LT(lowestRunningSum(left, 0, int(signal.size() / 2) - kWindow + 1, kWindow), 0.0);
 
     Owned<RMSStepDetector> d = detector(0.5, -40.0, 0.2, RMSStepDetector::RegionLevel);
-    const std::vector<double> out = runNode(*d, signal, kRate);
+    const std::vector<double> out = runNode(*d, signal, kRate).out;
     ASSERT_EQ(out.size(), signal.size());
     for (double v : out)
         ASSERT_FALSE(std::isnan(v));

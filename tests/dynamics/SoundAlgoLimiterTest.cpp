@@ -1,4 +1,3 @@
-#include "DynamicsTestUtil.h"
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoLoudness.h"
 #include "TestUtil.h"
@@ -13,8 +12,7 @@
 #include <regex>
 #include <sstream>
 
-using DynamicsTest::BlockSizeGuard;
-using DynamicsTest::Owned;
+using namespace TestUtil;
 
 namespace {
 
@@ -40,10 +38,9 @@ Owned<SoundAlgoLimiter> makeLimiter(double levelDb, double attack = kAttack, dou
 /// look-ahead of silence, which the node passes on; that tail must be silent.
 std::vector<double> run(SoundAlgo& node, const std::vector<double>& in)
 {
-    TestUtil::MemoryReader reader(in, kRate);
-    TestUtil::MemoryWriter writer(kRate);
-    EXPECT_EQ(node.processAll(reader, &writer), SoundTools::StatusOk);
-    std::vector<double> out = std::move(writer.samples);
+    const RunResult r = runNode(node, in, kRate);
+    EXPECT_EQ(r.status, SoundTools::StatusOk) << r.error;
+    std::vector<double> out = r.out;
     EXPECT_GE(out.size(), in.size());
     for (size_t k = in.size(); k < out.size(); ++k)
         EXPECT_EQ(out[k], 0.0) << "padding sample " << k;
@@ -134,28 +131,6 @@ std::vector<Material> hardMaterial()
     return list;
 }
 
-/// Sends the library's reports to `stream` with the debug flag set, for the
-/// guard's lifetime.
-class DebugReportGuard {
-public:
-    explicit DebugReportGuard(std::ostream& stream)
-        : savedStream(&SoundDebuggableClass::getOStream())
-        , savedDebug(SoundDebuggableClass::isDebug())
-    {
-        SoundDebuggableClass::setOStream(&stream);
-        SoundDebuggableClass::setDebug(true);
-    }
-    ~DebugReportGuard()
-    {
-        SoundDebuggableClass::setDebug(savedDebug);
-        SoundDebuggableClass::setOStream(savedStream);
-    }
-
-private:
-    std::ostream* savedStream;
-    bool savedDebug;
-};
-
 /// True peak of `s` (interleaved stereo) in dBTP as a BS.1770 meter reads it
 /// (libebur128's own interpolator, through the loudness node): a
 /// different oversampler from the limiter's.
@@ -240,7 +215,7 @@ TEST(SoundAlgoLimiter, LonePeakIsMetByALinearAttackAtTheCeiling)
         const double levelDb = levelAndPeak.first;
         const double q = levelAndPeak.second;
         SCOPED_TRACE("level " + std::to_string(levelDb) + " dB, peak " + std::to_string(q));
-        const double level = DynamicsTest::fromDb(levelDb);
+        const double level = TestUtil::fromDb(levelDb);
         const std::vector<double> in = dcWithPeaks(12000, 0.25, {{kPeak, q}});
         auto limiter = makeLimiter(levelDb);
         const std::vector<double> out = run(*limiter, in);
@@ -273,7 +248,7 @@ TEST(SoundAlgoLimiter, ReleaseSlopeNeverExceedsSlopeMax)
     // below the 0.755 / 2205 frames the release length alone would ask for.
     for (double slopeDb : {60.0, 20.0}) {
         SCOPED_TRACE("slope " + std::to_string(slopeDb) + " dB");
-        const double perFrame = DynamicsTest::fromDb(slopeDb) / kRate;
+        const double perFrame = TestUtil::fromDb(slopeDb) / kRate;
         auto limiter = makeLimiter(0.0);
         limiter->SetSlopeMax(slopeDb);
         const std::vector<double> g = gains(in, run(*limiter, in));
@@ -302,8 +277,8 @@ TEST(SoundAlgoLimiter, LevelChangesBetweenBlocksApplyFromTheNextBlock)
     auto limiter = makeLimiter(0.0);
     TestUtil::MemoryReader reader(in, kRate);
     TestUtil::MemoryWriter writer(kRate);
-    std::ostringstream report;
-    const DebugReportGuard debugReport(report);
+    CapturedStream report;
+    SoundDebuggableClass::setDebug(true);
 
     SoundAlgo::LoopContext context;
     ASSERT_EQ(limiter->initProcessLoop(reader, context), SoundTools::StatusOk);
@@ -323,7 +298,7 @@ TEST(SoundAlgoLimiter, LevelChangesBetweenBlocksApplyFromTheNextBlock)
     for (size_t k = 0; k < 2 * kBlock; ++k)
         ASSERT_EQ(writer.samples[2 * k], 0.5) << "frame " << k;
     for (size_t k = 2 * kBlock; k < 3 * kBlock; ++k)
-        ASSERT_DOUBLE_EQ(writer.samples[2 * k], 0.5 * DynamicsTest::fromDb(-6.0)) << "frame " << k;
+        ASSERT_DOUBLE_EQ(writer.samples[2 * k], 0.5 * TestUtil::fromDb(-6.0)) << "frame " << k;
     EXPECT_NEAR(writer.samples[2 * 3 * kBlock], 0.98, 1e-9) << "first frame after the jump to +12 dB";
     for (size_t k = 0; k < writer.samples.size(); ++k)
         ASSERT_LE(writer.samples[k], SoundAlgoLimiter::sClipThreshold) << "sample " << k;
@@ -360,13 +335,12 @@ TEST(SoundAlgoLimiter, EveryRunStartsAtTheMakeUpGain)
 
 TEST(SoundAlgoLimiter, DiagnosticFileHoldsTheGainOfEachFrame)
 {
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox is needed to read the file independently";
+    REQUIRE_TOOLS("sox");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string path = QDir(dir.path()).filePath("gain.wav").toStdString();
     const double levelDb = 6.0;
-    const double level = DynamicsTest::fromDb(levelDb);
+    const double level = TestUtil::fromDb(levelDb);
     const std::vector<double> in = dcWithPeaks(15000, 0.25, {{5000, 1.0}, {9000, -2.0}});
     auto limiter = makeLimiter(levelDb, kAttack, kRelease, path.c_str());
     const std::vector<double> g = gains(in, run(*limiter, in));

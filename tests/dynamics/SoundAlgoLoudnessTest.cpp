@@ -1,11 +1,10 @@
 // Loudness of synthesised signals in the manner of EBU Tech 3341/3342: known
 // answers where the definition gives them, ffmpeg's ebur128 filter as the
 // independent meter everywhere else.
-#include "DynamicsTestUtil.h"
+#include "TestUtil.h"
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoLoudness.h"
 #include "SoundAlgoComposite.h"
-#include "TestUtil.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -17,7 +16,7 @@
 #include <fstream>
 #include <random>
 
-using DynamicsTest::Owned;
+using namespace TestUtil;
 
 namespace {
 
@@ -69,7 +68,7 @@ std::vector<double> sine(const std::vector<std::pair<double, double>>& stretches
     std::vector<double> s;
     size_t k = 0;
     for (const auto& [seconds, peakDb] : stretches) {
-        const double a = DynamicsTest::fromDb(peakDb);
+        const double a = TestUtil::fromDb(peakDb);
         for (size_t n = 0; n < size_t(seconds * kRate); ++n, ++k) {
             const double v = a * std::sin(2 * M_PI * freq * double(k) / kRate + phase);
             s.push_back(v);
@@ -90,7 +89,7 @@ TEST(SoundAlgoLoudness, AgreesWithTheDefinitionAndWithFfmpeg)
     // with pauses and a 20 dB swing: a loudness range to measure.
     double left = 0.0, right = 0.0;
     for (int burst = 0; burst < 40; ++burst) {
-        const double a = DynamicsTest::fromDb(-14.0 - 20.0 * (burst % 5) / 4.0);
+        const double a = TestUtil::fromDb(-14.0 - 20.0 * (burst % 5) / 4.0);
         for (size_t n = 0; n < kRate / 2; ++n) {
             left += 0.2 * (gauss(rng) - left);
             right += 0.2 * (gauss(rng) - right);

@@ -1,10 +1,9 @@
-#include "DynamicsTestUtil.h"
+#include "TestNodes.h"
 #include "SoundAlgoFFTMultibandAmplifier.h"
 #include "SoundAlgoFilterMultibandAmplifier.h"
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundAlgoScale.h"
-#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +11,7 @@
 #include <random>
 #include <string>
 
-using DynamicsTest::Owned;
+using namespace TestUtil;
 
 namespace {
 
@@ -45,10 +44,10 @@ const SoundAlgoComposite* innerComposite(const SoundAlgoComposite& parent, unsig
 }
 
 /// A detector that is never run: the amplifiers see its hand-made region.
-Owned<DynamicsTest::Detector> detectorWithOneRegion(double rms, int frames)
+Owned<TestUtil::Detector> detectorWithOneRegion(double rms, int frames)
 {
-    Owned<DynamicsTest::Detector> detector(new DynamicsTest::Detector());
-    detector->setRegions({DynamicsTest::region(0, frames, rms * rms, rms * rms, frames)}, kRate, rms * rms);
+    Owned<TestUtil::Detector> detector(new TestUtil::Detector());
+    detector->setRegions({TestUtil::region(0, frames, rms * rms, rms * rms, frames)}, kRate, rms * rms);
     return detector;
 }
 
@@ -65,7 +64,7 @@ std::vector<double> noisySignal(size_t frames, double amplitude, unsigned seed)
 std::vector<double> run(SoundAlgo& node, const std::vector<double>& in)
 {
     // Every inner node sizes its buffers by the block: keep them small.
-    DynamicsTest::BlockSizeGuard blocks(8192);
+    TestUtil::BlockSizeGuard blocks(8192);
     TestUtil::MemoryReader reader(in, kRate);
     TestUtil::MemoryWriter writer(kRate);
     EXPECT_EQ(node.processAll(reader, &writer), SoundTools::StatusOk) << node.getError();

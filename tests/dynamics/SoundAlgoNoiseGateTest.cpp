@@ -1,12 +1,11 @@
-#include "DynamicsTestUtil.h"
-#include "SoundAlgoNoiseGate.h"
 #include "TestUtil.h"
+#include "SoundAlgoNoiseGate.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-using namespace DynamicsTest;
+using namespace TestUtil;
 
 TEST(SoundAlgoNoiseGate, ClosesLinearlyAndReopensAtOnce)
 {
@@ -46,7 +45,7 @@ TEST(SoundAlgoNoiseGate, ClosesLinearlyAndReopensAtOnce)
         Owned<SoundAlgoNoiseGate> gate(new SoundAlgoNoiseGate(-30.0, 0.01, 0.3));
         EXPECT_EQ(gate->getInOverlap(44100), unsigned(w)) << "13230 made odd";
         EXPECT_EQ(gate->getDelay(44100), unsigned(delay));
-        const std::vector<double> out = runNode(*gate, in, 44100);
+        const std::vector<double> out = runNode(*gate, in, 44100).out;
         ASSERT_EQ(out.size(), in.size()) << "the whole input comes out, lined up";
 
         // Output frame p holds input frame p times the gate's gain.

@@ -1,6 +1,5 @@
-#include "DynamicsTestUtil.h"
+#include "TestNodes.h"
 #include "SoundAlgoRMSAmplifier.h"
-#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,7 @@
 #include <cmath>
 #include <functional>
 
-using namespace DynamicsTest;
+using namespace TestUtil;
 
 namespace {
 
@@ -66,7 +65,7 @@ TEST_F(SoundAlgoRMSAmplifierTest, RaisesARegionTenDbBelowTargetAfterALinearRamp)
     for (double maxGainDb : {20.0, 6.0}) {
         SCOPED_TRACE(testing::Message() << "max gain " << maxGainDb << " dB");
         const double expectedDb = std::min(10.0, maxGainDb);
-        const std::vector<double> out = runNode(*amplifier(0.1, maxGainDb), dc(24000), kRate); // 800-frame ramp
+        const std::vector<double> out = runNode(*amplifier(0.1, maxGainDb), dc(24000), kRate).out; // 800-frame ramp
         ASSERT_EQ(out.size(), 2u * 24000);
         EXPECT_DOUBLE_EQ(out[2 * 7999], kInput);
         EXPECT_DOUBLE_EQ(out[2 * 8000], kInput) << "the region change itself takes no ramp step";
@@ -75,7 +74,7 @@ TEST_F(SoundAlgoRMSAmplifierTest, RaisesARegionTenDbBelowTargetAfterALinearRamp)
         EXPECT_NEAR(gainDb(out, 23999), expectedDb, 1e-9);
         EXPECT_DOUBLE_EQ(out[2 * 23999 + 1], out[2 * 23999]) << "both channels, balance 1";
     }
-    const std::vector<double> out = runNode(*amplifier(0.0), dc(24000), kRate);
+    const std::vector<double> out = runNode(*amplifier(0.0), dc(24000), kRate).out;
     EXPECT_NEAR(gainDb(out, 8000), 10.0, 1e-9) << "no ramp: the gain steps at the region";
 }
 
@@ -87,7 +86,7 @@ TEST_F(SoundAlgoRMSAmplifierTest, HoldsTheGainThroughNoiseUntilTheNextBlock)
                           region(16000, 8000, power(-20), power(-20), 8000), region(24000, 1, 0.0, 0.0, 1, true)},
                          kRate, power(-20));
     BlockSizeGuard guard(6000);
-    const std::vector<double> out = runNode(*amplifier(0.1), dc(24000), kRate);
+    const std::vector<double> out = runNode(*amplifier(0.1), dc(24000), kRate).out;
     ASSERT_EQ(out.size(), 2u * 24000);
     EXPECT_NEAR(gainDb(out, 100), 10.0, 1e-9) << "first region: its gain at once";
     EXPECT_NEAR(gainDb(out, 8000), 10.0, 1e-9);
@@ -101,13 +100,13 @@ TEST_F(SoundAlgoRMSAmplifierTest, WithoutRegionsOnlyTheBalanceApplies)
     Owned<Detector> empty(new Detector());
     Owned<SoundAlgoRMSAmplifier> amp(new SoundAlgoRMSAmplifier(-20.0, empty.get(), 0.1, 0, 20.0));
     amp->setBalanceFromRMS({-20.0, -26.0});
-    const std::vector<double> out = runNode(*amp, dc(1000), kRate);
+    const std::vector<double> out = runNode(*amp, dc(1000), kRate).out;
     ASSERT_EQ(out.size(), 2000u);
     EXPECT_DOUBLE_EQ(out[2 * 500], kInput);
     EXPECT_NEAR(out[2 * 500 + 1] / kInput, std::pow(10.0, 6.0 / 20.0), 1e-12) << "the quieter side comes up";
 
     Owned<SoundAlgoRMSAmplifier> orphan(new SoundAlgoRMSAmplifier(-20.0, nullptr, 0.1, 0, 20.0));
-    EXPECT_EQ(runNode(*orphan, dc(1000), kRate), dc(1000));
+    EXPECT_EQ(runNode(*orphan, dc(1000), kRate).out, dc(1000));
 }
 
 TEST_F(SoundAlgoRMSAmplifierTest, GetLevelWalksForwardAndRewindsPastTheEnd)
@@ -127,11 +126,11 @@ TEST_F(SoundAlgoRMSAmplifierTest, EveryRunStartsAfresh)
     detector->list()[0].powerLeft = detector->list()[0].powerRight = power(-25);
     const std::vector<double> signal = dc(24000);
     auto fresh = amplifier(0.1);
-    const std::vector<double> first = runNode(*fresh, signal, kRate);
-    EXPECT_EQ(runNode(*fresh, signal, kRate), first) << "a replay repeats the first run";
+    const std::vector<double> first = runNode(*fresh, signal, kRate).out;
+    EXPECT_EQ(runNode(*fresh, signal, kRate).out, first) << "a replay repeats the first run";
 
     // From a start point in region 0, after a run that ended in region 1.
-    const std::vector<double> fromStart = runNode(*amplifier(0.1), signal, kRate, 0.5);
+    const std::vector<double> fromStart = runNode(*amplifier(0.1), signal, kRate, 0, 0.5).out;
     ASSERT_EQ(fromStart.size(), first.size() - 2 * 4000);
     EXPECT_NEAR(gainDb(fromStart, 0), 5.0, 1e-9);
     EXPECT_EQ(std::vector<double>(first.begin() + 2 * 4000, first.end()), fromStart);
@@ -160,7 +159,7 @@ TEST_F(SoundAlgoRMSAmplifierTest, LevelsDetectedRegionsTowardsTheTarget)
     runNode(*found, signal, kRate);
     ASSERT_EQ(found->size(), 5);
     Owned<SoundAlgoRMSAmplifier> amp(new SoundAlgoRMSAmplifier(-18.0, found.get(), 0.5, 0, 20.0));
-    const std::vector<double> out = runNode(*amp, signal, kRate);
+    const std::vector<double> out = runNode(*amp, signal, kRate).out;
     ASSERT_EQ(out.size(), signal.size());
     for (size_t s = 0; s < stretches.size(); ++s) {
         // RMS of the last 4 s of each stretch, after the ramp; region powers mix in a little of the next.

@@ -1,14 +1,14 @@
 // Equaliser sections against the audio-EQ cookbook (long double), and finite, stable for any parameter.
 
 #include "BiquadEqBuilder.h"
-#include "FilterTestSupport.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
 using namespace SoundTools;
-using namespace FilterTest;
+using namespace TestUtil;
 
 namespace {
 

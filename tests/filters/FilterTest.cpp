@@ -2,7 +2,7 @@
 
 #include "BiquadFilter.h"
 #include "Filter.h"
-#include "FilterTestSupport.h"
+#include "TestUtil.h"
 #include "Order1Filter.h"
 #include "Order6Filter.h"
 
@@ -10,7 +10,7 @@
 
 using SoundTools::BiquadFilter;
 using SoundTools::Filter;
-using namespace FilterTest;
+using namespace TestUtil;
 
 namespace {
 

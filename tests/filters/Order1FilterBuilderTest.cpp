@@ -1,6 +1,6 @@
 // First-order designs against the prewarped bilinear response; finite, stable kernels for any frequency.
 
-#include "FilterTestSupport.h"
+#include "TestUtil.h"
 #include "Order1FilterBuilder.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <limits>
 
 using namespace SoundTools;
-using namespace FilterTest;
+using namespace TestUtil;
 
 namespace {
 

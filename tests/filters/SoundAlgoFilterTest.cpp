@@ -1,18 +1,17 @@
 // Filter nodes in a run: the same output as their kernels whatever the blocks and live changes.
 
 #include "BiquadEqBuilder.h"
-#include "FilterTestSupport.h"
+#include "TestUtil.h"
 #include "Order1FilterBuilder.h"
 #include "SoundAlgoFilter.h"
 #include "SoundAlgoFilterBiquad.h"
 #include "SoundAlgoFilterSplit.h"
-#include "TestUtil.h"
 #include "WeightingFilterBuilder.h"
 
 #include <gtest/gtest.h>
 
 using namespace SoundTools;
-using namespace FilterTest;
+using namespace TestUtil;
 
 namespace {
 
@@ -39,13 +38,9 @@ void cascade(const std::vector<std::shared_ptr<Filter>>& kernels, std::vector<do
 /// What the writer receives from `node` run over `signal` by the processing loop in blocks of `blockFrames`.
 std::vector<double> runLoop(SoundAlgo& node, const std::vector<double>& signal, unsigned blockFrames)
 {
-    const unsigned saved = SoundBuffer::getDefaultSize();
-    SoundBuffer::setDefaultSize(blockFrames);
-    TestUtil::MemoryReader reader(signal, kRate);
-    TestUtil::MemoryWriter writer(kRate);
-    EXPECT_EQ(node.processAll(reader, &writer), StatusOk) << node.getError();
-    SoundBuffer::setDefaultSize(saved);
-    return writer.samples;
+    const RunResult r = runNode(node, signal, kRate, blockFrames);
+    EXPECT_EQ(r.status, StatusOk) << r.error;
+    return r.out;
 }
 
 const Band kEq[] = {{BandEq, 1000, 1.0, 6.0}, {LowShelf, 200, 0.8, -4.0}, {HighPass, 40, 1.9, 0.0}};
@@ -58,17 +53,12 @@ SoundAlgoFilterBiquad* makeEq()
     return eq;
 }
 
-double dbToGain(double dB)
-{
-    return std::pow(10.0, dB / 20.0);
-}
-
 } // namespace
 
 TEST(SoundAlgoFilter, LoopOutputEqualsTheKernelsOverTheWholeSignal)
 {
     const std::vector<double> x = noise(20000, 11);
-    NodeHolder<SoundAlgoFilterBiquad> eq(makeEq()), eqGained(makeEq());
+    Owned<SoundAlgoFilterBiquad> eq(makeEq()), eqGained(makeEq());
     eqGained->setOutputGain(6.0);
     std::vector<double> want = x;
     cascade({kernel(kEq[0]), kernel(kEq[1]), kernel(kEq[2])}, want, 0, 20000);
@@ -78,7 +68,7 @@ TEST(SoundAlgoFilter, LoopOutputEqualsTheKernelsOverTheWholeSignal)
     const std::vector<double> gained = runLoop(*eqGained, x, 3000);
     ASSERT_EQ(gained.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i)
-        ASSERT_EQ(gained[i], want[i] * dbToGain(6.0)) << "sample " << i;
+        ASSERT_EQ(gained[i], want[i] * fromDb(6.0)) << "sample " << i;
     // A second run starts again from zero state.
     EXPECT_EQ(runLoop(*eq, x, 1 << 20), want);
 }
@@ -89,15 +79,15 @@ TEST(SoundAlgoFilter, MixedCascadeAcrossUnevenBlocks)
     const std::vector<double> x = noise(9000, 12);
     auto order1 = std::make_shared<Order1FilterBuilder>(HighPass, 30.0);
     auto weighting = std::make_shared<WeightingFilterBuilder>();
-    NodeHolder<SoundAlgoFilter> node(new SoundAlgoFilter(order1));
+    Owned<SoundAlgoFilter> node(new SoundAlgoFilter(order1));
     node->pushFilter(weighting);
     node->pushFilter(std::make_shared<BiquadEqBuilder>(BandEq, 3000, 1, -5));
     node->setOutputGain(-2.0);
-    const auto out = runBlocks(*node, x, {1, 4000, 0, 17, 2500, 0, 2482}, kRate);
+    const auto out = runBlocks(*node, {x}, {1, 4000, 0, 17, 2500, 0, 2482}, kRate);
 
     std::vector<double> want = x;
     auto last = BiquadEqBuilder(BandEq, 3000, 1, -5).buildFilter(kRate);
-    last->setGain(dbToGain(-2.0));
+    last->setGain(fromDb(-2.0));
     cascade({order1->buildFilter(kRate), weighting->buildFilter(kRate), last}, want, 0, 9000);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0], want);
@@ -105,7 +95,7 @@ TEST(SoundAlgoFilter, MixedCascadeAcrossUnevenBlocks)
 
 TEST(SoundAlgoFilter, WithoutStageTheRunFails)
 {
-    NodeHolder<SoundAlgoFilter> node(new SoundAlgoFilter());
+    Owned<SoundAlgoFilter> node(new SoundAlgoFilter());
     EXPECT_EQ(node->initProcess(kRate, 2, 0, nullptr, nullptr), StatusError);
     EXPECT_NE(std::string(node->getError()).find("SoundAlgoFilter"), std::string::npos);
 }
@@ -113,14 +103,14 @@ TEST(SoundAlgoFilter, WithoutStageTheRunFails)
 TEST(SoundAlgoFilterSplit, OutputsAddUpToTheGainedInput)
 {
     const std::vector<double> x = noise(12000, 13);
-    NodeHolder<SoundAlgoFilterSplit> split(
+    Owned<SoundAlgoFilterSplit> split(
         new SoundAlgoFilterSplit(std::make_shared<BiquadEqBuilder>(LowPass, 1000, 1.0, 0.0)));
     split->setOutputGain(-3.0);
-    const auto out = runBlocks(*split, x, {5000, 0, 4000, 3000}, kRate);
+    const auto out = runBlocks(*split, {x}, {5000, 0, 4000, 3000}, kRate);
     ASSERT_EQ(out.size(), 2u);
     ASSERT_EQ(out[0].size(), x.size());
     ASSERT_EQ(out[1].size(), x.size());
-    const double g = dbToGain(-3.0);
+    const double g = fromDb(-3.0);
     std::vector<double> low = x;
     auto lp = kernel({LowPass, 1000, 1.0, 0.0});
     lp->setGain(g);
@@ -133,13 +123,13 @@ TEST(SoundAlgoFilterSplit, OutputsAddUpToTheGainedInput)
 TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
 {
     const std::vector<double> x = noise(9000, 14);
-    NodeHolder<SoundAlgoFilterBiquad> node(new SoundAlgoFilterBiquad(BandEq, 1000, 1.0, 6.0));
+    Owned<SoundAlgoFilterBiquad> node(new SoundAlgoFilterBiquad(BandEq, 1000, 1.0, 6.0));
     // A stage that is no equaliser section: the band setters leave it alone.
     node->pushFilter(std::make_shared<Order1FilterBuilder>(LowPass, 15000));
     node->pushFilter(HighShelf, 5000, 1.0, -3.0);
     node->setOutputGain(4.0);
     node->SetWidth(0, 0.5); // before the first run: only the builder changes
-    const auto out = runBlocks(*node, x, {3000, 3000, 3000}, kRate, [&](std::size_t block) {
+    const auto out = runBlocks(*node, {x}, {3000, 3000, 3000}, kRate, [&](std::size_t block) {
         if (block == 1) {
             node->SetLevel(0, -6.0);
             node->SetLevel(7, 3.0);  // no such band
@@ -155,8 +145,8 @@ TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
     cascade({kernel({BandEq, 1000, 0.5, -6.0})}, want, 3000, 9000);
     cascade({Order1FilterBuilder(LowPass, 15000).buildFilter(kRate)}, want, 0, 9000);
     auto s2 = kernel({HighShelf, 5000, 1.0, -3.0}), s2b = kernel({HighShelf, 8000, 1.0, -3.0});
-    s2->setGain(dbToGain(4.0));
-    s2b->setGain(dbToGain(4.0));
+    s2->setGain(fromDb(4.0));
+    s2b->setGain(fromDb(4.0));
     cascade({s2}, want, 0, 6000);
     cascade({s2b}, want, 6000, 9000);
     ASSERT_EQ(out.size(), 1u);
@@ -166,8 +156,8 @@ TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
 TEST(SoundAlgoFilter, MeasuredToneLevelsMatchTheAnalyticResponse)
 {
     QtLogCapture quiet;
-    NodeHolder<SoundAlgoFilter> weighting(new SoundAlgoFilter(std::make_shared<WeightingFilterBuilder>()));
-    NodeHolder<SoundAlgoFilterBiquad> eq(makeEq());
+    Owned<SoundAlgoFilter> weighting(new SoundAlgoFilter(std::make_shared<WeightingFilterBuilder>()));
+    Owned<SoundAlgoFilterBiquad> eq(makeEq());
     const auto aKernel = WeightingFilterBuilder().buildFilter(kRate);
 
     // Two seconds of a 0.25 sine, the level read over the second one (whole periods of any integer frequency).

@@ -1,12 +1,12 @@
 // A-weighting, the bilinear image of the analogue curve: its response at f is the curve's at (Fs/pi) tan(pi f/Fs).
 
-#include "FilterTestSupport.h"
+#include "TestUtil.h"
 #include "WeightingFilterBuilder.h"
 
 #include <gtest/gtest.h>
 
 using namespace SoundTools;
-using namespace FilterTest;
+using namespace TestUtil;
 
 namespace {
 

@@ -2,7 +2,7 @@
 // every input frame lined up (plus the delay the graph means to add), and a graph of linear nodes gives the
 // input convolved with its own impulse response. A failure prints its seed; GRAPH_SEED=n replays one graph.
 
-#include "GraphTestSupport.h"
+#include "TestNodes.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoAdd.h"
@@ -29,7 +29,9 @@
 
 #include <omp.h>
 
-using namespace GraphTest;
+using namespace TestUtil;
+
+constexpr unsigned kRate = 44100;
 
 namespace {
 
@@ -155,17 +157,11 @@ unsigned blockSize(std::mt19937& random)
     return k < 7 ? sizes[k] : k < 39 ? sizes[k % 5] : sizes[7 + k % 2];
 }
 
-RunResult runWithBlock(SoundAlgo& node, const Samples& x, unsigned block)
-{
-    BlockSizeGuard guard(block);
-    return runWhole(node, x);
-}
-
 void checkGraph(unsigned seed)
 {
     Builder builder(seed);
     Graph g = builder.build();
-    NodeRef top(g.top);
+    Owned<> top(g.top);
     std::mt19937 random(seed * 7919u + 1);
     const unsigned lengths[] = {0, 1, 37, 700, 3000};
     const unsigned block = blockSize(random);
@@ -182,7 +178,7 @@ void checkGraph(unsigned seed)
         int saved;
     } threads(block >= 4096);
     const Samples x = signal(frames, seed);
-    const RunResult r = runWithBlock(*g.top, x, block);
+    const RunResult r = runNode(*g.top, x, kRate, block);
     ASSERT_EQ(r.status, SoundTools::StatusOk) << r.error;
     ASSERT_EQ(r.diagnostics, "");
     const unsigned kept = g.top->getKeptDelay(kRate);
@@ -196,7 +192,7 @@ void checkGraph(unsigned seed)
     Samples impulse(2 * (2 * half + 1), 0.0);
     impulse[2 * half] = 0.25;
     impulse[2 * half + 1] = 0.5;
-    const RunResult ir = runWithBlock(*g.top, impulse, 4096);
+    const RunResult ir = runNode(*g.top, impulse, kRate, 4096);
     ASSERT_EQ(ir.status, SoundTools::StatusOk) << ir.error;
     ASSERT_EQ(ir.out.size(), impulse.size() + 2 * kept);
     // Both channels are processed alike: the left impulse response is the left output / 0.25.
@@ -281,8 +277,8 @@ TEST(GraphProperty, GraphsFoundLongerShorterOrEmpty)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        NodeRef node(c.make());
-        const RunResult r = runWhole(*node, signal(c.frames, 5));
+        Owned<> node(c.make());
+        const RunResult r = runNode(*node, signal(c.frames, 5));
         ASSERT_EQ(r.status, SoundTools::StatusOk) << r.error;
         EXPECT_EQ(r.out.size() / 2, std::size_t(c.frames));
     }
@@ -290,8 +286,8 @@ TEST(GraphProperty, GraphsFoundLongerShorterOrEmpty)
     // The limiter's trace file holds one gain per input frame.
     const QString trace = QDir::temp().filePath("tevo-limiter-trace-test.wav");
     {
-        NodeRef limiter(new SoundAlgoLimiter(-6.0, 0.01, 0.01, trace.toUtf8().constData()));
-        ASSERT_EQ(runWhole(*limiter, signal(8000, 6)).status, SoundTools::StatusOk);
+        Owned<> limiter(new SoundAlgoLimiter(-6.0, 0.01, 0.01, trace.toUtf8().constData()));
+        ASSERT_EQ(runNode(*limiter, signal(8000, 6)).status, SoundTools::StatusOk);
     }
     EXPECT_EQ(TestUtil::soxReadStereo(trace.toStdString()).size() / 2, 8000u);
     QFile::remove(trace);
@@ -300,9 +296,9 @@ TEST(GraphProperty, GraphsFoundLongerShorterOrEmpty)
     Samples tone(2 * 2205);
     for (std::size_t i = 0; i < tone.size(); ++i)
         tone[i] = 0.5 * std::sin(2 * M_PI * 1000.0 * double(i / 2) / kRate);
-    NodeRef detector(new RMSStepDetector(5.0, 0.01, -40.0, 0.2));
-    ASSERT_EQ(runWhole(*detector, tone).status, SoundTools::StatusOk);
-    auto* d = static_cast<RMSStepDetector*>(detector.node);
+    Owned<> detector(new RMSStepDetector(5.0, 0.01, -40.0, 0.2));
+    ASSERT_EQ(runNode(*detector, tone).status, SoundTools::StatusOk);
+    auto* d = static_cast<RMSStepDetector*>(detector.get());
     ASSERT_GE(d->size(), 1);
     const RMSStepDetector::Region first = d->getRegion(0);
     EXPECT_EQ(first.start, 0);

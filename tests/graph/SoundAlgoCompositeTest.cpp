@@ -1,6 +1,6 @@
 // Composite nodes: names, failures, empty branches, ownership (alignment and inputs: GraphPropertyTest).
 
-#include "GraphTestSupport.h"
+#include "TestNodes.h"
 
 #include "SoundAlgoAdd.h"
 #include "SoundAlgoDelay.h"
@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
-using namespace GraphTest;
+using namespace TestUtil;
+
+constexpr unsigned kRate = 44100;
 
 namespace {
 
@@ -28,11 +30,11 @@ ProbeComposite* dryWet(SoundAlgo* wet, SoundAlgo* dry) { return composite<ProbeC
 
 TEST(SoundAlgoComposite, Names)
 {
-    NodeRef plain(new SoundAlgoComposite(nullptr, true));
+    Owned<> plain(new SoundAlgoComposite(nullptr, true));
     EXPECT_STREQ(plain->getName(), "SoundAlgoComposite");
-    static_cast<SoundAlgoComposite*>(plain.node)->setId("eq");
+    static_cast<SoundAlgoComposite*>(plain.get())->setId("eq");
     EXPECT_STREQ(plain->getName(), "SoundAlgoComposite(eq)");
-    NodeRef named(new SoundAlgoComposite("SoundAlgoFFTMultibandAmplifier:Branches", true));
+    Owned<> named(new SoundAlgoComposite("SoundAlgoFFTMultibandAmplifier:Branches", true));
     EXPECT_STREQ(named->getName(), "SoundAlgoComposite(SoundAlgoFFTMultibandAmplifier:Branches)");
 }
 
@@ -48,23 +50,23 @@ TEST(SoundAlgoComposite, AFailingBranchFailsTheBlockWhicheverThreadRanIt)
                 c->addNewBranch();
             c->pushAlgo(b == failing ? new FailingNode(3, SoundTools::StatusError) : new SoundAlgoBypass());
         }
-        NodeRef outer(chain({c, new SoundAlgoAdd(4, true, nullptr)}));
-        const RunResult r = runWhole(*outer, x);
+        Owned<> outer(chain({c, new SoundAlgoAdd(4, true, nullptr)}));
+        const RunResult r = runNode(*outer, x);
         EXPECT_EQ(r.status, SoundTools::StatusError);
         EXPECT_EQ(r.error, "FailingNode : synthetic failure");
         EXPECT_EQ(r.out.size(), 2u * 128); // two blocks written before the failure
     }
     // Results are OR-ed: 1 | 2 is neither a plain failure nor success.
-    NodeRef outer(chain({dryWet(new FailingNode(1, SoundTools::StatusError),
+    Owned<> outer(chain({dryWet(new FailingNode(1, SoundTools::StatusError),
                                 new FailingNode(1, SoundTools::StatusStopped)),
                          new SoundAlgoSub(2, true)}));
-    EXPECT_EQ(runWhole(*outer, x).status, SoundTools::StatusStopped);
+    EXPECT_EQ(runNode(*outer, x).status, SoundTools::StatusStopped);
 }
 
 TEST(SoundAlgoComposite, EmptyBranchesFailWithAText)
 {
     auto* c = new SoundAlgoComposite(nullptr, true);
-    NodeRef ref(c);
+    Owned<> ref(c);
     EXPECT_EQ(c->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);
     EXPECT_STRNE(c->getError(), "");
     c->pushAlgo(new SoundAlgoBypass());
@@ -84,16 +86,16 @@ TEST(SoundAlgoComposite, OwnsItsNodesAndRunsAgainUnchanged)
     kept->addReference(); // as a device would
     {
         auto* c = composite<ProbeComposite>({{new CountedNode(&deletions), new TestFir(10, 0)}, {kept}});
-        NodeRef outer(chain({c, new SoundAlgoSub(2, true)}));
+        Owned<> outer(chain({c, new SoundAlgoSub(2, true)}));
         const Samples x = noise(500);
-        const RunResult first = runWhole(*outer, x);
+        const RunResult first = runNode(*outer, x);
         const std::size_t nodes = c->getBranch(0).size() + c->getBranch(1).size();
         EXPECT_EQ(first.status, SoundTools::StatusOk);
-        EXPECT_EQ(first.out, runWhole(*outer, x).out);
+        EXPECT_EQ(first.out, runNode(*outer, x).out);
         EXPECT_EQ(nodes, c->getBranch(0).size() + c->getBranch(1).size()); // no alignment node added twice
         c->setReadOnly();
-        NodeRef refused(new SoundAlgoBypass());
-        c->pushAlgo(refused.node); // ignored: the caller keeps its reference
+        Owned<> refused(new SoundAlgoBypass());
+        c->pushAlgo(refused.get()); // ignored: the caller keeps its reference
         c->addNewBranch();
         EXPECT_EQ(c->getBranchNumber(), 2u);
     }

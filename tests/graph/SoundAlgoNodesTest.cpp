@@ -1,6 +1,6 @@
 // Arithmetic and routing nodes, each driven for one block on hand-made inputs and checked against a formula.
 
-#include "GraphTestSupport.h"
+#include "TestNodes.h"
 
 #include "SoundAlgoAdd.h"
 #include "SoundAlgoAddSqr.h"
@@ -16,41 +16,17 @@
 #include <iterator>
 #include <limits>
 
-using namespace GraphTest;
+using namespace TestUtil;
 
-namespace {
+constexpr unsigned kRate = 44100;
 
 using Signals = std::vector<Samples>;
 
-/// Runs `node` alone for one block of `inputs` (interleaved stereo, same lengths) from position 0; returns every
-/// output port's frames from getOutOrigin() on.
+/// Runs `node` alone for one block of `inputs` (interleaved stereo, same lengths).
 Signals oneBlock(SoundAlgo& node, const Signals& inputs)
 {
-    const unsigned frames = static_cast<unsigned>(inputs[0].size() / 2);
-    BlockSizeGuard block(frames);
-    Signals outputs;
-    if (node.initProcess(kRate, 2, 0, nullptr, nullptr) != SoundTools::StatusOk) {
-        ADD_FAILURE() << "initProcess: " << node.getError();
-        return outputs;
-    }
-    for (unsigned i = 0; i < node.getInputNumber(); ++i) {
-        std::shared_ptr<SoundBuffer> in = node.getInBuffer(i);
-        in->setOrigin(0);
-        in->setFrameNB(frames);
-        std::memcpy(in->getRelFrame(0), inputs[i].data(), sizeof(double) * inputs[i].size());
-    }
-    node.setOutOrigin();
-    node.updateOutput();
-    EXPECT_EQ(node.process(), SoundTools::StatusOk);
-    for (unsigned o = 0; o < node.getOutputNumber(); ++o) {
-        const double* y = node.getOutBuffer(o)->getFrame(node.getOutOrigin());
-        outputs.emplace_back(y, y + 2 * std::size_t(node.getOutFrameNb()));
-    }
-    node.endProcess(0, frames);
-    return outputs;
+    return runBlocks(node, inputs, {static_cast<unsigned>(inputs[0].size() / 2)}, kRate);
 }
-
-} // namespace
 
 TEST(SoundAlgoNodes, FirstOutputFollowsItsFormulaTheOthersCopyTheirInputs)
 {
@@ -86,7 +62,7 @@ TEST(SoundAlgoNodes, FirstOutputFollowsItsFormulaTheOthersCopyTheirInputs)
     };
     for (std::size_t k = 0; k < std::size(cases); ++k) {
         const Case& c = cases[k];
-        NodeRef node(c.node);
+        Owned<> node(c.node);
         SCOPED_TRACE("case " + std::to_string(k) + ": " + node->getName());
         if (c.name != nullptr)
             EXPECT_STREQ(node->getName(), c.name);
@@ -105,10 +81,10 @@ TEST(SoundAlgoNodes, FirstOutputFollowsItsFormulaTheOthersCopyTheirInputs)
         for (unsigned o = 1; o < c.outputs; ++o)
             EXPECT_EQ(y[o], x[o]) << "output " << o;
     }
-    NodeRef sqr(new SoundAlgoAddSqr(2, true, nullptr));
+    Owned<> sqr(new SoundAlgoAddSqr(2, true, nullptr));
     EXPECT_EQ(oneBlock(*sqr, {{3.0, 0.0}, {4.0, -1.0}}), (Signals{{5.0, 1.0}}));
-    NodeRef minus6(new SoundAlgoScale(-6.0));
-    EXPECT_NEAR(static_cast<SoundAlgoScale*>(minus6.node)->getFactor(), 0.5011872336272722, 1e-15);
+    Owned<> minus6(new SoundAlgoScale(-6.0));
+    EXPECT_NEAR(static_cast<SoundAlgoScale*>(minus6.get())->getFactor(), 0.5011872336272722, 1e-15);
 }
 
 TEST(SoundAlgoDelay, DurationsBecomeFramesDeclaredAsDelayOrOverlap)
@@ -122,7 +98,7 @@ TEST(SoundAlgoDelay, DurationsBecomeFramesDeclaredAsDelayOrOverlap)
     for (const Case c : {Case{0.5, false, 22050}, Case{0.5, true, 22050}, Case{22049.5 / 44100.0, false, 22050},
                          Case{-1.0, false, 0}, Case{std::numeric_limits<double>::quiet_NaN(), true, 0}}) {
         SCOPED_TRACE(std::to_string(c.seconds) + (c.asOverlap ? " as overlap" : " as delay"));
-        NodeRef delay(new SoundAlgoDelay(c.seconds, c.asOverlap));
+        Owned<> delay(new SoundAlgoDelay(c.seconds, c.asOverlap));
         EXPECT_EQ(delay->getDelay(44100), c.asOverlap ? 0u : c.frames);
         EXPECT_EQ(delay->getOutOverlap(44100), c.asOverlap ? c.frames : 0u);
         EXPECT_EQ(delay->getSampleShift(44100), c.asOverlap ? c.frames : 0u);
@@ -132,7 +108,7 @@ TEST(SoundAlgoDelay, DurationsBecomeFramesDeclaredAsDelayOrOverlap)
 TEST(SoundAlgoSelectChannel, ForwardsTheSelectedBufferAndFollowsItsNeighbours)
 {
     BlockSizeGuard block(16);
-    NodeRef select(new SoundAlgoSelectChannel(1, 3));
+    Owned<> select(new SoundAlgoSelectChannel(1, 3));
     EXPECT_EQ(select->getInputNumber(), 3u);
     EXPECT_EQ(select->getOutputNumber(), 1u);
     ASSERT_EQ(select->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusOk);
@@ -140,18 +116,18 @@ TEST(SoundAlgoSelectChannel, ForwardsTheSelectedBufferAndFollowsItsNeighbours)
     EXPECT_EQ(select->process(), SoundTools::StatusOk);
     select->endProcess(0, 0);
     // Its overlaps follow its neighbours.
-    NodeRef before(new SoundAlgoDelay(100.0 / kRate, true));
-    NodeRef middle(new SoundAlgoSelectChannel(0, 1));
-    NodeRef after(new TestFir(40, 0));
+    Owned<> before(new SoundAlgoDelay(100.0 / kRate, true));
+    Owned<> middle(new SoundAlgoSelectChannel(0, 1));
+    Owned<> after(new TestFir(40, 0));
     EXPECT_EQ(middle->getInOverlap(kRate), 0u); // no neighbours yet
-    ASSERT_EQ(before->initProcess(kRate, 2, 0, nullptr, middle.node), SoundTools::StatusOk);
-    ASSERT_EQ(middle->initProcess(kRate, 2, 0, before.node, after.node), SoundTools::StatusOk);
-    ASSERT_EQ(after->initProcess(kRate, 2, 0, middle.node, nullptr), SoundTools::StatusOk);
+    ASSERT_EQ(before->initProcess(kRate, 2, 0, nullptr, middle.get()), SoundTools::StatusOk);
+    ASSERT_EQ(middle->initProcess(kRate, 2, 0, before.get(), after.get()), SoundTools::StatusOk);
+    ASSERT_EQ(after->initProcess(kRate, 2, 0, middle.get(), nullptr), SoundTools::StatusOk);
     EXPECT_EQ(middle->getInOverlap(kRate), 40u);
     EXPECT_EQ(middle->getOutOverlap(kRate), 100u);
     // The buffer the consumer reads keeps the provisional tail and its history.
     EXPECT_EQ(before->getOutBufferOverlap(kRate), 140u);
-    for (SoundAlgo* node : {before.node, middle.node, after.node})
+    for (SoundAlgo* node : {before.get(), middle.get(), after.get()})
         node->endProcess(0, 0);
 }
 
@@ -160,7 +136,7 @@ TEST(SoundAlgoMulti, NoInputsOrAnInputOutsideFailToInitialise)
     SoundAlgo* const nodes[] = {new SoundAlgoAdd(0, true, nullptr), new SoundAlgoSub(-2, false),
                                 new SoundAlgoSelectChannel(3, 3), new SoundAlgoSelectChannel(-1, 3)};
     for (SoundAlgo* node : nodes) {
-        NodeRef ref(node);
+        Owned<> ref(node);
         SCOPED_TRACE(node->getName());
         EXPECT_EQ(node->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);
         const std::string error = node->getError();

@@ -1,4 +1,4 @@
-#include "IoTestSupport.h"
+#include "TestUtil.h"
 #include "SoundReaderMp3.h"
 #include "SoundReaderSndfile.h"
 #include "SoundWriterMp3.h"
@@ -8,6 +8,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+
+using namespace TestUtil;
 
 namespace {
 
@@ -41,9 +43,8 @@ TEST(SoundReaderFactory, ChoosesByTheNameWhenTheContentSaysNothing)
 // then reads like its sox decoding.
 TEST(SoundReaderFactory, RecognisesTheContentWhateverTheName)
 {
-    if (!TestUtil::haveTool("sox") || !TestUtil::haveTool("lame"))
-        GTEST_SKIP() << "sox and lame make the material";
-    IoTest::TempDir tmp;
+    REQUIRE_TOOLS("sox", "lame");
+    TestUtil::TempDir tmp;
     const std::string wav = tmp.path("src.wav");
     ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav + "' synth 0.5 sine 440 sine 660 gain -6"), 0);
     const std::string flac = tmp.path("src.flac");
@@ -66,7 +67,7 @@ TEST(SoundReaderFactory, RecognisesTheContentWhateverTheName)
         std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(lie.c_str()));
         ASSERT_EQ(reader->open(lie.c_str()), SoundTools::StatusOk) << reader->getError();
         reader->rewind();
-        const std::vector<double> got = IoTest::readAll(*reader);
+        const std::vector<double> got = TestUtil::readAll(*reader);
         if (c.kind == 's')
             EXPECT_EQ(got, TestUtil::soxReadStereo(c.source));
         else
@@ -77,7 +78,7 @@ TEST(SoundReaderFactory, RecognisesTheContentWhateverTheName)
 // Only the listed extensions give a writer; the container is checked on the file itself.
 TEST(SoundWriterFactory, ChoosesByExtensionAndRefusesTheRest)
 {
-    IoTest::TempDir tmp;
+    TestUtil::TempDir tmp;
     const std::vector<double> frames = TestUtil::makeTestSignal(1000, 48000);
     // soxi -t of the file; "" for a headerless one.
     for (auto [name, soxType] : {std::pair{"a.WAV", "wav"}, {"a2.wave", "wav"}, {"b.Flac", "flac"},
@@ -89,15 +90,15 @@ TEST(SoundWriterFactory, ChoosesByExtensionAndRefusesTheRest)
         ASSERT_NE(dynamic_cast<SoundWriterSndfile*>(writer.get()), nullptr);
         EXPECT_EQ(writer->getChannelNum(), 2u);
         ASSERT_EQ(writer->open(path.c_str()), SoundTools::StatusOk) << writer->getError();
-        EXPECT_FALSE(IoTest::writeBlock(*writer, frames, 2, 0, 48000)) << writer->getError();
+        EXPECT_FALSE(TestUtil::writeBlock(*writer, frames, 2, 0, 48000)) << writer->getError();
         writer->close();
         if (*soxType == '\0')
             EXPECT_EQ(QFileInfo(QString::fromStdString(path)).size(), qint64(frames.size() * sizeof(float)));
         else if (std::string(soxType) == "opus") // sox has no Opus handler
-            EXPECT_EQ(IoTest::firstLine("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path + "'"),
+            EXPECT_EQ(TestUtil::firstLine("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path + "'"),
                       soxType);
         else if (TestUtil::haveTool("soxi"))
-            EXPECT_EQ(IoTest::firstLine("soxi -t '" + path + "'"), soxType);
+            EXPECT_EQ(TestUtil::firstLine("soxi -t '" + path + "'"), soxType);
     }
     std::unique_ptr<SoundWriter> mp3(SoundWriter::getFromFilename("x.MP3", 48000, 128, SoundTools::PCM16));
     ASSERT_NE(dynamic_cast<SoundWriterMp3*>(mp3.get()), nullptr);
@@ -112,9 +113,8 @@ TEST(SoundWriterFactory, ChoosesByExtensionAndRefusesTheRest)
 // dither within one step and unbiased, one-channel files as the mean of both.
 TEST(SoundWriterSndfile, RoundsDithersCountsClipsAndMixesDown)
 {
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox is the reference reader";
-    IoTest::TempDir tmp;
+    REQUIRE_TOOLS("sox");
+    TestUtil::TempDir tmp;
     const unsigned n = 20000;
     std::vector<double> in(2 * n);
     for (unsigned i = 0; i < n; ++i) {
@@ -127,7 +127,7 @@ TEST(SoundWriterSndfile, RoundsDithersCountsClipsAndMixesDown)
         SoundWriterSndfile writer(44100, 2, SoundTools::PCM16, SoundWriterSndfile::WAV);
         EXPECT_EQ(writer.getFileBits(), 16u);
         writer.setDither(dither);
-        ASSERT_TRUE(IoTest::writeFile(writer, path, in));
+        ASSERT_TRUE(TestUtil::writeFile(writer, path, in));
         EXPECT_EQ(writer.getClippedSamples(), 100u);
         const std::vector<double> back = TestUtil::soxReadStereo(path);
         ASSERT_EQ(back.size(), in.size());
@@ -144,8 +144,8 @@ TEST(SoundWriterSndfile, RoundsDithersCountsClipsAndMixesDown)
     const std::string mono = tmp.path("m.flac");
     SoundWriterSndfile writer(44100, 2, SoundTools::PCM24, SoundWriterSndfile::FLAC);
     ASSERT_TRUE(writer.setFileChannels(1));
-    ASSERT_TRUE(IoTest::writeFile(writer, mono, in));
-    EXPECT_EQ(IoTest::firstLine("soxi -c '" + mono + "'"), "1");
+    ASSERT_TRUE(TestUtil::writeFile(writer, mono, in));
+    EXPECT_EQ(TestUtil::firstLine("soxi -c '" + mono + "'"), "1");
     const std::vector<double> back = TestUtil::soxReadStereo(mono);
     ASSERT_EQ(back.size(), in.size());
     EXPECT_NEAR(back[2 * 500], (in[2 * 500] + in[2 * 500 + 1]) / 2, 1.0 / (1 << 23));

@@ -1,4 +1,4 @@
-#include "IoTestSupport.h"
+#include "TestUtil.h"
 #include "SoundReaderMp3.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <map>
 #include <sstream>
 
-using IoTest::TempDir;
+using namespace TestUtil;
 
 namespace {
 
@@ -19,8 +19,7 @@ class SoundReaderMp3Test : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!TestUtil::haveTool("lame") || !TestUtil::haveTool("sox") || !TestUtil::haveTool("mpg123"))
-            GTEST_SKIP() << "lame, sox and mpg123 are needed";
+        REQUIRE_TOOLS("lame", "sox", "mpg123");
         ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.5 sine 440 sine 1000 gain -6"),
                   0);
     }
@@ -56,8 +55,8 @@ TEST_F(SoundReaderMp3Test, DecodesLikeMpg123InStereo)
         EXPECT_EQ(reader.getFrameNB(), 66150u);
         EXPECT_EQ(reader.getInputFormat(), SoundTools::PCM16);
         reader.rewind();
-        const std::vector<double> got = IoTest::readAll(reader, 1000);
-        const std::vector<double> expected = IoTest::mpg123Decode(path);
+        const std::vector<double> got = TestUtil::readAll(reader, 1000);
+        const std::vector<double> expected = TestUtil::mpg123Decode(path);
         ASSERT_EQ(got.size(), 2 * size_t(66150));
         ASSERT_EQ(got.size(), expected.size());
         for (size_t i = 0; i < got.size(); ++i) {
@@ -75,11 +74,11 @@ TEST_F(SoundReaderMp3Test, StartPoints)
     SoundReaderMp3 reader;
     ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
     reader.rewind();
-    const std::vector<double> all = IoTest::readAll(reader);
+    const std::vector<double> all = TestUtil::readAll(reader);
     reader.setStartPoint(1.0);
     reader.rewind();
     EXPECT_EQ(reader.getOffset(), 44100);
-    const std::vector<double> tail = IoTest::readAll(reader);
+    const std::vector<double> tail = TestUtil::readAll(reader);
     ASSERT_EQ(tail.size(), all.size() - 2 * 44100);
     for (size_t i = 0; i < tail.size(); i += 97)
         ASSERT_NEAR(tail[i], all[i + 2 * 44100], 1.0 / 32768);
@@ -88,7 +87,7 @@ TEST_F(SoundReaderMp3Test, StartPoints)
     QtMessageHandler previous = qInstallMessageHandler(collect);
     reader.setStartPoint(10.0);
     reader.rewind();
-    const size_t after = IoTest::readAll(reader).size();
+    const size_t after = TestUtil::readAll(reader).size();
     qInstallMessageHandler(previous);
     EXPECT_EQ(after, 0u);
     EXPECT_EQ(reader.getOffset(), 66150);
@@ -142,9 +141,9 @@ TEST_F(SoundReaderMp3Test, OpenFailuresNameTheFile)
         SCOPED_TRACE(path);
         SoundReaderMp3 reader;
         EXPECT_EQ(reader.open(path.c_str()), SoundTools::StatusError);
-        EXPECT_TRUE(IoTest::namesFile(reader.getError(), path)) << reader.getError();
+        EXPECT_TRUE(TestUtil::namesFile(reader.getError(), path)) << reader.getError();
         SoundIDTag tag;
         EXPECT_FALSE(reader.getTags(tag));
-        EXPECT_EQ(IoTest::readAll(reader).size(), 0u);
+        EXPECT_EQ(TestUtil::readAll(reader).size(), 0u);
     }
 }

@@ -1,4 +1,4 @@
-#include "IoTestSupport.h"
+#include "TestUtil.h"
 #include "SoundReaderSndfile.h"
 #include "SoundWriterSndfile.h"
 
@@ -8,7 +8,8 @@
 
 #include <fstream>
 
-using IoTest::TempDir;
+using namespace TestUtil;
+
 using SoundTools::SoundFormat;
 using Writer = SoundWriterSndfile;
 
@@ -27,8 +28,7 @@ double clip(double v)
 // Every container and format, read back by sox: the promised encoding, one step of accuracy, clipping not wrapping.
 TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
 {
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox not installed";
+    REQUIRE_TOOLS("sox");
     const struct {
         Writer::FileType type;
         SoundFormat format;
@@ -66,15 +66,15 @@ TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
         const char* extension = c.type == Writer::WAV ? ".wav" : c.type == Writer::FLAC ? ".flac" : ".raw";
         const std::string path = tmp.path("f" + std::to_string(c.format) + extension);
         Writer writer(kRate, 2, c.format, c.type);
-        ASSERT_TRUE(IoTest::writeFile(writer, path, in)) << writer.getError();
+        ASSERT_TRUE(TestUtil::writeFile(writer, path, in)) << writer.getError();
         EXPECT_FALSE(writer.closeFailed());
         std::vector<double> out;
         if (c.type == Writer::RAW) {
             EXPECT_EQ(QFile(QString::fromStdString(path)).size(), qint64(in.size() * sizeof(float)));
-            out = IoTest::runSamples<double>("sox -V1 -t f32 -r 44100 -c 2 '" + path + "' -t f64 -");
+            out = TestUtil::commandSamples("sox -V1 -t f32 -r 44100 -c 2 '" + path + "' -t f64 -");
         } else {
-            EXPECT_EQ(IoTest::firstLine("soxi -e '" + path + "'"), c.soxEncoding);
-            EXPECT_EQ(std::atoi(IoTest::firstLine("soxi -b '" + path + "'").c_str()), c.bits);
+            EXPECT_EQ(TestUtil::firstLine("soxi -e '" + path + "'"), c.soxEncoding);
+            EXPECT_EQ(std::atoi(TestUtil::firstLine("soxi -b '" + path + "'").c_str()), c.bits);
             out = TestUtil::soxReadStereo(path);
         }
         // Float files come back within 2^-31 of what they hold; sox clips what it reads from them.
@@ -92,23 +92,22 @@ TEST(SoundWriterSndfile, OggIsVorbisAndALongBlockIsWrittenWhole)
     const std::string path = tmp.path("long.ogg");
     Writer writer(kRate, 2, SoundTools::PCM16, Writer::OGG);
     ASSERT_EQ(writer.open(path.c_str()), SoundTools::StatusOk);
-    ASSERT_FALSE(IoTest::writeBlock(writer, TestUtil::makeTestSignal(100000, kRate)));
+    ASSERT_FALSE(TestUtil::writeBlock(writer, TestUtil::makeTestSignal(100000, kRate)));
     EXPECT_EQ(writer.getCurrentOffset(), 100000);
     writer.close();
     SoundReaderSndfile reader;
     ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
     EXPECT_EQ(reader.getFrameNB(), 100000u);
 
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox not installed";
+    REQUIRE_TOOLS("sox");
     const std::vector<double> sine = TestUtil::makeTestSignal(8820, kRate, 0.5);
     for (SoundFormat format : {SoundTools::PCM8, SoundTools::PCM16, SoundTools::PCM24, SoundTools::PCM32,
                                SoundTools::Float32, SoundTools::Float64}) {
         SCOPED_TRACE("format " + std::to_string(format));
         const std::string ogg = tmp.path("o" + std::to_string(format) + ".ogg");
         Writer oggWriter(kRate, 2, format, Writer::OGG);
-        ASSERT_TRUE(IoTest::writeFile(oggWriter, ogg, sine));
-        EXPECT_EQ(IoTest::firstLine("soxi -e '" + ogg + "'"), "Vorbis");
+        ASSERT_TRUE(TestUtil::writeFile(oggWriter, ogg, sine));
+        EXPECT_EQ(TestUtil::firstLine("soxi -e '" + ogg + "'"), "Vorbis");
         const std::vector<double> out = TestUtil::soxReadStereo(ogg);
         ASSERT_EQ(out.size(), sine.size());
         double err = 0, sig = 0;
@@ -121,8 +120,7 @@ TEST(SoundWriterSndfile, OggIsVorbisAndALongBlockIsWrittenWhole)
 // Files made by sox in other layouts and encodings: the reader's stereo view matches sox's decoding.
 TEST(SoundReaderSndfile, ReadsSoxMadeFiles)
 {
-    if (!TestUtil::haveTool("sox"))
-        GTEST_SKIP() << "sox not installed";
+    REQUIRE_TOOLS("sox");
     const struct {
         const char* name;
         const char* soxArgs;
@@ -149,7 +147,7 @@ TEST(SoundReaderSndfile, ReadsSoxMadeFiles)
         EXPECT_EQ(reader.getFrameNB(), 22050u);
         EXPECT_EQ(reader.getInputFormat(), c.format);
         reader.rewind();
-        const std::vector<double> got = IoTest::readAll(reader, 1000);
+        const std::vector<double> got = TestUtil::readAll(reader, 1000);
         const std::vector<double> expected = TestUtil::soxReadStereo(path);
         ASSERT_EQ(got.size(), expected.size());
         for (size_t i = 0; i < got.size(); ++i) {
@@ -168,19 +166,19 @@ TEST(SoundReaderSndfile, StartPointBeyondEndRestartsAndLastFrameIsHonoured)
     for (size_t i = 0; i < ramp.size(); ++i)
         ramp[i] = double(i / 2) / 1000.0;
     Writer writer(kRate, 2, SoundTools::Float64);
-    ASSERT_TRUE(IoTest::writeFile(writer, path, ramp));
+    ASSERT_TRUE(TestUtil::writeFile(writer, path, ramp));
     SoundReaderSndfile reader;
     ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
     reader.setStartPoint(999.0 / kRate);
     reader.rewind();
     EXPECT_EQ(reader.getOffset(), 999);
-    std::vector<double> tail = IoTest::readAll(reader);
+    std::vector<double> tail = TestUtil::readAll(reader);
     ASSERT_EQ(tail.size(), 2u);
     EXPECT_DOUBLE_EQ(tail[0], 0.999);
     reader.setStartPoint(1.0);
     reader.rewind();
     EXPECT_EQ(reader.getOffset(), 0);
-    EXPECT_EQ(IoTest::readAll(reader).size(), ramp.size());
+    EXPECT_EQ(TestUtil::readAll(reader).size(), ramp.size());
 }
 
 // Unreadable inputs and outputs that cannot be created or filled: status 1 and a text naming the file.
@@ -190,7 +188,7 @@ TEST(SoundFileFailures, ReportStatusAndNameTheFile)
     const std::string text = tmp.path("notes.wav"), whole = tmp.path("whole.wav");
     std::ofstream(text) << "these are not samples\n";
     Writer source(kRate, 2, SoundTools::PCM16);
-    ASSERT_TRUE(IoTest::writeFile(source, whole, TestUtil::makeTestSignal(10000, kRate)));
+    ASSERT_TRUE(TestUtil::writeFile(source, whole, TestUtil::makeTestSignal(10000, kRate)));
     for (auto [name, size] : {std::pair{"cut.wav", 20000}, {"header.wav", 30}}) {
         QFile::copy(QString::fromStdString(whole), QString::fromStdString(tmp.path(name)));
         QFile::resize(QString::fromStdString(tmp.path(name)), size);
@@ -200,8 +198,8 @@ TEST(SoundFileFailures, ReportStatusAndNameTheFile)
         SCOPED_TRACE(path);
         SoundReaderSndfile reader;
         EXPECT_EQ(reader.open(path.c_str()), SoundTools::StatusError);
-        EXPECT_TRUE(IoTest::namesFile(reader.getError(), path)) << reader.getError();
-        EXPECT_EQ(IoTest::readAll(reader).size(), 0u);
+        EXPECT_TRUE(TestUtil::namesFile(reader.getError(), path)) << reader.getError();
+        EXPECT_EQ(TestUtil::readAll(reader).size(), 0u);
     }
     // A WAV header that still marks its data size as unknown is not a cut.
     std::vector<char> bytes(44 + 400, 0);
@@ -215,21 +213,21 @@ TEST(SoundFileFailures, ReportStatusAndNameTheFile)
         SCOPED_TRACE(path);
         Writer writer(kRate);
         EXPECT_EQ(writer.open(path.c_str()), SoundTools::StatusError);
-        EXPECT_TRUE(IoTest::namesFile(writer.getError(), path)) << writer.getError();
+        EXPECT_TRUE(TestUtil::namesFile(writer.getError(), path)) << writer.getError();
     }
     // Not Ogg: libsndfile's Vorbis writer fails there too but leaks its encoder state, which sanitizers report.
     for (auto type : {Writer::WAV, Writer::FLAC, Writer::RAW}) {
         SCOPED_TRACE("full disk, type " + std::to_string(type));
         Writer writer(kRate, 2, SoundTools::PCM16, type);
         if (writer.open("/dev/full") == SoundTools::StatusOk)
-            EXPECT_TRUE(IoTest::writeBlock(writer, TestUtil::makeTestSignal(50000, kRate)));
+            EXPECT_TRUE(TestUtil::writeBlock(writer, TestUtil::makeTestSignal(50000, kRate)));
         EXPECT_NE(std::string(writer.getError()).find("/dev/full"), std::string::npos) << writer.getError();
     }
 
     Writer writer(kRate);
     ASSERT_EQ(writer.open(tmp.path("mismatch.wav").c_str()), SoundTools::StatusOk);
-    EXPECT_TRUE(IoTest::writeBlock(writer, TestUtil::makeTestSignal(100, 48000), 2, 0, 48000));
+    EXPECT_TRUE(TestUtil::writeBlock(writer, TestUtil::makeTestSignal(100, 48000), 2, 0, 48000));
     EXPECT_STREQ(writer.getError(), "SoundWriter::WriteBuffer : Samplerate conversion not implemented");
-    EXPECT_TRUE(IoTest::writeBlock(writer, std::vector<double>(100, 0.1), 1));
+    EXPECT_TRUE(TestUtil::writeBlock(writer, std::vector<double>(100, 0.1), 1));
     EXPECT_STREQ(writer.getError(), "SoundWriter::WriteBuffer : Incorrect number of channels");
 }

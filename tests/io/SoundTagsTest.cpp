@@ -1,6 +1,6 @@
 // Tags through every reader and writer: written by tevo and read back by
 // ffprobe and by tevo, written by lame, ffmpeg and sox and read by tevo.
-#include "IoTestSupport.h"
+#include "TestUtil.h"
 #include "SoundReaderMp3.h"
 #include "SoundReaderSndfile.h"
 #include "SoundWriterMp3.h"
@@ -16,7 +16,7 @@
 #include <map>
 #include <random>
 
-using IoTest::TempDir;
+using namespace TestUtil;
 
 namespace {
 
@@ -97,9 +97,7 @@ class SoundTags : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!TestUtil::haveTool("ffprobe") || !TestUtil::haveTool("ffmpeg") || !TestUtil::haveTool("lame")
-            || !TestUtil::haveTool("sox"))
-            GTEST_SKIP() << "ffmpeg, ffprobe, lame and sox are needed";
+        REQUIRE_TOOLS("ffprobe", "ffmpeg", "lame", "sox");
     }
     TempDir tmp;
 };
@@ -131,13 +129,13 @@ TEST_F(SoundTags, EveryFieldInEveryScriptRoundTrips)
             ASSERT_TRUE(writer);
             ASSERT_EQ(writer->open(path.c_str()), SoundTools::StatusOk);
             writer->setTags(tag);
-            ASSERT_FALSE(IoTest::writeBlock(*writer, TestUtil::makeTestSignal(4410, kRate)));
+            ASSERT_FALSE(TestUtil::writeBlock(*writer, TestUtil::makeTestSignal(4410, kRate)));
             writer->close();
 
             SoundIDTag back;
             ASSERT_TRUE(readTags(path, back, std::string(format) == "mp3"));
-            EXPECT_EQ(IoTest::fields(back), IoTest::fields(tag));
-            EXPECT_EQ(probedFields(path), IoTest::fields(tag));
+            EXPECT_EQ(TestUtil::fields(back), TestUtil::fields(tag));
+            EXPECT_EQ(probedFields(path), TestUtil::fields(tag));
             // The comment is not a software string, nor decorated with one.
             EXPECT_EQ(TestUtil::probeTags(path).count("software"), 0u);
             const std::string bytes = fileBytes(path);
@@ -224,7 +222,7 @@ TEST_F(SoundTags, FilesOfOtherToolsReadAsWritten)
         }
         SoundIDTag back;
         ASSERT_TRUE(readTags(path, back, mp3));
-        EXPECT_EQ(IoTest::fields(back), IoTest::fields(c.expected));
+        EXPECT_EQ(TestUtil::fields(back), TestUtil::fields(c.expected));
     }
 }
 
@@ -241,7 +239,7 @@ TEST_F(SoundTags, OlderFilesReadBackAsBefore)
               0);
     SoundIDTag back;
     ASSERT_TRUE(readTags(older, back, false));
-    EXPECT_EQ(IoTest::fields(back), IoTest::fields({"t", "", "", "", "made by hand", "", ""}));
+    EXPECT_EQ(TestUtil::fields(back), TestUtil::fields({"t", "", "", "", "made by hand", "", ""}));
     for (const char* name : {"plain.flac", "plain.wav", "plain.mp3"}) {
         const std::string plain = tmp.path(name);
         // ffmpeg names itself in its files (ENCODER, ISFT), which is no tag of ours.
@@ -276,7 +274,7 @@ TEST_F(SoundTags, HostileId3TagsGiveValidText)
             continue;
         SoundIDTag back;
         reader.getTags(back);
-        for (const std::string& field : IoTest::fields(back))
+        for (const std::string& field : TestUtil::fields(back))
             EXPECT_EQ(QString::fromUtf8(field.c_str()).toUtf8().toStdString(), field) << "round " << round;
     }
 }

@@ -1,4 +1,4 @@
-#include "IoTestSupport.h"
+#include "TestUtil.h"
 #include "SoundReaderMp3.h"
 #include "SoundWriterMp3.h"
 #include "SoundWriterSndfile.h"
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 
-using IoTest::TempDir;
+using namespace TestUtil;
 
 namespace {
 
@@ -31,25 +31,24 @@ protected:
 // Decoded by mpg123 and ffmpeg, the file follows the input at 0.95 of the level the lame command gives.
 TEST_F(SoundWriterMp3Test, DecodesToTheInputAtLevel095)
 {
-    if (!TestUtil::haveTool("lame"))
-        GTEST_SKIP() << "lame not installed";
+    REQUIRE_TOOLS("lame");
     const std::vector<double> in = TestUtil::makeTestSignal(22050, kRate, 0.5);
     const std::string wav = tmp.path("sine.wav"), reference = tmp.path("reference.mp3"), path = tmp.path("sine.mp3");
     SoundWriterSndfile source(kRate, 2, SoundTools::PCM16);
-    ASSERT_TRUE(IoTest::writeFile(source, wav, in));
+    ASSERT_TRUE(TestUtil::writeFile(source, wav, in));
     ASSERT_EQ(TestUtil::run("lame --quiet -b 192 '" + wav + "' '" + reference + "'"), 0);
     double referenceGain = 0, gain = 0;
-    EXPECT_GT(IoTest::bestCorrelation(in, IoTest::mpg123Decode(reference), 3000, &referenceGain), 0.999);
+    EXPECT_GT(TestUtil::bestCorrelation(in, TestUtil::mpg123Decode(reference), 3000, &referenceGain), 0.999);
 
     SoundWriterMp3 writer(kRate, 2, 192);
-    ASSERT_TRUE(IoTest::writeFile(writer, path, in)) << writer.getError();
+    ASSERT_TRUE(TestUtil::writeFile(writer, path, in)) << writer.getError();
     ASSERT_FALSE(writer.closeFailed());
-    std::vector<std::vector<double>> decoded = {IoTest::mpg123Decode(path)};
+    std::vector<std::vector<double>> decoded = {TestUtil::mpg123Decode(path)};
     if (TestUtil::haveTool("ffmpeg"))
-        decoded.push_back(IoTest::runSamples<double>("ffmpeg -v error -i '" + path + "' -f f64le -acodec pcm_f64le -"));
+        decoded.push_back(TestUtil::commandSamples("ffmpeg -v error -i '" + path + "' -f f64le -acodec pcm_f64le -"));
     for (size_t d = 0; d < decoded.size(); ++d) {
         SCOPED_TRACE(d == 0 ? "mpg123" : "ffmpeg");
-        EXPECT_GT(IoTest::bestCorrelation(in, decoded[d], 3000, &gain), 0.999);
+        EXPECT_GT(TestUtil::bestCorrelation(in, decoded[d], 3000, &gain), 0.999);
         EXPECT_NEAR(gain / referenceGain, 0.95, 0.005); // about 0.05 dB, below what a codec setting changes
     }
 }
@@ -63,11 +62,11 @@ TEST_F(SoundWriterMp3Test, ShortWritesDecodeToTheirLength)
         SoundWriterMp3 writer(kRate, 2, 192);
         ASSERT_EQ(writer.open(path.c_str()), SoundTools::StatusOk);
         for (int block = 0; block < 3; ++block)
-            ASSERT_FALSE(IoTest::writeBlock(writer, TestUtil::makeTestSignal(frames, kRate), 2, block * int(frames)))
+            ASSERT_FALSE(TestUtil::writeBlock(writer, TestUtil::makeTestSignal(frames, kRate), 2, block * int(frames)))
                 << writer.getError();
         writer.close();
         ASSERT_FALSE(writer.closeFailed()) << writer.getError();
-        EXPECT_EQ(IoTest::mpg123Decode(path).size(), 2 * 3 * size_t(frames));
+        EXPECT_EQ(TestUtil::mpg123Decode(path).size(), 2 * 3 * size_t(frames));
         SoundReaderMp3 reader;
         ASSERT_EQ(reader.open(path.c_str()), SoundTools::StatusOk);
         EXPECT_EQ(reader.getFrameNB(), 3 * frames);
@@ -81,8 +80,8 @@ TEST_F(SoundWriterMp3Test, OversClipAndNaNBecomesSilence)
     std::vector<double> in = TestUtil::makeTestSignal(11025, kRate, 4.0);
     std::fill(in.begin() + 2 * 4000, in.begin() + 2 * 9000, std::nan(""));
     SoundWriterMp3 writer(kRate);
-    ASSERT_TRUE(IoTest::writeFile(writer, path, in));
-    const std::vector<double> out = IoTest::mpg123Decode(path);
+    ASSERT_TRUE(TestUtil::writeFile(writer, path, in));
+    const std::vector<double> out = TestUtil::mpg123Decode(path);
     ASSERT_EQ(out.size(), in.size());
     double peak = 0, nanStretch = 0;
     for (size_t i = 0; i < out.size(); ++i) {
@@ -102,12 +101,12 @@ TEST_F(SoundWriterMp3Test, FailuresNameTheFile)
     EXPECT_EQ(std::string(noFolder.getError()), missing + " : No such file or directory");
     SoundWriterMp3 tooFast(kRate, 2, 192, 10); // the encoder itself would take 9 without a word
     EXPECT_EQ(tooFast.open(tmp.path("q10.mp3").c_str()), SoundTools::StatusError);
-    EXPECT_TRUE(IoTest::namesFile(tooFast.getError(), tmp.path("q10.mp3"))) << tooFast.getError();
+    EXPECT_TRUE(TestUtil::namesFile(tooFast.getError(), tmp.path("q10.mp3"))) << tooFast.getError();
 
     SoundWriterMp3 full(kRate);
     ASSERT_EQ(full.open("/dev/full"), SoundTools::StatusOk);
-    EXPECT_TRUE(IoTest::writeBlock(full, TestUtil::makeTestSignal(1000, kRate)));
-    EXPECT_TRUE(IoTest::namesFile(full.getError(), "/dev/full")) << full.getError();
+    EXPECT_TRUE(TestUtil::writeBlock(full, TestUtil::makeTestSignal(1000, kRate)));
+    EXPECT_TRUE(TestUtil::namesFile(full.getError(), "/dev/full")) << full.getError();
 
     // Nothing written: nothing to flush, an empty file.
     const std::string empty = tmp.path("empty.mp3");
@@ -117,9 +116,9 @@ TEST_F(SoundWriterMp3Test, FailuresNameTheFile)
     // A mono writer takes mono blocks and refuses the graph's stereo ones.
     SoundWriterMp3 mono(kRate, 1, 96);
     ASSERT_EQ(mono.open(tmp.path("mono.mp3").c_str()), SoundTools::StatusOk);
-    EXPECT_TRUE(IoTest::writeBlock(mono, TestUtil::makeTestSignal(1000, kRate)));
+    EXPECT_TRUE(TestUtil::writeBlock(mono, TestUtil::makeTestSignal(1000, kRate)));
     EXPECT_STREQ(mono.getError(), "SoundWriter::WriteBuffer : Incorrect number of channels");
-    EXPECT_FALSE(IoTest::writeBlock(mono, std::vector<double>(1000, 0.25), 1));
+    EXPECT_FALSE(TestUtil::writeBlock(mono, std::vector<double>(1000, 0.25), 1));
 }
 
 // Without LAME: a child run of this program whose dlopen (LD_PRELOAD shim) refuses every encoder name.
@@ -135,8 +134,7 @@ TEST(SoundWriterMp3NoEncoder, OpenFailsWithItsMessage)
         EXPECT_STREQ(writer.getError(), "This version doesn't support mp3 encoding");
         return;
     }
-    if (!TestUtil::haveTool("cc"))
-        GTEST_SKIP() << "a C compiler is needed to build the loader shim";
+    REQUIRE_TOOLS("cc");
     const std::string source = tmp.path("hide.c"), shim = tmp.path("hide.so");
     std::ofstream(source) << "#define _GNU_SOURCE\n#include <dlfcn.h>\n#include <string.h>\n"
                              "void* dlopen(const char* name, int flags) {\n"

@@ -1,5 +1,5 @@
-#include "IoTestSupport.h"
 #include "RMSStepDetector.h"
+#include "TestNodes.h"
 #include "SoundReaderMp3.h"
 #include "SoundReaderSndfile.h"
 #include "SoundWriterMp3.h"
@@ -13,18 +13,13 @@
 #include <random>
 #include <sstream>
 
-using IoTest::TempDir;
+using namespace TestUtil;
+
 using Region = RMSStepDetector::Region;
 
 namespace {
 
 const unsigned kRate = 44100;
-
-/// A detector whose region list is given by the test instead of measured.
-class HandRegions : public RMSStepDetector {
-public:
-    explicit HandRegions(std::vector<Region> list) { regions = std::move(list); }
-};
 
 /// Noise 0-44099, signal 44100-264599, noise 264600-308699, signal 308700-352799 (exactly one second).
 const std::vector<Region> kFourRegions = {{0, 44100, 1e-6, 1e-6, 44100, true},
@@ -53,7 +48,8 @@ std::vector<double> fourRegionSignal()
 std::unique_ptr<SoundWriterMultiFile> makeWriter(std::vector<Region> regions, SoundTools::SoundFormat format,
                                                  unsigned bitrate = 192)
 {
-    HandRegions* detector = new HandRegions(std::move(regions));
+    auto* detector = new Detector();
+    detector->setRegions(regions, kRate);
     auto writer = std::make_unique<SoundWriterMultiFile>(detector, 1.0, kRate, 2, bitrate, format);
     detector->releaseReference();
     return writer;
@@ -66,7 +62,7 @@ bool writeInBlocks(SoundWriter& writer, const std::vector<double>& samples, int 
     for (size_t f = 0; f < samples.size() / 2; f += block) {
         const size_t n = std::min(block, samples.size() / 2 - f);
         std::vector<double> part(samples.begin() + 2 * f, samples.begin() + 2 * (f + n));
-        if (IoTest::writeBlock(writer, part, 2, firstFrame + static_cast<int>(f)))
+        if (TestUtil::writeBlock(writer, part, 2, firstFrame + static_cast<int>(f)))
             return true;
     }
     return false;
@@ -77,7 +73,7 @@ std::vector<double> readFile(const std::string& path)
     SoundReaderSndfile reader;
     EXPECT_EQ(reader.open(path.c_str()), SoundTools::StatusOk) << reader.getError();
     reader.rewind();
-    return IoTest::readAll(reader);
+    return TestUtil::readAll(reader);
 }
 
 /// The file at `path` holds exactly frames [from, to) of `source`.
@@ -128,7 +124,8 @@ TEST(SoundWriterMultiFile, CutsAlongTheRegions)
     for (double minSeconds : {3.0, 1.0}) {
         SCOPED_TRACE("minimum " + std::to_string(minSeconds));
         TempDir tmp;
-        HandRegions* detector = new HandRegions(kFourRegions);
+        auto* detector = new Detector();
+        detector->setRegions(kFourRegions, kRate);
         std::ostringstream report;
         SoundDebuggableClass::setOStream(&report);
         SoundDebuggableClass::setVerbose(true);
@@ -213,7 +210,7 @@ TEST(SoundWriterMultiFile, SegmentThatCannotBeCreatedFailsTheWrite)
     auto writer = makeWriter(kFourRegions, SoundTools::PCM16);
     ASSERT_EQ(writer->open(tmp.path("gone/x.wav").c_str()), SoundTools::StatusOk);
     EXPECT_TRUE(writeInBlocks(*writer, fourRegionSignal()));
-    EXPECT_TRUE(IoTest::namesFile(writer->getError(), tmp.path("gone/001-x.wav"))) << writer->getError();
+    EXPECT_TRUE(TestUtil::namesFile(writer->getError(), tmp.path("gone/001-x.wav"))) << writer->getError();
     EXPECT_LT(writer->getCurrentOffset(), 352800);
     writer->close();
     EXPECT_EQ(writer->GetWrittenFiles(), 0);
@@ -238,7 +235,7 @@ TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
             s[2 * f + c] = t < 1 ? 0.0 : tone ? 0.3 * std::sin(2 * M_PI * (440 + 220 * c) * t) : faint(random);
     }
     SoundWriterSndfile source(kRate, 2, SoundTools::Float32);
-    ASSERT_TRUE(IoTest::writeFile(source, in, s));
+    ASSERT_TRUE(TestUtil::writeFile(source, in, s));
     for (const char* folder : {"all", "late", "taken/002-p.wav"}) // the last name is taken by a folder
         QDir(tmp.dir.path()).mkpath(folder);
     std::string out;

@@ -1,12 +1,14 @@
 // tevo play as a user runs it: a file synthesised by sox, commands on
 // standard input, the audio output of the PulseAudio null sink.
 
-#include "PlaybackTestUtil.h"
+#include "Playback.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <string>
+
+using namespace TestUtil;
 
 namespace {
 
@@ -14,10 +16,8 @@ class CmdPlayTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (TestUtil::tevoPath().empty())
-            GTEST_SKIP() << "tevo is not built";
-        if (!TestUtil::haveTool("sox"))
-            GTEST_SKIP() << "sox is needed to make the test file";
+        REQUIRE_TEVO();
+        REQUIRE_TOOLS("sox");
         ASSERT_TRUE(dir.isValid());
     }
 

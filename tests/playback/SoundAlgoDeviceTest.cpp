@@ -1,4 +1,4 @@
-#include "PlaybackTestUtil.h"
+#include "Playback.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <limits>
 #include <thread>
 
-using namespace PlaybackTest;
+using namespace TestUtil;
 using TestUtil::MemoryReader;
 
 namespace {

@@ -2,7 +2,7 @@
 // (tests/playback/start-pulseaudio.sh). Without a server these tests fail,
 // unless TEVO_NO_AUDIO=1 says there is deliberately none.
 
-#include "PlaybackTestUtil.h"
+#include "Playback.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoRMSAmplifier.h"
@@ -17,7 +17,7 @@
 #include <sstream>
 #include <string>
 
-using namespace PlaybackTest;
+using namespace TestUtil;
 using TestUtil::MemoryReader;
 
 namespace {

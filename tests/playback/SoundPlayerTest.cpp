@@ -1,7 +1,7 @@
 // Live parameter changes through the player's setters, checked on the PCM the
 // device serves (no audio output needed).
 
-#include "PlaybackTestUtil.h"
+#include "Playback.h"
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoFilterBiquad.h"
@@ -19,7 +19,7 @@
 #include <limits>
 #include <thread>
 
-using namespace PlaybackTest;
+using namespace TestUtil;
 using TestUtil::MemoryReader;
 
 namespace {

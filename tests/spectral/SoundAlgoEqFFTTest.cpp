@@ -1,4 +1,4 @@
-#include "FftTestUtil.h"
+#include "TestUtil.h"
 
 #include "SoundAlgoAdd.h"
 #include "SoundAlgoComposite.h"
@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-using SpectralTest::NodeHolder;
+using namespace TestUtil;
 
 namespace {
 
@@ -36,13 +36,13 @@ SoundAlgoEqFFT* asEq(SoundAlgo* node)
 // compensated by the run).
 TEST(SoundAlgoEqFFT, FilteringEqualsDirectConvolutionWithTheSameTaps)
 {
-    const std::vector<double> in = SpectralTest::noise(30011, 3);
+    const std::vector<double> in = TestUtil::noise(30011, 3);
     const std::size_t frames = in.size() / 2;
     for (auto [block, size] : {std::pair{4096u, 2048u}, {1048576u, 2048u}, {1000u, 8192u}}) {
         SCOPED_TRACE(testing::Message() << "block " << block << ", transform " << size);
-        NodeHolder eq(new SoundAlgoEqFFT(SoundTools::BandPass, 2000, 6000, size));
-        const std::vector<double> out = SpectralTest::runNode(*eq, in, block);
-        const std::vector<double>& h = filterOf(*asEq(eq.node))->getTaps();
+        Owned<> eq(new SoundAlgoEqFFT(SoundTools::BandPass, 2000, 6000, size));
+        const std::vector<double> out = TestUtil::runNode(*eq, in, 44100, block).out;
+        const std::vector<double>& h = filterOf(*asEq(eq.get()))->getTaps();
         ASSERT_EQ(h.size(), 447u);
         ASSERT_EQ(out.size() / 2, frames);
         const std::size_t lag = 223;
@@ -93,10 +93,11 @@ TEST(SoundAlgoEqFFT, EveryDesignMeetsItsBandsOrIsRefused)
     for (unsigned rate : {44100u, 48000u}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << "type " << c.type << " " << c.f1 << "-" << c.f2 << " Hz at " << rate);
-            NodeHolder eq(new SoundAlgoEqFFT(c.type, c.f1, c.f2, 4096));
-            int status = -1;
+            Owned<> eq(new SoundAlgoEqFFT(c.type, c.f1, c.f2, 4096));
             testing::internal::CaptureStderr();
-            const std::vector<double> out = SpectralTest::runNode(*eq, impulse, 4096, rate, &status);
+            const RunResult run = TestUtil::runNode(*eq, impulse, rate, 4096);
+            const int status = run.status;
+            const std::vector<double>& out = run.out;
             testing::internal::GetCapturedStderr();
             if (status != SoundTools::StatusOk) {
                 EXPECT_FALSE(c.designed && rate == 44100u) << eq->getError();
@@ -104,7 +105,7 @@ TEST(SoundAlgoEqFFT, EveryDesignMeetsItsBandsOrIsRefused)
                 continue;
             }
             EXPECT_TRUE(c.designed || rate != 44100u);
-            const std::vector<double>& h = filterOf(*asEq(eq.node))->getTaps();
+            const std::vector<double>& h = filterOf(*asEq(eq.get()))->getTaps();
             ASSERT_LE(h.size(), 2048u);
             // Lined up: the impulse at frame 1100 comes back centred there.
             const long first = 1100 - long(h.size() - 1) / 2;
@@ -112,43 +113,7 @@ TEST(SoundAlgoEqFFT, EveryDesignMeetsItsBandsOrIsRefused)
                 const long k = i - first;
                 ASSERT_NEAR(out[2 * i], k >= 0 && k < long(h.size()) ? h[k] : 0.0, 1e-14) << "frame " << i;
             }
-            const double fs = rate;
-            const double f1 = c.f1 / fs;
-            const double f2 = std::min(c.f2 / fs, 0.5);
-            auto pass = [&](double from, double to) {
-                for (int i = 0; i <= 200; ++i) {
-                    const double f = from + (to - from) * i / 200.0;
-                    EXPECT_NEAR(SpectralTest::magnitudeAt(h, f), 1.0, passDev) << f * fs << " Hz";
-                }
-            };
-            auto stop = [&](double from, double to) {
-                for (int i = 0; i <= 200 && from < to; ++i) {
-                    const double f = from + (to - from) * i / 200.0;
-                    EXPECT_LT(SpectralTest::magnitudeAt(h, f), stopMax) << f * fs << " Hz";
-                }
-            };
-            const double below = std::min(0.005, f1 / 2);
-            switch (c.type) {
-            case SoundTools::LowPass:
-                pass(0, f1);
-                stop(f1 + std::min(0.005, (0.5 - f1) / 2), 0.5);
-                break;
-            case SoundTools::HighPass:
-                pass(f1, 0.5);
-                stop(0, f1 - below);
-                break;
-            case SoundTools::BandPass:
-                pass(f1, f2);
-                stop(0, f1 - below);
-                if (f2 < 0.5)
-                    stop(f2 + std::min(0.005, (0.5 - f2) / 2), 0.5);
-                break;
-            default:
-                pass(0, f1);
-                pass(f2, 0.5);
-                stop(f1 + std::min(0.005, (f2 - f1) / 3), f2 - std::min(0.005, (f2 - f1) / 3));
-                break;
-            }
+            expectBands(h, c.type, c.f1 / rate, std::min(c.f2 / rate, 0.5), 0.005, passDev, stopMax);
         }
     }
 }
@@ -157,9 +122,8 @@ TEST(SoundAlgoEqFFT, EveryDesignMeetsItsBandsOrIsRefused)
 // remedy, rather than designed short: 447 taps do not fit in 512 frames.
 TEST(SoundAlgoEqFFT, ShortTransformsAreRefusedWithTheRemedy)
 {
-    NodeHolder eq(new SoundAlgoEqFFT(SoundTools::LowPass, 1000, 0, 512));
-    int status = -1;
-    SpectralTest::runNode(*eq, SpectralTest::noise(100, 1), 4096, 44100, &status);
+    Owned<> eq(new SoundAlgoEqFFT(SoundTools::LowPass, 1000, 0, 512));
+    const int status = TestUtil::runNode(*eq, TestUtil::noise(100, 1), 44100, 4096).status;
     EXPECT_EQ(status, SoundTools::StatusError);
     EXPECT_NE(std::string(eq->getError()).find("needs 447 taps; a transform of 512 frames holds 256: use a larger transform"),
               std::string::npos)
@@ -170,22 +134,21 @@ TEST(SoundAlgoEqFFT, ShortTransformsAreRefusedWithTheRemedy)
 // at 44100 Hz and then at 22050 Hz places its cut-off at 5000 Hz both times.
 TEST(SoundAlgoEqFFT, EachRunDesignsForItsOwnSampleRate)
 {
-    NodeHolder eq(new SoundAlgoEqFFT(SoundTools::LowPass, 5000, 0, 2048));
-    const std::vector<double> in = SpectralTest::noise(5000, 9);
+    Owned<> eq(new SoundAlgoEqFFT(SoundTools::LowPass, 5000, 0, 2048));
+    const std::vector<double> in = TestUtil::noise(5000, 9);
     for (unsigned rate : {44100u, 22050u}) {
         SCOPED_TRACE(rate);
-        SpectralTest::runNode(*eq, in, 4096, rate);
-        const std::vector<double>& h = filterOf(*asEq(eq.node))->getTaps();
-        EXPECT_NEAR(SpectralTest::magnitudeAt(h, 4800.0 / rate), 1.0, 0.03);
-        EXPECT_LT(SpectralTest::magnitudeAt(h, 5300.0 / rate), 0.002); // -60 dB stop band
+        TestUtil::runNode(*eq, in, rate, 4096);
+        const std::vector<double>& h = filterOf(*asEq(eq.get()))->getTaps();
+        EXPECT_NEAR(TestUtil::magnitude(h, 4800.0 / rate), 1.0, 0.03);
+        EXPECT_LT(TestUtil::magnitude(h, 5300.0 / rate), 0.002); // -60 dB stop band
     }
 }
 
 TEST(SoundAlgoEqFFT, RefusesAnUnsupportedFilterType)
 {
-    NodeHolder eq(new SoundAlgoEqFFT(SoundTools::BandEq, 1000, 0, 1024));
-    int status = -1;
-    SpectralTest::runNode(*eq, SpectralTest::noise(100, 1), 4096, 44100, &status);
+    Owned<> eq(new SoundAlgoEqFFT(SoundTools::BandEq, 1000, 0, 1024));
+    const int status = TestUtil::runNode(*eq, TestUtil::noise(100, 1), 44100, 4096).status;
     EXPECT_EQ(status, SoundTools::StatusError);
     EXPECT_NE(std::string(eq->getError()).find("Unsupported FFT Eq mode : 5"), std::string::npos)
         << eq->getError();
@@ -197,21 +160,21 @@ TEST(SoundAlgoEqFFT, RefusesAnUnsupportedFilterType)
 // then the sum of the two nodes run alone, aligned as the composite says.
 TEST(SoundAlgoEqFFT, KeepsItsInputAcrossTheCompositeAlignmentPass)
 {
-    const std::vector<double> in = SpectralTest::noise(20000, 21);
-    NodeHolder eqAlone(new SoundAlgoEqFFT(SoundTools::LowPass, 3000, 0, 1024));
-    NodeHolder firAlone(new SoundAlgoEqFIR(SoundTools::HighPass, 2000, 0));
-    const std::vector<double> a = SpectralTest::runNode(*eqAlone, in, 4096);
-    const std::vector<double> b = SpectralTest::runNode(*firAlone, in, 4096);
+    const std::vector<double> in = TestUtil::noise(20000, 21);
+    Owned<> eqAlone(new SoundAlgoEqFFT(SoundTools::LowPass, 3000, 0, 1024));
+    Owned<> firAlone(new SoundAlgoEqFIR(SoundTools::HighPass, 2000, 0));
+    const std::vector<double> a = TestUtil::runNode(*eqAlone, in, 44100, 4096).out;
+    const std::vector<double> b = TestUtil::runNode(*firAlone, in, 44100, 4096).out;
 
     auto* branches = new SoundAlgoComposite("pair", true);
     branches->pushAlgo(new SoundAlgoEqFFT(SoundTools::LowPass, 3000, 0, 1024));
     branches->addNewBranch();
     branches->pushAlgo(new SoundAlgoEqFIR(SoundTools::HighPass, 2000, 0));
-    NodeHolder graph(new SoundAlgoComposite("sum", true));
-    auto* outer = dynamic_cast<SoundAlgoComposite*>(graph.node);
+    Owned<> graph(new SoundAlgoComposite("sum", true));
+    auto* outer = dynamic_cast<SoundAlgoComposite*>(graph.get());
     outer->pushAlgo(branches);
     outer->pushAlgo(new SoundAlgoAdd(2, true, nullptr));
-    const std::vector<double> sum = SpectralTest::runNode(*graph, in, 4096);
+    const std::vector<double> sum = TestUtil::runNode(*graph, in, 44100, 4096).out;
 
     // Both branches are lined up with the input, as each node alone.
     ASSERT_EQ(sum.size(), in.size());

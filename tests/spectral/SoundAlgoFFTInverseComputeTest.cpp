@@ -1,4 +1,4 @@
-#include "FftTestUtil.h"
+#include "TestUtil.h"
 
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoComposite.h"
@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-using SpectralTest::NodeHolder;
+using namespace TestUtil;
 
 namespace {
 
@@ -74,10 +74,11 @@ TEST(SoundAlgoFFTInverseCompute, RoundTripsReproduceTheInputForAnyBlockAndLength
                 SCOPED_TRACE(testing::Message() << "size " << c.size << (c.zeroPadded ? " padded" : " plain")
                                                 << (c.behindNode ? " behind a node" : "")
                                                 << ", block " << block << ", length " << length);
-                const std::vector<double> in = SpectralTest::noise(length, length + block);
-                NodeHolder chain(makeRoundTrip(c.size, c.zeroPadded, c.mode, c.behindNode));
-                int status = -1;
-                const std::vector<double> out = SpectralTest::runNode(*chain, in, block, 44100, &status);
+                const std::vector<double> in = TestUtil::noise(length, length + block);
+                Owned<> chain(makeRoundTrip(c.size, c.zeroPadded, c.mode, c.behindNode));
+                const RunResult run = TestUtil::runNode(*chain, in, 44100, block);
+                const int status = run.status;
+                const std::vector<double>& out = run.out;
                 EXPECT_EQ(status, 0);
                 expectReproduces(in, out, c.zeroPadded ? c.size / 2 : c.size);
             }
@@ -89,10 +90,10 @@ TEST(SoundAlgoFFTInverseCompute, RoundTripsReproduceTheInputForAnyBlockAndLength
 // node used twice gives the same output twice.
 TEST(SoundAlgoFFTInverseCompute, OverlapAddStartsEveryRunFromSilence)
 {
-    const std::vector<double> in = SpectralTest::noise(10000, 7);
-    NodeHolder chain(makeRoundTrip(512, true, SoundAlgoFFTInverseCompute::OverlapAdd));
-    const std::vector<double> first = SpectralTest::runNode(*chain, in, 4096);
-    const std::vector<double> second = SpectralTest::runNode(*chain, in, 4096);
+    const std::vector<double> in = TestUtil::noise(10000, 7);
+    Owned<> chain(makeRoundTrip(512, true, SoundAlgoFFTInverseCompute::OverlapAdd));
+    const std::vector<double> first = TestUtil::runNode(*chain, in, 44100, 4096).out;
+    const std::vector<double> second = TestUtil::runNode(*chain, in, 44100, 4096).out;
     ASSERT_EQ(first.size(), second.size());
     for (std::size_t i = 0; i < first.size(); ++i)
         ASSERT_EQ(first[i], second[i]) << "sample " << i;
@@ -105,15 +106,15 @@ TEST(SoundAlgoFFTInverseCompute, FollowsATransformSizeChangeBetweenRuns)
 {
     // The creator's reference keeps the node across the two composites.
     auto* inverse = new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd);
-    const std::vector<double> in = SpectralTest::noise(20000, 11);
+    const std::vector<double> in = TestUtil::noise(20000, 11);
     for (unsigned size : {256u, 2048u}) {
         SCOPED_TRACE(size);
         auto* chain = new SoundAlgoComposite("resize", true);
         chain->pushAlgo(new SoundAlgoFFTDirectCompute(size, true));
         inverse->addReference();
         chain->pushAlgo(inverse);
-        NodeHolder holder(chain);
-        expectReproduces(in, SpectralTest::runNode(*chain, in, 4096), size / 2);
+        Owned<> holder(chain);
+        expectReproduces(in, TestUtil::runNode(*chain, in, 44100, 4096).out, size / 2);
         EXPECT_EQ(inverse->getSize(), size);
     }
     inverse->releaseReference();
@@ -121,14 +122,13 @@ TEST(SoundAlgoFFTInverseCompute, FollowsATransformSizeChangeBetweenRuns)
 
 TEST(SoundAlgoFFTInverseCompute, FailsWithoutFeedOrWithATooSmallTransform)
 {
-    NodeHolder inverse(new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::Plain));
+    Owned<> inverse(new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::Plain));
     EXPECT_EQ(inverse->initProcess(44100, 2, 0, nullptr, nullptr), SoundTools::StatusError);
     EXPECT_STRNE(inverse->getError(), "");
 
     // A size of 1 rounds down to 0: no hop to advance by.
-    NodeHolder chain(makeRoundTrip(1, false, SoundAlgoFFTInverseCompute::Plain));
-    int status = -1;
-    SpectralTest::runNode(*chain, SpectralTest::noise(100, 1), 4096, 44100, &status);
+    Owned<> chain(makeRoundTrip(1, false, SoundAlgoFFTInverseCompute::Plain));
+    const int status = TestUtil::runNode(*chain, TestUtil::noise(100, 1), 44100, 4096).status;
     EXPECT_EQ(status, SoundTools::StatusError);
     EXPECT_NE(std::string(chain->getError()).find("below 2"), std::string::npos) << chain->getError();
 }

@@ -1,4 +1,4 @@
-#include "FftTestUtil.h"
+#include "TestUtil.h"
 
 #include "SoundAlgoAdd.h"
 #include "SoundAlgoFFTDirectCompute.h"
@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-using SpectralTest::NodeHolder;
+using namespace TestUtil;
 
 namespace {
 
@@ -34,8 +34,8 @@ TEST(SoundAlgoFFTMultiStats, MeasuresEachBandOnItsOwn)
     }
     std::vector<double> crossovers{1000.0};
     auto* multi = new SoundAlgoFFTMultiStats(crossovers, 0, true);
-    NodeHolder holder(multi);
-    SpectralTest::runNode(*multi, in);
+    Owned<> holder(multi);
+    TestUtil::runNode(*multi, in);
     ASSERT_NE(multi->GetStats(0), nullptr);
     ASSERT_NE(multi->GetStats(1), nullptr);
     EXPECT_NE(multi->GetStats(0), multi->GetStats(1));
@@ -62,7 +62,7 @@ TEST(SoundAlgoFFTMultiStats, BuildsOneBranchPerBand)
 {
     std::vector<double> crossovers{500.0, 2000.0};
     auto* multi = new SoundAlgoFFTMultiStats(crossovers, 1024, true);
-    NodeHolder holder(multi);
+    Owned<> holder(multi);
     const auto& chain = multi->getBranch(0);
     ASSERT_EQ(chain.size(), 3u);
     auto* direct = dynamic_cast<SoundAlgoFFTDirectCompute*>(chain[0]);
@@ -77,7 +77,7 @@ TEST(SoundAlgoFFTMultiStats, BuildsOneBranchPerBand)
     EXPECT_EQ(adder->getInputNumber(), 3u);
 
     std::vector<double> none;
-    NodeHolder empty(new SoundAlgoFFTMultiStats(none, 0, false));
-    EXPECT_EQ(dynamic_cast<SoundAlgoFFTMultiStats*>(empty.node)->getBandNumber(), 0u);
-    EXPECT_EQ(dynamic_cast<SoundAlgoComposite*>(empty.node)->getBranchNumber(), 0u);
+    Owned<> empty(new SoundAlgoFFTMultiStats(none, 0, false));
+    EXPECT_EQ(dynamic_cast<SoundAlgoFFTMultiStats*>(empty.get())->getBandNumber(), 0u);
+    EXPECT_EQ(dynamic_cast<SoundAlgoComposite*>(empty.get())->getBranchNumber(), 0u);
 }

@@ -1,4 +1,4 @@
-#include "FftTestUtil.h"
+#include "TestUtil.h"
 
 #include "SoundAlgoFFTDirectCompute.h"
 #include "SoundAutocorrel.h"
@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-using SpectralTest::NodeHolder;
+using namespace TestUtil;
 
 // Each block of size/2 frames gives its own lags: lag j is the mean of the
 // size/2 - j products x[i] x[i + j] inside the block (the floor of 50 pairs
@@ -17,10 +17,10 @@ TEST(SoundAutocorrel, LagsAreTheBlockMeansOfProducts)
 {
     const unsigned size = 256;
     const unsigned half = size / 2;
-    const std::vector<double> in = SpectralTest::noise(half * 5 + 37, 17);
+    const std::vector<double> in = TestUtil::noise(half * 5 + 37, 17);
     const std::size_t frames = in.size() / 2;
-    NodeHolder autocorrel(new SoundAutocorrel(size));
-    const std::vector<double> out = SpectralTest::runNode(*autocorrel, in, 4096);
+    Owned<> autocorrel(new SoundAutocorrel(size));
+    const std::vector<double> out = TestUtil::runNode(*autocorrel, in, 44100, 4096).out;
     ASSERT_GE(out.size(), in.size());
 
     // The stream ends with the input: the last block's lags stop there too.
@@ -44,7 +44,7 @@ TEST(SoundAutocorrel, LagsAreTheBlockMeansOfProducts)
 
 TEST(SoundAutocorrel, PowerSpectrumNodeNeedsAFeed)
 {
-    NodeHolder power(new SoundFFTAutocorrel());
+    Owned<> power(new SoundFFTAutocorrel());
     EXPECT_EQ(power->initProcess(44100, 2, 0, nullptr, nullptr), SoundTools::StatusError);
     EXPECT_STREQ(power->getName(), "SoundFFTAutocorrel");
 }
@@ -54,7 +54,7 @@ TEST(SoundAutocorrel, PowerSpectrumNodeNeedsAFeed)
 TEST(SoundAlgoFFTDirectCompute, ConstantInputHasOnlyADcBin)
 {
     auto* node = new SoundAlgoFFTDirectCompute(1025, false);
-    NodeHolder holder(node);
+    Owned<> holder(node);
     EXPECT_EQ(node->getSize(), 1024u);
     EXPECT_EQ(node->getOutFrameSize(), 513u);
     const unsigned saved = SoundBuffer::getDefaultSize();

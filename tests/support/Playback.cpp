@@ -1,4 +1,4 @@
-#include "PlaybackTestUtil.h"
+#include "Playback.h"
 
 #include <QAudioDeviceInfo>
 #include <QLoggingCategory>
@@ -10,7 +10,7 @@
 #include <glob.h>
 #include <unistd.h>
 
-namespace PlaybackTest {
+namespace TestUtil {
 
 int16_t rampCode(unsigned i, unsigned ch)
 {
@@ -116,7 +116,7 @@ static std::string findServerSocket()
         if (glob(pattern.c_str(), 0, nullptr, &found) == 0)
             for (std::size_t i = 0; i < found.gl_pathc; ++i) {
                 const std::string socket = found.gl_pathv[i];
-                if (TestUtil::run("PULSE_SERVER='unix:" + socket + "' pactl info >/dev/null 2>&1") == 0) {
+                if (run("PULSE_SERVER='unix:" + socket + "' pactl info >/dev/null 2>&1") == 0) {
                     globfree(&found);
                     return socket;
                 }
@@ -130,7 +130,7 @@ static std::string findServerSocket()
 std::string audioProblem()
 {
     std::string info;
-    if (TestUtil::run("pactl info 2>&1", &info) != 0) {
+    if (run("pactl info 2>&1", &info) != 0) {
         const std::string socket = findServerSocket();
         if (socket.empty())
             return "no PulseAudio server answers (pactl info: " + info.substr(0, 200) + ")";
@@ -144,4 +144,4 @@ std::string audioProblem()
 
 void quietPlaybackLog() { QLoggingCategory::setFilterRules("tevo.playback.debug=false"); }
 
-} // namespace PlaybackTest
+} // namespace TestUtil

@@ -1,5 +1,7 @@
 #pragma once
 
+// Live playback helpers: a ramp whose every sample is checkable, a probe node and the audio server's presence.
+
 #include "SoundAlgo.h"
 #include "SoundAlgoDevice.h"
 #include "TestUtil.h"
@@ -12,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace PlaybackTest {
+namespace TestUtil {
 
 /// Block size of every playback test, in frames.
 constexpr unsigned kBlock = 4096;
@@ -50,18 +52,6 @@ private:
     unsigned shift;
 };
 
-/// Drops the creator's reference of a node at the end of a scope.
-template <typename Node> struct Owned {
-    Node* node;
-    explicit Owned(Node* n)
-        : node(n)
-    {
-    }
-    ~Owned() { node->releaseReference(); }
-    Node* operator->() const { return node; }
-    Node* get() const { return node; }
-};
-
 /// Opens the protected side of the device for the tests.
 class TestDevice : public SoundAlgoDevice {
 public:
@@ -86,7 +76,7 @@ std::string audioProblem();
 /// Quietens the device's debug lines (set QT_LOGGING_RULES to see them).
 void quietPlaybackLog();
 
-} // namespace PlaybackTest
+} // namespace TestUtil
 
 // Fails (or skips when TEVO_NO_AUDIO=1) a test that needs the audio server.
 #define REQUIRE_AUDIO()                                                                                                \
@@ -94,7 +84,7 @@ void quietPlaybackLog();
         const char* noAudio = std::getenv("TEVO_NO_AUDIO");                                                            \
         if (noAudio != nullptr && std::strcmp(noAudio, "1") == 0)                                                      \
             GTEST_SKIP() << "TEVO_NO_AUDIO=1: live playback on the audio output not tested";                           \
-        const std::string problem = PlaybackTest::audioProblem();                                                      \
+        const std::string problem = TestUtil::audioProblem();                                                      \
         if (!problem.empty())                                                                                          \
             FAIL() << "Live playback needs an audio output: " << problem                                               \
                    << ". Start one with tests/playback/start-pulseaudio.sh, or set TEVO_NO_AUDIO=1 to skip.";          \

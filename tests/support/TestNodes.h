@@ -1,32 +1,18 @@
 #pragma once
 
-// Helpers shared by the graph tests: guards, test nodes, composite builders and a whole-run driver.
+// Nodes made for tests: look-ahead and failing nodes, composite builders, a detector with hand-made regions.
 
+#include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoComposite.h"
-#include "SoundBuffer.h"
-#include "SoundDebuggableClass.h"
 #include "TestUtil.h"
 
-#include <gtest/gtest.h>
-
-#include <random>
-#include <sstream>
-#include <string>
 #include <vector>
 
-namespace GraphTest {
+namespace TestUtil {
 
-constexpr unsigned kRate = 44100;
 using Frame = SoundTools::StereoFrame<double>;
 using Samples = std::vector<double>;
-
-/// Restores the process-wide block size on scope exit (runs may raise it).
-struct BlockSizeGuard {
-    explicit BlockSizeGuard(unsigned n) : saved(SoundBuffer::getDefaultSize()) { SoundBuffer::setDefaultSize(n); }
-    ~BlockSizeGuard() { SoundBuffer::setDefaultSize(saved); }
-    unsigned saved;
-};
 
 /// A one-port node computing each output frame from the input frames at and after the same offset.
 class FrameNode : public SoundAlgo {
@@ -118,65 +104,27 @@ C* composite(std::initializer_list<std::initializer_list<SoundAlgo*>> branches, 
 /// A one-branch composite running `nodes` in sequence.
 inline SoundAlgoComposite* chain(std::initializer_list<SoundAlgo*> nodes) { return composite({nodes}, true, "chain"); }
 
-struct RunResult {
-    SoundTools::Status status = SoundTools::StatusOk;
-    std::string error;
-    Samples out; ///< interleaved stereo, from the run's first position
-    std::string diagnostics; ///< a correct run writes none ("Frame ... inferior to ..." = a read below an origin)
+/// Exposes the detector's protected region list and analyses for hand-made lists.
+class Detector : public RMSStepDetector {
+public:
+    using RMSStepDetector::RMSStepDetector;
+    using RMSStepDetector::applyNoise;
+    using RMSStepDetector::estimateNoise;
+
+    /// Replaces the list; the rate stands for the one a run would have set.
+    void setRegions(const std::vector<Region>& list, unsigned rate, double loudestPower = 0.0)
+    {
+        regions = list;
+        regionRate = rate;
+        currentMax = loudestPower;
+    }
+    std::vector<Region>& list() { return regions; }
 };
 
-/// processAll of `node` over `input` (interleaved stereo) into a MemoryWriter, capturing the diagnostics.
-inline RunResult runWhole(SoundAlgo& node, const Samples& input, unsigned rate = kRate)
+inline RMSStepDetector::Region region(int start, int length, double powerLeft, double powerRight, int count,
+                                      bool noise = false)
 {
-    std::ostringstream diagnostics;
-    SoundDebuggableClass::setOStream(&diagnostics);
-    TestUtil::MemoryReader reader(input, rate);
-    reader.rewind();
-    TestUtil::MemoryWriter writer(rate);
-    const SoundTools::Status status = node.processAll(reader, &writer);
-    SoundDebuggableClass::setOStream(&std::cout);
-    return {status, node.getError(), writer.samples, diagnostics.str()};
+    return RMSStepDetector::Region{start, length, powerLeft, powerRight, count, noise};
 }
 
-/// Expects a run that succeeded without diagnostics.
-inline void expectClean(const RunResult& r)
-{
-    EXPECT_EQ(r.status, SoundTools::StatusOk) << r.error;
-    EXPECT_EQ(r.diagnostics, "");
-}
-
-/// Deterministic broadband stereo test signal (fixed-seed noise).
-inline Samples noise(unsigned frames, unsigned seed = 1)
-{
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<double> uniform(-0.5, 0.5);
-    Samples s(2 * std::size_t(frames));
-    for (double& v : s)
-        v = uniform(generator);
-    return s;
-}
-
-/// `got` equals `want` on the first `frames` frames within 1e-12 (only the summation order may differ), and is
-/// silent after them when `silentAfter` is set.
-inline void expectFrames(const Samples& got, const Samples& want, std::size_t frames, bool silentAfter,
-                         const char* what)
-{
-    SCOPED_TRACE(what);
-    ASSERT_GE(got.size(), 2 * frames) << "output shorter than expected";
-    ASSERT_GE(want.size(), 2 * frames);
-    for (std::size_t i = 0; i < 2 * frames; ++i)
-        ASSERT_NEAR(got[i], want[i], 1e-12) << "frame " << i / 2 << (i % 2 ? " right" : " left");
-    for (std::size_t i = 2 * frames; silentAfter && i < got.size(); ++i)
-        ASSERT_EQ(got[i], 0.0) << "frame " << i / 2 << " after the signal";
-}
-
-/// Releases a node through its reference count at scope exit.
-struct NodeRef {
-    explicit NodeRef(SoundAlgo* n) : node(n) {}
-    ~NodeRef() { node->releaseReference(); }
-    SoundAlgo* operator->() const { return node; }
-    SoundAlgo& operator*() const { return *node; }
-    SoundAlgo* node;
-};
-
-} // namespace GraphTest
+} // namespace TestUtil

@@ -88,9 +88,9 @@ bool parseOutputOptions(const QCommandLineParser& parser, OutputOptions& options
 {
     std::string text;
     const bool ok = (!parser.isSet("format") || options.setFormat(parser.value("format").toStdString(), text))
-                    && (!parser.isSet("channels") || options.setChannels(parser.value("channels").toStdString(), text))
-                    && options.setStart(parser.value("start").toStdString(), text)
-                    && (!parser.isSet("range") || options.setRange(parser.value("range").toStdString(), text));
+        && (!parser.isSet("channels") || options.setChannels(parser.value("channels").toStdString(), text))
+        && options.setStart(parser.value("start").toStdString(), text)
+        && (!parser.isSet("range") || options.setRange(parser.value("range").toStdString(), text));
     options.dither = !parser.isSet("no-dither");
     error = QString::fromStdString(text);
     return ok;

@@ -25,7 +25,10 @@
 namespace AppCommon {
 
 /// Exit codes of tevo.
-enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2, ExitStopped = 3 };
+enum ExitCode { ExitOk = 0,
+                ExitFailure = 1,
+                ExitUsage = 2,
+                ExitStopped = 3 };
 
 /// Output options shared by the commands that write a file: --format,
 /// --channels, --no-dither, -y/--overwrite, --type, --start, --range.
@@ -39,7 +42,7 @@ struct Settings {
     bool quiet = false;
     bool verbose = false;
     bool overwrite = false;
-    QString type; ///< --type: container of standard input or output
+    QString type;               ///< --type: container of standard input or output
     bool audioOnStdout = false; ///< results then go to standard error
 };
 Settings& settings();

@@ -65,8 +65,7 @@ int runBands(const QStringList& args)
     return reportBands(parser.positionalArguments().at(0), options.crossoversHz);
 }
 
-const bool registered =
-    CommandRegistry::add({"bands", "RMS and peak level of each frequency band of a recording.", runBands});
+const bool registered = CommandRegistry::add({"bands", "RMS and peak level of each frequency band of a recording.", runBands});
 
 bool demoBands(CommandRegistry::DemoContext& demo)
 {

@@ -38,14 +38,12 @@ void addLevelOptions(QCommandLineParser& parser)
     parser.addOption({"plot", "Draw the input's and output's short-term loudness, the regions (noise in grey), "
                               "the gain applied and the target over time into FILE (.svg or .png).",
                       "FILE"});
-    parser.addOption({"step", QString("Change of level, in dB, that starts a new region (default %1).")
-                                  .arg(d.detector.stepDb),
+    parser.addOption({"step", QString("Change of level, in dB, that starts a new region (default %1).").arg(d.detector.stepDb),
                       "DB"});
     parser.addOption({"min-region",
                       QString("Shortest region, in seconds (default %1).").arg(d.detector.minRegionSeconds),
                       "SECONDS"});
-    parser.addOption({"window", QString("Window of the level measurement, in seconds (default %1).")
-                                    .arg(d.detector.windowSeconds),
+    parser.addOption({"window", QString("Window of the level measurement, in seconds (default %1).").arg(d.detector.windowSeconds),
                       "SECONDS"});
     parser.addOption({"max-gain", QString("Largest gain applied to a region, in dB (default %1).").arg(d.maxGainDb),
                       "DB"});
@@ -218,7 +216,6 @@ bool drawLevelPlot(const LevelJob& job, const QString& plotPath, const QString& 
     return true;
 }
 
-
 int runLevel(const QStringList& args)
 {
     QCommandLineParser parser;
@@ -342,7 +339,6 @@ bool demoLevel(CommandRegistry::DemoContext& demo)
 
 const bool registered = CommandRegistry::add(
     {"level", "Level a recording region by region towards a target level.", runLevel});
-const bool demoStep =
-    CommandRegistry::addDemoStep({300, "Level statistics, level regions and a levelled version", demoLevel});
+const bool demoStep = CommandRegistry::addDemoStep({300, "Level statistics, level regions and a levelled version", demoLevel});
 
 } // namespace

@@ -94,10 +94,14 @@ LiveGraph buildGraph(const PlayOptions& options)
     return live;
 }
 
-std::atomic<bool> sInterrupted { false };
+std::atomic<bool> sInterrupted{false};
 
 /// How a playback session ended.
-enum class Outcome { Completed, StoppedByCommand, Interrupted, BrokeOff, StartFailed };
+enum class Outcome { Completed,
+                     StoppedByCommand,
+                     Interrupted,
+                     BrokeOff,
+                     StartFailed };
 
 /// One playback: the player, the progress display, the commands of standard
 /// input and Ctrl-C. Runs its own event loop until the sound has ended.
@@ -357,7 +361,7 @@ bool parsePlayOptions(const QCommandLineParser& parser, PlayOptions& options, QS
 
 /// Plays `reader` as `options` say; returns the exit code.
 int play(SoundReader& reader, const PlayOptions& options, bool commands, double limitSeconds, bool showProgress,
-    Outcome* outcomeOut = nullptr)
+         Outcome* outcomeOut = nullptr)
 {
     const unsigned previousBlock = SoundBuffer::getDefaultSize();
     SoundBuffer::setDefaultSize(kLiveBlockFrames);
@@ -400,14 +404,14 @@ int runPlay(const QStringList& args)
                 "sound, with 'stop' or with Ctrl-C.")
             .arg(kCommandsHelp));
     parser.addPositionalArgument("IN", "Input file (.wav, .flac, .ogg, .mp3).");
-    parser.addOption({ "start", "Start playing at TIME into IN (seconds or [[hh:]mm:]ss[.mmm]).", "TIME", "0" });
-    parser.addOption({ "level", "Level the sound to a target RMS level of DB (dBFS), region by region.", "DB" });
-    parser.addOption({ "gate", "Silence passages whose level stays below DB (dBFS).", "DB" });
-    parser.addOption({ "eq",
-        QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, WIDTH in octaves "
-                "(shelf slope for the shelves), GAIN in dB.")
-            .arg(QString::fromStdString(ChainStages::eqTypeNames())),
-        "TYPE:FREQ:WIDTH:GAIN" });
+    parser.addOption({"start", "Start playing at TIME into IN (seconds or [[hh:]mm:]ss[.mmm]).", "TIME", "0"});
+    parser.addOption({"level", "Level the sound to a target RMS level of DB (dBFS), region by region.", "DB"});
+    parser.addOption({"gate", "Silence passages whose level stays below DB (dBFS).", "DB"});
+    parser.addOption({"eq",
+                      QString("Equaliser section (repeatable): TYPE one of %1, FREQ in Hz, WIDTH in octaves "
+                              "(shelf slope for the shelves), GAIN in dB.")
+                          .arg(QString::fromStdString(ChainStages::eqTypeNames())),
+                      "TYPE:FREQ:WIDTH:GAIN"});
     int exitCode = ExitOk;
     if (!parseCommandLine(parser, args, 1, "IN", exitCode))
         return exitCode;
@@ -439,7 +443,7 @@ int runPlay(const QStringList& args)
 }
 
 const bool registered = CommandRegistry::add(
-    { "play", "Play a file through the audio output, changing level, gate and equaliser live.", runPlay });
+    {"play", "Play a file through the audio output, changing level, gate and equaliser live.", runPlay});
 
 /// A few seconds of the recording through an equaliser; says so and goes on
 /// when there is no audio device.
@@ -472,6 +476,6 @@ bool demoPlay(CommandRegistry::DemoContext& demo)
 }
 
 const bool playStep
-    = CommandRegistry::addDemoStep({ 400, "Live playback (a few seconds, if there is audio output)", demoPlay });
+    = CommandRegistry::addDemoStep({400, "Live playback (a few seconds, if there is audio output)", demoPlay});
 
 } // namespace

@@ -25,11 +25,9 @@ int runRegions(const QStringList& args)
                       "DB"});
     parser.addOption({"min", QString("Shortest region, in seconds (default %1).").arg(defaults.minRegionSeconds),
                       "SECONDS"});
-    parser.addOption({"noise", QString("Noise level relative to the loudest region, in dB (default %1).")
-                                   .arg(defaults.noiseDb),
+    parser.addOption({"noise", QString("Noise level relative to the loudest region, in dB (default %1).").arg(defaults.noiseDb),
                       "DB"});
-    parser.addOption({"window", QString("Length of the level measurement window, in seconds (default %1).")
-                                    .arg(defaults.windowSeconds),
+    parser.addOption({"window", QString("Length of the level measurement window, in seconds (default %1).").arg(defaults.windowSeconds),
                       "SECONDS"});
     parser.addOption({"estimate-noise", "Estimate the noise level from the recording instead of --noise."});
     parser.addOption({"merge", "Merge consecutive regions of signal, and of noise, into one region each."});
@@ -71,7 +69,6 @@ int runRegions(const QStringList& args)
     return ExitOk;
 }
 
-const bool registered =
-    CommandRegistry::add({"regions", "Level regions and noise of a recording.", runRegions});
+const bool registered = CommandRegistry::add({"regions", "Level regions and noise of a recording.", runRegions});
 
 } // namespace

@@ -72,7 +72,6 @@ int runStats(const QStringList& args)
     return ExitOk;
 }
 
-const bool registered =
-    CommandRegistry::add({"stats", "Whole-file RMS, peak and loudness (LUFS, LRA, true peak) of a recording.", runStats});
+const bool registered = CommandRegistry::add({"stats", "Whole-file RMS, peak and loudness (LUFS, LRA, true peak) of a recording.", runStats});
 
 } // namespace

@@ -25,7 +25,7 @@ struct DemoContext {
     QString dir;       ///< output folder, exists
     QString recording; ///< path of the synthesised recording (WAV)
     bool audioDevice = false;
-    int failures = 0;  ///< steps that failed
+    int failures = 0; ///< steps that failed
 };
 
 struct DemoStep {
@@ -38,8 +38,8 @@ struct DemoStep {
 /// processing chain. Chain options are applied in the order they appear on
 /// the command line, each occurrence adding its own stage.
 struct ChainOption {
-    QString name;        ///< long option name without dashes: a ChainStages name
-    QString valueName;   ///< empty for a flag without value
+    QString name;      ///< long option name without dashes: a ChainStages name
+    QString valueName; ///< empty for a flag without value
     QString description;
 };
 

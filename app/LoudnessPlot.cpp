@@ -89,8 +89,7 @@ void paint(QPainter& painter, const Series& s)
     for (const Region& r : s.regions) {
         if (r.endSeconds <= r.startSeconds)
             continue;
-        const QColor colour = r.noise ? QColor(200, 200, 200) : (index++ % 2 ? QColor(225, 235, 250)
-                                                                                : QColor(210, 225, 245));
+        const QColor colour = r.noise ? QColor(200, 200, 200) : (index++ % 2 ? QColor(225, 235, 250) : QColor(210, 225, 245));
         painter.fillRect(QRectF(QPointF(frame.x(r.startSeconds), kTop), QPointF(frame.x(r.endSeconds), plot.bottom())),
                          colour);
     }

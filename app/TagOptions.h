@@ -11,7 +11,8 @@ namespace TagOptions {
 
 /// Who gets the tags: one output file, or numbered parts (whose track number
 /// is their part number).
-enum class Target { File, Parts };
+enum class Target { File,
+                    Parts };
 
 void addOptions(QCommandLineParser& parser, Target target);
 /// The options given, as UTF-8.

@@ -78,7 +78,10 @@ std::shared_ptr<SoundBuffer> SoundBuffer::createNew(unsigned rate)
 {
     // The copy constructor is protected, so make_shared needs a friendly shim.
     struct Shared : SoundBuffer {
-        explicit Shared(unsigned r) : SoundBuffer(r) {}
+        explicit Shared(unsigned r)
+            : SoundBuffer(r)
+        {
+        }
     };
     return std::make_shared<Shared>(rate);
 }

@@ -169,7 +169,8 @@ SoundTools::Status RMSStepDetector::process()
             // input the window reaches into the silence that flushes the run:
             // only the input's frames count.
             const int64_t real = std::min<int64_t>(w, end - int64_t(cur));
-            const double scale = real >= w ? invW : real > 0 ? 1.0 / double(real) : 0.0;
+            const double scale = real >= w ? invW : real > 0 ? 1.0 / double(real)
+                                                             : 0.0;
             const double powerLeft = std::max(windowLeft, 0.0) * scale;
             const double powerRight = std::max(windowRight, 0.0) * scale;
             windowLeft -= x[k].left * x[k].left;
@@ -487,7 +488,8 @@ std::ostream& RMSStepDetector::outputRegion(const Region& region) const
     const double startSeconds = rate > 0 ? region.start / rate : 0.0;
     const double lengthSeconds = rate > 0 ? region.length / rate : 0.0;
     os << std::fixed << std::setprecision(2);
-    os << "[Thread " << omp_get_thread_num() << "]" << " ";
+    os << "[Thread " << omp_get_thread_num() << "]"
+       << " ";
     if (region.isNoise)
         os << "[";
     os << formatTime(startSeconds) << " (" << formatTime(lengthSeconds) << ") : "

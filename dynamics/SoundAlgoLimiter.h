@@ -149,7 +149,7 @@ private:
     /// True-peak detection: per input frame of the block (and look-ahead), the
     /// largest oversampled magnitude within half a frame on either side.
     std::vector<double> truePeaks;
-    int truePeakFrames = 0;                              ///< entries of truePeaks that are valid
+    int truePeakFrames = 0;                                 ///< entries of truePeaks that are valid
     std::vector<SoundTools::StereoFrame<double>> tpScratch; ///< history + block + look-ahead
     std::vector<SoundTools::StereoFrame<double>> tpHistory; ///< last input frames of the previous block
     int64_t loweredFrames = 0;

@@ -79,14 +79,14 @@ private:
     /// The meter's state (libebur128), kept out of the public header.
     struct Meter;
     Meter* meter = nullptr;
-    uint32_t historyFrames = 0;       ///< frames between two history readings
-    uint32_t sinceReading = 0;        ///< frames fed since the last reading
-    uint32_t holdFrames = 0;          ///< frames held back for the end of the run
+    uint32_t historyFrames = 0;                        ///< frames between two history readings
+    uint32_t sinceReading = 0;                         ///< frames fed since the last reading
+    uint32_t holdFrames = 0;                           ///< frames held back for the end of the run
     std::vector<SoundTools::StereoFrame<double>> held; ///< ring of held-back frames
     size_t heldStart = 0;
     size_t heldCount = 0;
     uint64_t measuredFrames = 0;
-    uint64_t seenFrames = 0;          ///< frames of the run that reached the node
+    uint64_t seenFrames = 0; ///< frames of the run that reached the node
     uint64_t lengthLimit = 0;
     std::vector<double> shortTermAll; ///< every 100 ms reading with a full window, LUFS
     std::vector<double> history;

@@ -9,13 +9,13 @@ namespace SoundTools {
 /// BandStop; the first-order builder only LowPass and HighPass; the FIR and
 /// FFT equalisers LowPass, BandPass, BandStop and HighPass.
 enum FilterType {
-    LowPass = 0,   ///< pass below the frequency
-    BandPass = 1,  ///< pass between two frequencies (biquad: around one)
-    BandStop = 2,  ///< stop between two frequencies
-    HighPass = 3,  ///< pass above the frequency
-    LowShelf = 4,  ///< boost or cut below the frequency
-    BandEq = 5,    ///< boost or cut around the frequency (peaking)
-    HighShelf = 6  ///< boost or cut above the frequency
+    LowPass = 0,  ///< pass below the frequency
+    BandPass = 1, ///< pass between two frequencies (biquad: around one)
+    BandStop = 2, ///< stop between two frequencies
+    HighPass = 3, ///< pass above the frequency
+    LowShelf = 4, ///< boost or cut below the frequency
+    BandEq = 5,   ///< boost or cut around the frequency (peaking)
+    HighShelf = 6 ///< boost or cut above the frequency
 };
 
 } // namespace SoundTools

@@ -32,11 +32,11 @@ typedef double V8 __attribute__((vector_size(64)));
 /// with gap = cos(2 pi f) - x as in Exchange::gap. False when a gap is 0
 /// (then the sums are not usable). Most of a long design is spent here, so
 /// it runs in vectors of the widest unit the CPU has, chosen at run time.
-#define TEVO_DEFINE_BARYCENTRIC(NAME, ATTRIBUTES, V)                                                            \
-    ATTRIBUTES bool NAME(const double* sf, const double* cf, const double* ad, const double* y, int n, double s,  \
+#define TEVO_DEFINE_BARYCENTRIC(NAME, ATTRIBUTES, V)                                                             \
+    ATTRIBUTES bool NAME(const double* sf, const double* cf, const double* ad, const double* y, int n, double s, \
                          double c, double& numOut, double& denOut)                                               \
     {                                                                                                            \
-        constexpr int W = sizeof(V) / sizeof(double);                                                           \
+        constexpr int W = sizeof(V) / sizeof(double);                                                            \
         const V vs = s - V{};                                                                                    \
         const V vc = c - V{};                                                                                    \
         V num = 0.0 - V{};                                                                                       \
@@ -63,7 +63,7 @@ typedef double V8 __attribute__((vector_size(64)));
             td += den[k];                                                                                        \
         }                                                                                                        \
         for (; j < n; ++j) {                                                                                     \
-            const double g = -2.0 * (s * cf[j] + c * sf[j]) * (s * cf[j] - c * sf[j]);                          \
+            const double g = -2.0 * (s * cf[j] + c * sf[j]) * (s * cf[j] - c * sf[j]);                           \
             hit |= g == 0.0;                                                                                     \
             const double q = ad[j] / g;                                                                          \
             td += q;                                                                                             \
@@ -102,7 +102,7 @@ struct Exchange {
     std::vector<int> iext;
     std::vector<double> x, y, ad;
     std::vector<double> sf, cf; ///< sin and cos of pi times each extremal
-    std::vector<int> scale; ///< binary exponent set aside from each weight
+    std::vector<int> scale;     ///< binary exponent set aside from each weight
     double dev = 0.0;
 
     /// Barycentric weights of the current extremals; the products are formed
@@ -111,8 +111,7 @@ struct Exchange {
     void interpolate()
     {
         const int nz = nfcns + 1;
-        for (int j = 1; j <= nz; ++j)
-        {
+        for (int j = 1; j <= nz; ++j) {
             x[j] = std::cos(2.0 * sPi * grid[iext[j]]);
             sf[j] = std::sin(sPi * grid[iext[j]]);
             cf[j] = std::cos(sPi * grid[iext[j]]);
@@ -125,7 +124,9 @@ struct Exchange {
         bool rescaled = false;
         int top = std::numeric_limits<int>::min();
         // Each weight is its own product, in the same order on any thread.
-#pragma omp parallel for schedule(static) reduction(|| : rescaled) reduction(max : top) if (nz >= sParallelTerms)
+#pragma omp parallel for schedule(static) reduction(||                        \
+                                                    : rescaled) reduction(max \
+                                                                          : top) if (nz >= sParallelTerms)
         for (int k = 1; k <= nz; ++k) {
             double p = 1.0;
             int e = 0;
@@ -198,7 +199,9 @@ struct Exchange {
     /// it (searching upwards first, downwards while nothing has moved yet);
     /// then a larger error beyond the first or the last one shifts the whole
     /// set. Returns false when the deviation stopped growing.
-    enum class Pass { Moved, Settled, Stalled };
+    enum class Pass { Moved,
+                      Settled,
+                      Stalled };
     Pass search(double& devl)
     {
         const int nz = nfcns + 1;
@@ -438,7 +441,8 @@ bool designTaps(double* h, double* exact, int numtaps, int numband, const double
             break;
     }
     if (!converged) {
-        std::cerr << "Reached maximum iteration count.\nResults may be bad.\n" << std::flush;
+        std::cerr << "Reached maximum iteration count.\nResults may be bad.\n"
+                  << std::flush;
         ex.interpolate();
     }
 
@@ -735,11 +739,11 @@ EqualRipplePlan planEqualRipple(const EqualRippleSpec& request)
         length += 1.0;
     if (!(length <= request.maxTaps)) {
         const std::string need = std::isfinite(length) && length < 1e9
-                                     ? "needs " + std::to_string(static_cast<long long>(length)) + " taps"
-                                     : "cannot be designed";
+            ? "needs " + std::to_string(static_cast<long long>(length)) + " taps"
+            : "cannot be designed";
         if (squeezed)
             plan.error = what + ": the band edges leave room only for a transition of " + hz(narrowest * fs)
-                         + " Hz, which " + need + "; " + request.tooLong;
+                + " Hz, which " + need + "; " + request.tooLong;
         else
             plan.error = what + " " + need + "; " + request.tooLong;
         plan.bands.clear();

@@ -48,17 +48,17 @@ TEVO_EXPORT bool remezDesign(double* h, int numtaps, int numband, const double* 
 /// A low-, high-, band-pass or band-stop filter asked of the equiripple
 /// design, in Hz, with the rules that turn it into bands and a length.
 struct EqualRippleSpec {
-    const char* kind = "FIR";   ///< names the filter in error texts ("FIR", "FFT")
+    const char* kind = "FIR"; ///< names the filter in error texts ("FIR", "FFT")
     FilterType type = LowPass;
-    double freq1 = 0.0;         ///< cut-off, or lower edge of BandPass and BandStop
-    double freq2 = 0.0;         ///< upper edge of BandPass and BandStop
+    double freq1 = 0.0; ///< cut-off, or lower edge of BandPass and BandStop
+    double freq2 = 0.0; ///< upper edge of BandPass and BandStop
     double sampleRate = 0.0;
-    double deltaPass = 0.0;     ///< pass-band ripple, as an amplitude
-    double deltaStop = 0.0;     ///< stop-band level, as an amplitude
-    double transition = 0.0;    ///< the rule's transition width, fraction of the rate
-    bool oddLength = false;     ///< always odd (else odd only when the last band passes)
-    unsigned maxTaps = 0;       ///< the longest filter the caller can run
-    std::string tooLong;        ///< why maxTaps, as it ends the error text ("the limit is 32768")
+    double deltaPass = 0.0;  ///< pass-band ripple, as an amplitude
+    double deltaStop = 0.0;  ///< stop-band level, as an amplitude
+    double transition = 0.0; ///< the rule's transition width, fraction of the rate
+    bool oddLength = false;  ///< always odd (else odd only when the last band passes)
+    unsigned maxTaps = 0;    ///< the longest filter the caller can run
+    std::string tooLong;     ///< why maxTaps, as it ends the error text ("the limit is 32768")
 };
 
 /// A request filled in one place for every designer: `transition` is the

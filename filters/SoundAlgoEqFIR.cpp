@@ -36,45 +36,45 @@ typedef double V8 __attribute__((vector_size(64)));
 /// unit is split into pieces before inlining, so the body has to be compiled
 /// inside the function that carries the wider instruction set. `s - V{}`
 /// broadcasts s exactly (signed zeros included) and compiles to a broadcast.
-#define TEVO_DEFINE_CONVOLVE(NAME, ATTRIBUTES, V, NACC)                                                          \
-    ATTRIBUTES void NAME(const double* in, double* out, const double* taps, unsigned numTaps, double gain,      \
-                         unsigned count)                                                                        \
-    {                                                                                                           \
-        constexpr unsigned W = sizeof(V) / sizeof(double);                                                     \
-        constexpr unsigned blockFrames = NACC * W / 2;                                                          \
-        unsigned i = 0;                                                                                         \
-        for (; i + blockFrames <= count; i += blockFrames) {                                                    \
-            V acc[NACC];                                                                                        \
-            _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a) acc[a] = 0.0 - V{};                    \
-            const double* p = in + 2 * std::size_t(i);                                                          \
-            for (unsigned k = 0; k < numTaps; ++k) {                                                            \
-                const V t = taps[k] - V{};                                                                      \
-                const double* q = p + 2 * std::size_t(k);                                                       \
-                _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a)                                    \
-                {                                                                                               \
-                    V x;                                                                                        \
-                    std::memcpy(&x, q + a * W, sizeof(V));                                                      \
-                    acc[a] += t * x;                                                                            \
-                }                                                                                               \
-            }                                                                                                   \
-            const V g = gain - V{};                                                                             \
-            _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a)                                        \
-            {                                                                                                   \
-                const V r = acc[a] * g;                                                                         \
-                std::memcpy(out + 2 * std::size_t(i) + a * W, &r, sizeof(V));                                   \
-            }                                                                                                   \
-        }                                                                                                       \
-        for (; i < count; ++i) {                                                                                \
-            V2 acc = 0.0 - V2{};                                                                                \
-            const double* p = in + 2 * std::size_t(i);                                                          \
-            for (unsigned k = 0; k < numTaps; ++k) {                                                            \
-                V2 x;                                                                                           \
-                std::memcpy(&x, p + 2 * std::size_t(k), sizeof(V2));                                            \
-                acc += (taps[k] - V2{}) * x;                                                                    \
-            }                                                                                                   \
-            const V2 r = acc * (gain - V2{});                                                                   \
-            std::memcpy(out + 2 * std::size_t(i), &r, sizeof(V2));                                              \
-        }                                                                                                       \
+#define TEVO_DEFINE_CONVOLVE(NAME, ATTRIBUTES, V, NACC)                                                    \
+    ATTRIBUTES void NAME(const double* in, double* out, const double* taps, unsigned numTaps, double gain, \
+                         unsigned count)                                                                   \
+    {                                                                                                      \
+        constexpr unsigned W = sizeof(V) / sizeof(double);                                                 \
+        constexpr unsigned blockFrames = NACC * W / 2;                                                     \
+        unsigned i = 0;                                                                                    \
+        for (; i + blockFrames <= count; i += blockFrames) {                                               \
+            V acc[NACC];                                                                                   \
+            _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a) acc[a] = 0.0 - V{};               \
+            const double* p = in + 2 * std::size_t(i);                                                     \
+            for (unsigned k = 0; k < numTaps; ++k) {                                                       \
+                const V t = taps[k] - V{};                                                                 \
+                const double* q = p + 2 * std::size_t(k);                                                  \
+                _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a)                               \
+                {                                                                                          \
+                    V x;                                                                                   \
+                    std::memcpy(&x, q + a * W, sizeof(V));                                                 \
+                    acc[a] += t * x;                                                                       \
+                }                                                                                          \
+            }                                                                                              \
+            const V g = gain - V{};                                                                        \
+            _Pragma("GCC unroll 16") for (unsigned a = 0; a < NACC; ++a)                                   \
+            {                                                                                              \
+                const V r = acc[a] * g;                                                                    \
+                std::memcpy(out + 2 * std::size_t(i) + a * W, &r, sizeof(V));                              \
+            }                                                                                              \
+        }                                                                                                  \
+        for (; i < count; ++i) {                                                                           \
+            V2 acc = 0.0 - V2{};                                                                           \
+            const double* p = in + 2 * std::size_t(i);                                                     \
+            for (unsigned k = 0; k < numTaps; ++k) {                                                       \
+                V2 x;                                                                                      \
+                std::memcpy(&x, p + 2 * std::size_t(k), sizeof(V2));                                       \
+                acc += (taps[k] - V2{}) * x;                                                               \
+            }                                                                                              \
+            const V2 r = acc * (gain - V2{});                                                              \
+            std::memcpy(out + 2 * std::size_t(i), &r, sizeof(V2));                                         \
+        }                                                                                                  \
     }
 
 // One entry per vector width, each compiled for its own instruction set and
@@ -267,8 +267,7 @@ SoundTools::Status SoundAlgoEqFIR::process()
         const unsigned threads = static_cast<unsigned>(omp_get_num_threads());
         const unsigned me = static_cast<unsigned>(omp_get_thread_num());
         const unsigned first = static_cast<unsigned>(std::min<uint64_t>(n, uint64_t(units) * me / threads * chunkUnit));
-        const unsigned last =
-            static_cast<unsigned>(std::min<uint64_t>(n, uint64_t(units) * (me + 1) / threads * chunkUnit));
+        const unsigned last = static_cast<unsigned>(std::min<uint64_t>(n, uint64_t(units) * (me + 1) / threads * chunkUnit));
         if (last > first)
             sConvolve(src + 2 * std::size_t(first), dest + 2 * std::size_t(first), t, nTaps, gain, last - first);
     }

@@ -105,13 +105,13 @@ private:
     mutable uint32_t numTaps = 0;
     mutable double transition = 0.0;
     mutable double stopWeight = 0.0;
-    mutable double paramsRate = 0.0; ///< the rate the cached values were derived for
+    mutable double paramsRate = 0.0;          ///< the rate the cached values were derived for
     mutable SoundTools::EqualRipplePlan plan; ///< bands and Kaiser's length for paramsRate
     mutable std::vector<double> designed;     ///< the taps for paramsRate, first tap first
     mutable std::string designError;          ///< why there are none
     // The FFT convolution of long filters, set up by initProcess.
-    unsigned fftSize = 0;                 ///< 0: direct convolution
-    std::vector<double> response;         ///< transform of h, scaled by 1 / fftSize (complex pairs)
+    unsigned fftSize = 0;         ///< 0: direct convolution
+    std::vector<double> response; ///< transform of h, scaled by 1 / fftSize (complex pairs)
     fftw_plan_s* forward = nullptr;
     fftw_plan_s* inverse = nullptr;
     struct Scratch {

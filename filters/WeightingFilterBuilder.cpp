@@ -85,10 +85,12 @@ std::shared_ptr<Filter> WeightingFilterBuilder::buildFilter(unsigned sampleRate)
 
     qDebug() << "===========================";
     for (std::size_t i = 0; i < num.size(); ++i)
-        qDebug() << "AWeightB" << "[" << i << "]=" << num[i];
+        qDebug() << "AWeightB"
+                 << "[" << i << "]=" << num[i];
     qDebug() << "===========================";
     for (std::size_t i = 0; i < den.size(); ++i)
-        qDebug() << "AWeightA" << "[" << i << "]=" << den[i];
+        qDebug() << "AWeightA"
+                 << "[" << i << "]=" << den[i];
 
     return std::make_shared<Order6Filter>(num, den);
 }

@@ -319,7 +319,7 @@ SoundTools::Status SoundAlgo::initProcessLoop(SoundReader& reader, LoopContext& 
     // (an empty run reported as success) and the output would be re-allocated
     // at the end.
     const uint64_t needed = std::max<uint64_t>(uint64_t(getDelay(context.sampleRate)) + 1,
-        uint64_t(getSampleShift(context.sampleRate)) + getInOverlap(context.sampleRate));
+                                               uint64_t(getSampleShift(context.sampleRate)) + getInOverlap(context.sampleRate));
     if (needed > SoundBuffer::getDefaultSize())
         SoundBuffer::setDefaultSize(static_cast<unsigned>(std::min<uint64_t>(needed, 0x7fffffffu)));
 
@@ -399,7 +399,8 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
         }
         const int64_t missing = context.windowEnd - std::max(context.finalEnd, context.windowBegin);
         const uint64_t room = context.inBuffer->getFrameNBAllocated() > context.inBuffer->getFrameNB()
-            ? context.inBuffer->getFrameNBAllocated() - context.inBuffer->getFrameNB() : 0;
+            ? context.inBuffer->getFrameNBAllocated() - context.inBuffer->getFrameNB()
+            : 0;
         // In steady state every frame given yields one more final frame, so
         // the missing frames are what to give; a graph that needs more gets
         // another block.

@@ -302,7 +302,7 @@ protected:
     uint32_t sampleRate = 0;
     SoundAlgo* previous = nullptr; ///< feeding node, not owned
     SoundAlgo* next = nullptr;     ///< consuming node, not owned
-    int32_t startOffset = 0; ///< the run's start position (see getOffset)
+    int32_t startOffset = 0;       ///< the run's start position (see getOffset)
     int64_t inputEnd = INT64_MAX;
     // Written by pleaseStop from any thread, read by the loop once per block.
     std::atomic<bool> stopRequested{false};

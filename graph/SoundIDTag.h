@@ -8,8 +8,8 @@ struct SoundIDTag {
     std::string title;
     std::string artist;
     std::string album;
-    std::string year;    ///< as text (a year or a date)
+    std::string year; ///< as text (a year or a date)
     std::string comment;
-    std::string track;   ///< track number, as text ("3" or "3/12")
-    std::string genre;   ///< genre name
+    std::string track; ///< track number, as text ("3" or "3/12")
+    std::string genre; ///< genre name
 };

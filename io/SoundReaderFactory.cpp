@@ -14,14 +14,16 @@
 
 namespace {
 
-enum class Content { Unknown, Sndfile, Mp3 };
+enum class Content { Unknown,
+                     Sndfile,
+                     Mp3 };
 
 /// A plausible MPEG audio frame header: sync, a known version and layer, a
 /// bit rate that is not "bad" and a known sample rate.
 bool isMpegHeader(const unsigned char* h)
 {
     return h[0] == 0xFF && (h[1] & 0xE0) == 0xE0 && ((h[1] >> 3) & 3) != 1 && ((h[1] >> 1) & 3) != 0
-           && (h[2] >> 4) != 15 && ((h[2] >> 2) & 3) != 3;
+        && (h[2] >> 4) != 15 && ((h[2] >> 2) & 3) != 3;
 }
 
 /// What the first bytes of the file say it is. Containers libsndfile knows
@@ -37,7 +39,7 @@ Content sniff(const char* path)
     Content kind = Content::Unknown;
     if (got >= 10 && std::memcmp(head, "ID3", 3) == 0 && head[3] < 0x80 && (head[6] | head[7] | head[8] | head[9]) < 0x80) {
         const long size = (long(head[6]) << 21 | long(head[7]) << 14 | long(head[8]) << 7 | long(head[9]))
-                          + 10 + ((head[5] & 0x10) ? 10 : 0);
+            + 10 + ((head[5] & 0x10) ? 10 : 0);
         unsigned char behind[4] = {};
         kind = Content::Mp3;
         if (std::fseek(f, size, SEEK_SET) == 0 && std::fread(behind, 1, 4, f) == 4

@@ -102,8 +102,7 @@ bool readXingHeader(const std::string& path, int64_t& frames, int64_t& bytes, in
     unsigned char head[10] = {};
     long start = 0;
     if (std::fread(head, 1, 10, file) == 10 && std::memcmp(head, "ID3", 3) == 0) {
-        start = 10 + ((long(head[6] & 0x7f) << 21) | (long(head[7] & 0x7f) << 14) | (long(head[8] & 0x7f) << 7)
-                      | long(head[9] & 0x7f));
+        start = 10 + ((long(head[6] & 0x7f) << 21) | (long(head[7] & 0x7f) << 14) | (long(head[8] & 0x7f) << 7) | long(head[9] & 0x7f));
         if (head[5] & 0x10)
             start += 10;
     }

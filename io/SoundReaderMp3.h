@@ -72,8 +72,8 @@ private:
     const int16_t* pending = nullptr;
     size_t pendingFrames = 0;
     std::string path;
-    int64_t exactFrames = 0;     ///< scanned length, frames
-    int64_t announcedMpeg = -1;  ///< MPEG frames the Xing/Info header announces; -1 without one
-    int64_t scannedMpeg = 0;     ///< MPEG frames found by the scan
+    int64_t exactFrames = 0;    ///< scanned length, frames
+    int64_t announcedMpeg = -1; ///< MPEG frames the Xing/Info header announces; -1 without one
+    int64_t scannedMpeg = 0;    ///< MPEG frames found by the scan
     bool shortRead = false;
 };

@@ -104,7 +104,7 @@ SoundTools::Status SoundReaderSndfile::open(const char* p)
         const uint64_t missing = missingWavBytes(local);
         if (missing > 0) {
             const std::string message = "the file ends early: its data chunk lacks " + std::to_string(missing)
-                                        + " bytes";
+                + " bytes";
             close();
             setError(message.c_str(), path.c_str());
             return SoundTools::StatusError;
@@ -289,7 +289,7 @@ unsigned SoundReaderSndfile::read(unsigned frames, double* out)
         // An unknown length (the largest count) means the end of the stream
         // was never found: the file was cut off.
         const std::string total = info->frames >= 0x7fffffff ? std::string("an unknown length (the end of the stream is missing)")
-                                                           : std::to_string(info->frames);
+                                                             : std::to_string(info->frames);
         const std::string message = "the file ends early: decoding stopped at frame "
             + std::to_string(sf_count_t(offset) + got) + " of " + total
             + (sf_error(handle) != SF_ERR_NO_ERROR ? std::string(" (") + sf_strerror(handle) + ")" : std::string());

@@ -69,7 +69,9 @@ private:
     /// How samples leave libsndfile: integer files as integers (16-bit ones
     /// straight from the file, without libsndfile's own conversion buffer),
     /// converted here; everything else as doubles.
-    enum class Sample { Short, Int, Double };
+    enum class Sample { Short,
+                        Int,
+                        Double };
     Sample sampleKind = Sample::Double;
     /// Interleaved file frames of one chunk (a bounded count, whatever the
     /// block), allocated once per reader.

@@ -46,8 +46,7 @@ bool SoundSndfileTags::read(sf_private_tag* handle, const std::string& localPath
 {
     if (handle == nullptr)
         return false;
-    const std::vector<SoundTagChunks::Comment> comments =
-        localPath.empty() ? std::vector<SoundTagChunks::Comment>() : SoundTagChunks::read(localPath);
+    const std::vector<SoundTagChunks::Comment> comments = localPath.empty() ? std::vector<SoundTagChunks::Comment>() : SoundTagChunks::read(localPath);
     auto vorbis = [&comments](const char* name) -> const std::string* {
         if (name != nullptr)
             for (const auto& c : comments)

@@ -15,11 +15,7 @@ struct WritableType {
     const char* extension;
     int type; ///< a SoundWriterSndfile::FileType, or -1 for MP3
 };
-const WritableType sWritable[] = {{".wav", SoundWriterSndfile::WAV},   {".wave", SoundWriterSndfile::WAV},
-                                  {".flac", SoundWriterSndfile::FLAC}, {".ogg", SoundWriterSndfile::OGG},
-                                  {".oga", SoundWriterSndfile::OGG},   {".opus", SoundWriterSndfile::OPUS},
-                                  {".aif", SoundWriterSndfile::AIFF},  {".aiff", SoundWriterSndfile::AIFF},
-                                  {".mp3", -1},                        {".raw", SoundWriterSndfile::RAW}};
+const WritableType sWritable[] = {{".wav", SoundWriterSndfile::WAV}, {".wave", SoundWriterSndfile::WAV}, {".flac", SoundWriterSndfile::FLAC}, {".ogg", SoundWriterSndfile::OGG}, {".oga", SoundWriterSndfile::OGG}, {".opus", SoundWriterSndfile::OPUS}, {".aif", SoundWriterSndfile::AIFF}, {".aiff", SoundWriterSndfile::AIFF}, {".mp3", -1}, {".raw", SoundWriterSndfile::RAW}};
 
 const WritableType* writableType(const char* extension)
 {

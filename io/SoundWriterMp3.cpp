@@ -19,28 +19,28 @@ namespace {
 
 // The encoder's entry points, resolved by name when the library is found.
 // The types come from the installed header; nothing is linked at build time.
-#define TEVO_LAME_FUNCTIONS(X)                                                                                      \
-    X(lame_init)                                                                                                     \
-    X(lame_set_brate)                                                                                                \
-    X(lame_set_num_channels)                                                                                         \
-    X(lame_set_in_samplerate)                                                                                        \
-    X(lame_set_mode)                                                                                                 \
-    X(lame_set_quality)                                                                                              \
-    X(lame_init_params)                                                                                              \
-    X(lame_close)                                                                                                    \
-    X(lame_encode_flush)                                                                                             \
-    X(lame_mp3_tags_fid)                                                                                             \
-    X(lame_encode_buffer)                                                                                            \
-    X(lame_get_num_channels)                                                                                         \
-    X(id3tag_init)                                                                                                   \
-    X(id3tag_add_v2)                                                                                                 \
-    X(id3tag_set_title)                                                                                              \
-    X(id3tag_set_artist)                                                                                             \
-    X(id3tag_set_album)                                                                                              \
-    X(id3tag_set_year)                                                                                               \
-    X(id3tag_set_comment)                                                                                            \
-    X(id3tag_set_track)                                                                                              \
-    X(id3tag_set_genre)                                                                                              \
+#define TEVO_LAME_FUNCTIONS(X) \
+    X(lame_init)               \
+    X(lame_set_brate)          \
+    X(lame_set_num_channels)   \
+    X(lame_set_in_samplerate)  \
+    X(lame_set_mode)           \
+    X(lame_set_quality)        \
+    X(lame_init_params)        \
+    X(lame_close)              \
+    X(lame_encode_flush)       \
+    X(lame_mp3_tags_fid)       \
+    X(lame_encode_buffer)      \
+    X(lame_get_num_channels)   \
+    X(id3tag_init)             \
+    X(id3tag_add_v2)           \
+    X(id3tag_set_title)        \
+    X(id3tag_set_artist)       \
+    X(id3tag_set_album)        \
+    X(id3tag_set_year)         \
+    X(id3tag_set_comment)      \
+    X(id3tag_set_track)        \
+    X(id3tag_set_genre)        \
     X(lame_set_write_id3tag_automatic)
 
 struct LameApi {
@@ -100,8 +100,8 @@ void SoundWriterMp3::_init_lame()
     }
     bool complete = library != nullptr;
     if (library != nullptr) {
-#define TEVO_LAME_RESOLVE(name)                                                                                      \
-    sLame.name = reinterpret_cast<decltype(sLame.name)>(library->resolve(#name));                                   \
+#define TEVO_LAME_RESOLVE(name)                                                   \
+    sLame.name = reinterpret_cast<decltype(sLame.name)>(library->resolve(#name)); \
     complete = complete && sLame.name != nullptr;
         TEVO_LAME_FUNCTIONS(TEVO_LAME_RESOLVE)
 #undef TEVO_LAME_RESOLVE

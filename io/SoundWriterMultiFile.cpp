@@ -185,7 +185,7 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
     segment->setFileChannels(fileChannels);
     segment->setDither(dither);
     const bool tagged = !tags.title.empty() || !tags.artist.empty() || !tags.album.empty() || !tags.year.empty()
-                        || !tags.comment.empty() || !tags.track.empty() || !tags.genre.empty();
+        || !tags.comment.empty() || !tags.track.empty() || !tags.genre.empty();
     if (tagged) {
         tags.track = std::to_string(segmentCounter);
         // The MP3 encoder takes its tags before open, libsndfile only on an

@@ -25,7 +25,7 @@ public:
         WAV = 0,
         RAW = 1, ///< headerless 32-bit float, host byte order
         FLAC = 2,
-        OGG = 3, ///< Ogg Vorbis, whatever the format
+        OGG = 3,  ///< Ogg Vorbis, whatever the format
         OPUS = 4, ///< Ogg Opus, whatever the format (8, 12, 16, 24 or 48 kHz only)
         AIFF = 5
     };

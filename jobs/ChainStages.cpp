@@ -20,9 +20,7 @@ namespace {
 const struct {
     const char* name;
     SoundTools::FilterType type;
-} kEqTypes[] = {{"lowpass", SoundTools::LowPass},   {"bandpass", SoundTools::BandPass},
-                {"highpass", SoundTools::HighPass}, {"lowshelf", SoundTools::LowShelf},
-                {"peak", SoundTools::BandEq},       {"highshelf", SoundTools::HighShelf}};
+} kEqTypes[] = {{"lowpass", SoundTools::LowPass}, {"bandpass", SoundTools::BandPass}, {"highpass", SoundTools::HighPass}, {"lowshelf", SoundTools::LowShelf}, {"peak", SoundTools::BandEq}, {"highshelf", SoundTools::HighShelf}};
 
 const char* const kFirTypes = "lowpass, bandpass, bandstop, highpass";
 

@@ -16,7 +16,9 @@ bool Crossovers::parse(Option option, const std::string& text, std::vector<doubl
         if (!positive || !ascending) {
             if (option == BandsOption)
                 error = QString("--crossovers needs ascending frequencies in Hz above 0, separated by commas, not "
-                                "'%1'").arg(value).toStdString();
+                                "'%1'")
+                            .arg(value)
+                            .toStdString();
             else if (!positive)
                 error = QString("--multiband needs frequencies in Hz above 0, separated by commas, not '%1'")
                             .arg(value)

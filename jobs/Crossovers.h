@@ -10,7 +10,8 @@
 class TEVO_EXPORT Crossovers {
 public:
     /// Which option the frequencies come from; the texts name it.
-    enum Option { BandsOption = 0, MultibandOption = 1 };
+    enum Option { BandsOption = 0,
+                  MultibandOption = 1 };
 
     /// Reads "F1,F2,...": Hz, above 0, strictly ascending. False with
     /// `error` set otherwise; `freqsHz` then holds what was read so far.

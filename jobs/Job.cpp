@@ -107,8 +107,7 @@ Job::Status Job::runNode(SoundAlgo& node, SoundReader& reader, SoundWriter* writ
         begun = QObject::connect(&node, &SoundAlgo::notifyBegin, [this, stage](unsigned int total) {
             progress({stage, 0, total, true});
         });
-        advanced = QObject::connect(&node, &SoundAlgo::notifyInProgress, [this, stage](unsigned int done,
-                                                                                       unsigned int total) {
+        advanced = QObject::connect(&node, &SoundAlgo::notifyInProgress, [this, stage](unsigned int done, unsigned int total) {
             progress({stage, done, total, false});
         });
     }

@@ -25,9 +25,7 @@ bool JobOutput::setFormat(const std::string& name, std::string& error)
     static const struct {
         const char* name;
         SoundTools::SoundFormat format;
-    } formats[] = {{"pcm8", SoundTools::PCM8},       {"pcm16", SoundTools::PCM16},
-                   {"pcm24", SoundTools::PCM24},     {"pcm32", SoundTools::PCM32},
-                   {"float32", SoundTools::Float32}, {"float64", SoundTools::Float64}};
+    } formats[] = {{"pcm8", SoundTools::PCM8}, {"pcm16", SoundTools::PCM16}, {"pcm24", SoundTools::PCM24}, {"pcm32", SoundTools::PCM32}, {"float32", SoundTools::Float32}, {"float64", SoundTools::Float64}};
     const QString lower = q(name).toLower();
     for (const auto& f : formats)
         if (lower == f.name) {
@@ -135,12 +133,12 @@ std::string JobOutput::checkStartAndRange(SoundReader& reader) const
     const int64_t start = static_cast<int64_t>(std::floor(startSeconds * rate + 0.5));
     if (startSeconds > 0 && start >= frames)
         return "the start point " + Job::clockText(startSeconds) + " is past the end of the file ("
-               + Job::clockText(length) + ")";
+            + Job::clockText(length) + ")";
     if (hasRange) {
         const int64_t from = std::max<int64_t>(start, static_cast<int64_t>(std::floor(rangeFromSeconds * rate + 0.5)));
         if (from >= frames)
             return "the range " + Job::clockText(rangeFromSeconds) + "-" + Job::clockText(rangeToSeconds)
-                   + " is past the end of the file (" + Job::clockText(length) + ")";
+                + " is past the end of the file (" + Job::clockText(length) + ")";
     }
     return std::string();
 }

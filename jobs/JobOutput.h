@@ -17,9 +17,9 @@ class SoundWriter;
 struct TEVO_EXPORT JobOutput {
     /// Sample format of the files; ignored for MP3 and Ogg, which have none.
     SoundTools::SoundFormat format = SoundTools::PCM16;
-    bool formatSet = false; ///< false: the output follows the input's format
-    unsigned channels = 0;  ///< 1 or 2; 0: follow the input (2 for wider inputs)
-    bool dither = true;     ///< TPDF dither when the output has fewer bits than the input
+    bool formatSet = false;    ///< false: the output follows the input's format
+    unsigned channels = 0;     ///< 1 or 2; 0: follow the input (2 for wider inputs)
+    bool dither = true;        ///< TPDF dither when the output has fewer bits than the input
     double startSeconds = 0.0; ///< where reading starts in the input
     bool hasRange = false;     ///< write only [rangeFromSeconds, rangeToSeconds) of the input
     double rangeFromSeconds = 0.0;

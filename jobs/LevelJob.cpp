@@ -54,16 +54,16 @@ bool LevelJob::Options::set(const std::string& name, const std::string& value, s
         return number && x <= 0 ? (levelDb = x, true) : refuse("--level needs a number of decibels <= 0, not '%1'");
     if (name == "step")
         return number && x > 0 && x <= 40
-                   ? (detector.stepDb = x, true)
-                   : refuse("--step needs a number of decibels above 0 and up to 40, not '%1'");
+            ? (detector.stepDb = x, true)
+            : refuse("--step needs a number of decibels above 0 and up to 40, not '%1'");
     if (name == "min-region")
         return number && x >= 0.1 && x <= 600
-                   ? (detector.minRegionSeconds = x, true)
-                   : refuse("--min-region needs a number of seconds from 0.1 to 600, not '%1'");
+            ? (detector.minRegionSeconds = x, true)
+            : refuse("--min-region needs a number of seconds from 0.1 to 600, not '%1'");
     if (name == "window")
         return number && x >= 0.01 && x <= 10
-                   ? (detector.windowSeconds = x, true)
-                   : refuse("--window needs a number of seconds from 0.01 to 10, not '%1'");
+            ? (detector.windowSeconds = x, true)
+            : refuse("--window needs a number of seconds from 0.01 to 10, not '%1'");
     if (name == "max-gain")
         return number && x >= 0 && x <= 60 ? (maxGainDb = x, true)
                                            : refuse("--max-gain needs a number of decibels from 0 to 60, not '%1'");
@@ -86,7 +86,7 @@ bool LevelJob::Options::set(const std::string& name, const std::string& value, s
     if (name == "target") {
         hasTarget = true;
         return number && x >= -70 && x <= 0 ? (targetLufs = x, true)
-                                             : refuse("--target needs a loudness in LUFS from -70 to 0, not '%1'");
+                                            : refuse("--target needs a loudness in LUFS from -70 to 0, not '%1'");
     }
     return stages.set(name, value, error);
 }

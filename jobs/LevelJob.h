@@ -36,12 +36,12 @@ public:
     static constexpr double kDefaultTargetLufs = -16.0;
 
     struct Options {
-        std::string input;  ///< file to level (UTF-8 path)
+        std::string input; ///< file to level (UTF-8 path)
         /// File to write, container by extension; written in place (a host
         /// that must keep an existing file writes to a temporary name).
         std::string output;
-        JobOutput out;      ///< format, channels, dither, start, range
-        TagOverrides tags;  ///< replace the input's tags field by field
+        JobOutput out;          ///< format, channels, dither, start, range
+        TagOverrides tags;      ///< replace the input's tags field by field
         double levelDb = -20.0; ///< RMS level of every region of signal, dBFS (<= 0)
         /// Region detection: step (0 to 40 dB), shortest region (0.1 to 600 s),
         /// window (0.01 to 10 s); the noise level is -40 dB unless estimated.
@@ -57,11 +57,11 @@ public:
         bool compress = false;
         double compressRatio = 1.0; ///< >= 1: 1 keeps the differences, 10 and more levels all
         bool gate = false;
-        double gateDb = -50.0;      ///< silence passages below this, dBFS after levelling
+        double gateDb = -50.0; ///< silence passages below this, dBFS after levelling
         bool hasTarget = false;
         double targetLufs = kDefaultTargetLufs; ///< -70 to 0
-        LevelStages::Options stages; ///< final limiter, multiband levelling
-        bool measureInput = true;    ///< measure the input's loudness on the first run
+        LevelStages::Options stages;            ///< final limiter, multiband levelling
+        bool measureInput = true;               ///< measure the input's loudness on the first run
 
         /// From text: "level", "step", "min-region", "window", "max-gain",
         /// "ramp", "smoothing", "compress", "gate", "target", and the stage
@@ -75,7 +75,7 @@ public:
         std::string file;
         std::string output;
         unsigned sampleRate = 0;
-        bool analysed = false;     ///< the first run finished
+        bool analysed = false; ///< the first run finished
         bool hasInputLoudness = false;
         StatsJob::Loudness input;
         bool noiseEstimated = false;
@@ -89,9 +89,9 @@ public:
         /// Make-up gains corrected after a run missed the target:
         /// {integrated loudness of that run, corrected gain}.
         std::vector<std::pair<double, double>> corrections;
-        bool written = false;      ///< the output is complete
+        bool written = false; ///< the output is complete
         double makeupGainDb = 0.0;
-        bool limited = false;      ///< a final limiter ran
+        bool limited = false; ///< a final limiter ran
         uint64_t limiterFramesLowered = 0;
         StatsJob::Loudness result; ///< of the output
         uint64_t outputFrames = 0;

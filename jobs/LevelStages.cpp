@@ -125,9 +125,9 @@ std::string LevelStages::describe(const Options& options)
         text = QString("%1 bands split at %2 Hz (%3)")
                    .arg(options.crossovers.size() + 1)
                    .arg(freqs.join(','))
-                   .arg(options.fft ? QString("FFT filters of %1 points").arg(options.fftSize)
-                                    : options.biquad ? QString("second-order crossovers")
-                                                     : QString("first-order crossovers"));
+                   .arg(options.fft          ? QString("FFT filters of %1 points").arg(options.fftSize)
+                            : options.biquad ? QString("second-order crossovers")
+                                             : QString("first-order crossovers"));
     }
     if (!options.noLimit)
         text += QString(", limited at %1 dBTP").arg(options.truePeakDb);

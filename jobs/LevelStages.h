@@ -19,19 +19,19 @@ public:
     static constexpr unsigned kMaxFftSize = 65536;
 
     struct Options {
-        bool limit = false;           ///< a make-up gain was given
-        double limitDb = 0.0;         ///< make-up gain of the final limiter, dB (-60 to 60)
-        bool noLimit = false;         ///< no final limiter at all: the output may clip
-        bool truePeakSet = false;     ///< the ceiling was given
-        double truePeakDb = -1.0;     ///< ceiling of the final limiter, dBTP (-20 to 0)
+        bool limit = false;       ///< a make-up gain was given
+        double limitDb = 0.0;     ///< make-up gain of the final limiter, dB (-60 to 60)
+        bool noLimit = false;     ///< no final limiter at all: the output may clip
+        bool truePeakSet = false; ///< the ceiling was given
+        double truePeakDb = -1.0; ///< ceiling of the final limiter, dBTP (-20 to 0)
         bool attackSet = false;
         double attackSeconds = 0.005; ///< look-ahead of every limiter (0 to 1)
         bool releaseSet = false;
-        double releaseSeconds = 0.1;  ///< limiter release (0 to 10); band amplifiers ramp over it too
-        std::vector<double> crossovers; ///< Hz, ascending; empty: single band
-        bool fft = false;             ///< FFT band filters instead of crossover filters
+        double releaseSeconds = 0.1;        ///< limiter release (0 to 10); band amplifiers ramp over it too
+        std::vector<double> crossovers;     ///< Hz, ascending; empty: single band
+        bool fft = false;                   ///< FFT band filters instead of crossover filters
         unsigned fftSize = kDefaultFftSize; ///< even, SoundAlgoFFTFilter::getMinFullSize() to kMaxFftSize
-        bool biquad = false;          ///< second-order crossovers instead of first-order ones
+        bool biquad = false;                ///< second-order crossovers instead of first-order ones
 
         /// Sets from text: "limit" (dB), "attack", "release" (seconds),
         /// "multiband" (F1,F2,... Hz), "true-peak" (dBTP), "fft" (size).

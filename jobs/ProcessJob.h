@@ -14,14 +14,14 @@
 class TEVO_EXPORT ProcessJob : public Job {
 public:
     struct Options {
-        std::string input;  ///< file to read (UTF-8 path)
+        std::string input; ///< file to read (UTF-8 path)
         /// File to write; its extension chooses the container (.wav, .wave,
         /// .flac, .ogg, .oga, .opus, .aif, .aiff, .mp3, .raw). Written in
         /// place: a host that must keep an existing file writes to a
         /// temporary name and renames on Ok.
         std::string output;
-        JobOutput out;               ///< format, channels, dither, start, range, bit rate
-        TagOverrides tags;           ///< replace the input's tags field by field
+        JobOutput out;                          ///< format, channels, dither, start, range, bit rate
+        TagOverrides tags;                      ///< replace the input's tags field by field
         std::vector<ChainStages::Stage> stages; ///< applied in this order
         /// "" when every stage can be built; otherwise the first one's error.
         std::string check() const;
@@ -30,9 +30,9 @@ public:
     struct Result {
         std::string output;
         unsigned sampleRate = 0;
-        unsigned channels = 0;     ///< of the file written
+        unsigned channels = 0;                              ///< of the file written
         SoundTools::SoundFormat format = SoundTools::PCM16; ///< asked of the writer
-        uint64_t clippedSamples = 0; ///< clipped on the way to the file's integers
+        uint64_t clippedSamples = 0;                        ///< clipped on the way to the file's integers
     };
 
     explicit ProcessJob(Options options);

@@ -17,10 +17,10 @@ class RMSStepDetector;
 class TEVO_EXPORT RegionsJob : public Job {
 public:
     struct Options {
-        std::string input;         ///< file to analyse (UTF-8 path)
+        std::string input;                 ///< file to analyse (UTF-8 path)
         RegionAnalysis::Settings detector; ///< defaults: 5 dB, 5 s, -40 dB, 0.2 s
-        bool estimateNoise = false; ///< replace noiseDb by RegionAnalysis::estimateQuietest
-        bool merge = false;         ///< merge consecutive regions of signal, and of noise
+        bool estimateNoise = false;        ///< replace noiseDb by RegionAnalysis::estimateQuietest
+        bool merge = false;                ///< merge consecutive regions of signal, and of noise
         /// Sets an option from text: "step" (dB > 0), "min" (seconds >= 0),
         /// "noise" (dB <= 0), "window" (seconds, 0 to 60). False with
         /// `error` set on a bad value or an unknown name.

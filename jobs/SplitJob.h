@@ -21,14 +21,14 @@ public:
     static constexpr double kRegionSeconds = 0.5;
 
     struct Options {
-        std::string input;   ///< file to cut (UTF-8 path)
-        std::string pattern; ///< name pattern of the files; its extension chooses the container
-        double minSeconds = 3.0; ///< shortest passage that gets a file (>= 0)
-        double stepDb = 5.0;     ///< level step that starts a new region (> 0)
-        double noiseDb = -40.0;  ///< noise level relative to the loudest region (<= 0)
+        std::string input;          ///< file to cut (UTF-8 path)
+        std::string pattern;        ///< name pattern of the files; its extension chooses the container
+        double minSeconds = 3.0;    ///< shortest passage that gets a file (>= 0)
+        double stepDb = 5.0;        ///< level step that starts a new region (> 0)
+        double noiseDb = -40.0;     ///< noise level relative to the loudest region (<= 0)
         bool estimateNoise = false; ///< replace noiseDb by RegionAnalysis::estimateQuietest
-        JobOutput out;       ///< format, channels, dither, start, range, bit rate
-        TagOverrides tags;   ///< replace the input's tags field by field (not the track)
+        JobOutput out;              ///< format, channels, dither, start, range, bit rate
+        TagOverrides tags;          ///< replace the input's tags field by field (not the track)
         /// Where each file is written (temporary names, say) and when it is
         /// complete; not owned; null: under their own names.
         SoundWriterMultiFile::SegmentFiles* segmentFiles = nullptr;
@@ -52,7 +52,7 @@ public:
         bool noiseEstimated = false;
         double estimatedNoiseDb = 0.0; ///< relative to the loudest region
         std::vector<File> files;
-        double totalSeconds = 0.0;     ///< of the files whose length is known
+        double totalSeconds = 0.0; ///< of the files whose length is known
     };
 
     explicit SplitJob(Options options);

@@ -14,8 +14,8 @@ class SoundAlgoStats;
 class TEVO_EXPORT StatsJob : public Job {
 public:
     struct Options {
-        std::string input;     ///< file to measure (UTF-8 path)
-        bool loudness = true;  ///< false: RMS and peak only (a faster pass)
+        std::string input;    ///< file to measure (UTF-8 path)
+        bool loudness = true; ///< false: RMS and peak only (a faster pass)
     };
 
     /// RMS and peak levels, dB relative to full scale; -100 dB stands for
@@ -32,9 +32,9 @@ public:
     struct Loudness {
         double integratedLufs = 0.0;
         double loudnessRangeLu = 0.0;
-        double momentaryMaxLufs = 0.0;  ///< 400 ms windows
-        double shortTermMaxLufs = 0.0;  ///< 3 s windows
-        double truePeakDbtp = 0.0;      ///< 4x oversampled
+        double momentaryMaxLufs = 0.0; ///< 400 ms windows
+        double shortTermMaxLufs = 0.0; ///< 3 s windows
+        double truePeakDbtp = 0.0;     ///< 4x oversampled
         double samplePeakDbfs = 0.0;
         std::vector<double> shortTermHistory; ///< LUFS, one reading per historyStepSeconds
         double historyStepSeconds = 0.1;

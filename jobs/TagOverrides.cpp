@@ -5,8 +5,8 @@
 #include <QString>
 
 namespace {
-std::optional<std::string> TagOverrides::*const sGiven[] = {&TagOverrides::title,   &TagOverrides::artist,
-                                                            &TagOverrides::album,   &TagOverrides::year,
+std::optional<std::string> TagOverrides::*const sGiven[] = {&TagOverrides::title, &TagOverrides::artist,
+                                                            &TagOverrides::album, &TagOverrides::year,
                                                             &TagOverrides::comment, &TagOverrides::track,
                                                             &TagOverrides::genre};
 } // namespace

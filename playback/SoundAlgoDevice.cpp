@@ -56,8 +56,10 @@ extern "C" void __tsan_release(void* address);
 inline void syncAcquire(const void* p) { __tsan_acquire(const_cast<void*>(p)); }
 inline void syncRelease(const void* p) { __tsan_release(const_cast<void*>(p)); }
 #else
-inline void syncAcquire(const void*) { }
-inline void syncRelease(const void*) { }
+inline void syncAcquire(const void*)
+{
+}
+inline void syncRelease(const void*) {}
 #endif
 
 class ReadLock {
@@ -197,7 +199,7 @@ void SoundAlgoDevice::start()
     }
     if (initStatus != SoundTools::StatusOk) {
         setError(*algo->getError() != '\0' ? algo->getError() : "cannot prepare the processing graph",
-            "SoundAlgoDevice::start");
+                 "SoundAlgoDevice::start");
         qCDebug(lcDevice) << "device start failure :" << algo->getError();
         return;
     }

@@ -157,7 +157,7 @@ private:
     bool endReached = false;
     // A run was prepared by initProcessLoop and not yet ended by endProcessLoop.
     bool loopOpen = false;
-    std::atomic<std::thread::id> workerId {};
+    std::atomic<std::thread::id> workerId{};
     // stop() and readData wait on the worker through this pair.
     std::mutex waitMutex;
     std::condition_variable waitCondition;

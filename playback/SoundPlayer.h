@@ -83,11 +83,11 @@ protected:
     }
 
     // Written by the output's thread, read by the host's.
-    std::atomic<int> notifyCount { 0 };
+    std::atomic<int> notifyCount{0};
     SoundAlgoDevice* device;
     SoundReader* reader; ///< not owned
-    std::atomic<bool> stopped { true };
-    std::atomic<SoundAlgoFilterBiquad*> equalizer { nullptr }; ///< not owned
-    std::atomic<SoundAlgoAmpliInterface*> amplifier { nullptr }; ///< not owned
-    std::atomic<SoundAlgoNoiseGate*> noiseGate { nullptr }; ///< not owned
+    std::atomic<bool> stopped{true};
+    std::atomic<SoundAlgoFilterBiquad*> equalizer{nullptr};   ///< not owned
+    std::atomic<SoundAlgoAmpliInterface*> amplifier{nullptr}; ///< not owned
+    std::atomic<SoundAlgoNoiseGate*> noiseGate{nullptr};      ///< not owned
 };

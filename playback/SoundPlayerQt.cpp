@@ -46,7 +46,7 @@ SoundPlayerQt::SoundPlayerQt(SoundReader* r, SoundAlgo* algo)
     output->setNotifyInterval(kNotifyIntervalMs);
     connect(device, SIGNAL(readChannelFinished()), this, SLOT(endOfData()), Qt::DirectConnection);
     connect(output, SIGNAL(stateChanged(QAudio::State)), this, SLOT(audioStatusChanged(QAudio::State)),
-        Qt::DirectConnection);
+            Qt::DirectConnection);
     connect(output, SIGNAL(notify()), this, SLOT(notified()), Qt::DirectConnection);
 }
 

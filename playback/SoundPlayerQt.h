@@ -52,13 +52,13 @@ private:
     QAudioOutput* output;
     // endOfData reports the end once per run, however often the output polls
     // a finished device.
-    std::atomic<bool> endReported { false };
+    std::atomic<bool> endReported{false};
     // playingStarted is for the start of playback, not for each recovery
     // from an underrun.
-    std::atomic<bool> startedReported { false };
+    std::atomic<bool> startedReported{false};
     // Counts the starts, so that a late check of one run leaves the next alone.
-    std::atomic<int> runCount { 0 };
+    std::atomic<int> runCount{0};
     // The thread inside endOfData's signal, if any: stop() called from there
     // is deferred.
-    std::atomic<QThread*> inEndOfData { nullptr };
+    std::atomic<QThread*> inEndOfData{nullptr};
 };

@@ -59,8 +59,7 @@ SoundTools::Status SoundAlgoFFTFilter::initInputBuffer()
         setError("no node feeds the FFT filter", getName());
         return SoundTools::StatusError;
     }
-    const std::shared_ptr<SoundBuffer> feed =
-        previous->getOutPortNumber() > 0 ? previous->getOutPort(0) : std::shared_ptr<SoundBuffer>();
+    const std::shared_ptr<SoundBuffer> feed = previous->getOutPortNumber() > 0 ? previous->getOutPort(0) : std::shared_ptr<SoundBuffer>();
     const unsigned feedBins = feed ? feed->getFrameSize() : previous->getOutFrameSize();
     if (feedBins != bins || designRate != sampleRate || response.empty()) {
         bins = feedBins;
@@ -97,7 +96,7 @@ unsigned SoundAlgoFFTFilter::designFor(unsigned rate, unsigned spectrumBins) con
 }
 
 std::function<unsigned(unsigned)> SoundAlgoFFTFilter::hopRule(std::vector<const SoundAlgoFFTFilter*> filters,
-                                                               unsigned size)
+                                                              unsigned size)
 {
     return [filters, size](unsigned rate) {
         unsigned longest = 0;

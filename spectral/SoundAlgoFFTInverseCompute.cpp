@@ -72,8 +72,7 @@ SoundTools::Status SoundAlgoFFTInverseCompute::initInputBuffer()
         setError("no node feeds the inverse transform", getName());
         return SoundTools::StatusError;
     }
-    const std::shared_ptr<SoundBuffer> feed =
-        previous->getOutPortNumber() > 0 ? previous->getOutPort(0) : std::shared_ptr<SoundBuffer>();
+    const std::shared_ptr<SoundBuffer> feed = previous->getOutPortNumber() > 0 ? previous->getOutPort(0) : std::shared_ptr<SoundBuffer>();
     const unsigned bins = feed ? feed->getFrameSize() : previous->getOutFrameSize();
     if (bins < 2) {
         setError(("spectra of " + std::to_string(bins) + " bins give a transform size below 2").c_str(), getName());

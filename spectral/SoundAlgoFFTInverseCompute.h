@@ -77,8 +77,8 @@ private:
 
     const SoundAlgoFFTDirectCompute* source = nullptr; ///< not owned
     bool positioned = false;
-    int64_t emitPos = 0;      ///< next frame to hand on
-    int64_t blockEnd = 0;     ///< end of the frames handed on in this block
+    int64_t emitPos = 0;         ///< next frame to hand on
+    int64_t blockEnd = 0;        ///< end of the frames handed on in this block
     std::vector<double> pending; ///< frames made but not yet due, from blockEnd on
     unsigned pendingFrames = 0;
 };

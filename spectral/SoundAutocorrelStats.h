@@ -18,9 +18,9 @@ class TEVO_EXPORT SoundAutocorrelStats : public SoundAlgo {
 public:
     /// A tone found in the input: where, which period, how strong.
     struct ToneDescriptor {
-        int32_t position;    ///< absolute frame of the block that showed it
-        float periodFrames;  ///< distance between the two peaks
-        double level;        ///< height of the first peak
+        int32_t position;   ///< absolute frame of the block that showed it
+        float periodFrames; ///< distance between the two peaks
+        double level;       ///< height of the first peak
     };
 
     /// `userValue` is kept for the caller and not used by processing.

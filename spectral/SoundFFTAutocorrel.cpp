@@ -35,8 +35,7 @@ SoundTools::Status SoundFFTAutocorrel::initInputBuffer()
         setError("no node feeds the autocorrelation", getName());
         return SoundTools::StatusError;
     }
-    const std::shared_ptr<SoundBuffer> feed =
-        previous->getOutPortNumber() > 0 ? previous->getOutPort(0) : std::shared_ptr<SoundBuffer>();
+    const std::shared_ptr<SoundBuffer> feed = previous->getOutPortNumber() > 0 ? previous->getOutPort(0) : std::shared_ptr<SoundBuffer>();
     bins = feed ? feed->getFrameSize() : previous->getOutFrameSize();
     return SoundAlgoFFT::initInputBuffer();
 }

@@ -48,10 +48,7 @@ TEST_F(TevoFilterOptions, BadValuesExitWithUsageBeforeReading)
     // The input does not exist: exit code 2, not the 1 of a failed open,
     // shows that nothing was read.
     const QString missing = qpath("missing.wav");
-    const QStringList bad[] = {{"--eq", "notch:1000:1:0"},  {"--eq", "peak:0:1:3"},     {"--eq", "peak:-5:1:3"},
-                               {"--eq", "peak:abc:1:3"},    {"--eq", "peak:1000:x:3"},  {"--eq", "peak:1000:1:loud"},
-                               {"--eq", "peak"},            {"--eq", "peak:1000:0:3"},  {"--lowpass1", "0"},
-                               {"--highpass1", "abc"},      {"--lowpass1", "-20"}};
+    const QStringList bad[] = {{"--eq", "notch:1000:1:0"}, {"--eq", "peak:0:1:3"}, {"--eq", "peak:-5:1:3"}, {"--eq", "peak:abc:1:3"}, {"--eq", "peak:1000:x:3"}, {"--eq", "peak:1000:1:loud"}, {"--eq", "peak"}, {"--eq", "peak:1000:0:3"}, {"--lowpass1", "0"}, {"--highpass1", "abc"}, {"--lowpass1", "-20"}};
     for (const QStringList& option : bad) {
         SCOPED_TRACE(option.join(' ').toStdString());
         const Outcome r = tevo(QStringList{"process", missing, qpath("out.wav")} + option);

@@ -190,13 +190,13 @@ TEST_F(TevoProcess, OutputFollowsTheInput)
 {
     ASSERT_TRUE(TestUtil::haveTool("lame"));
     struct Case {
-        const char* input;     // sox format options
+        const char* input; // sox format options
         const char* gain;
         QStringList options;
-        const char* channels;  // soxi -c of the output
-        const char* bits;      // soxi -b
-        const char* encoding;  // first word of soxi -e
-        const char* warning;   // in standard error; "" for none
+        const char* channels; // soxi -c of the output
+        const char* bits;     // soxi -b
+        const char* encoding; // first word of soxi -e
+        const char* warning;  // in standard error; "" for none
     };
     const Case cases[] = {
         {"-c 1 -b 16", "-6", {}, "1", "16", "Signed", ""},
@@ -215,7 +215,8 @@ TEST_F(TevoProcess, OutputFollowsTheInput)
             // sox clips what it makes; scipy writes float beyond full scale.
             ASSERT_EQ(TestUtil::run("/usr/bin/python3 -c \"import numpy as n, scipy.io.wavfile as w; "
                                     "x = (1.4 * n.sin(2 * n.pi * 440 * n.arange(44100) / 44100)).astype(n.float32); "
-                                    "w.write('" + in.toStdString() + "', 44100, n.stack([x, x], 1))\""),
+                                    "w.write('"
+                                    + in.toStdString() + "', 44100, n.stack([x, x], 1))\""),
                       0);
         } else {
             make(QString("in%1.wav").arg(n), c.input, 1.0, c.gain);
@@ -386,7 +387,6 @@ TEST_F(TevoProcess, StartAndRangeSelectTheRightFrames)
     ASSERT_EQ(start.size(), 2u * 22050);
     EXPECT_EQ(maxAbsDiff(start, std::vector<double>(reference.begin() + 2 * 66150, reference.end())), 0.0);
 }
-
 
 // The demo writes into its own folder: run again, it replaces what it wrote
 // (the first command of the README, run twice) and every step succeeds.

@@ -109,7 +109,7 @@ TEST_F(TevoStream, StartAndRangePastTheEndAreRefusedBeforeReading)
 TEST_F(TevoStream, RegionsStayInsideTheInput)
 {
     sox("-n -r 44100 -c 2 " + p("a.wav") + " synth 10 sine 440 vol 0.5 : synth 10 sine 440 vol 0.05 : synth 10 sine "
-        "440 vol 0.5 : synth 10 sine 300 vol 0.2 : synth 10 sine 440 vol 0.01");
+                                           "440 vol 0.5 : synth 10 sine 300 vol 0.2 : synth 10 sine 440 vol 0.01");
     const TestUtil::TevoRun r = TestUtil::runTevo({"regions", path("a.wav"), "--window", "10", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QJsonArray regions = QJsonDocument::fromJson(r.out.toUtf8()).object()["regions"].toArray();

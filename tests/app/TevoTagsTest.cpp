@@ -18,14 +18,12 @@ TEST(TevoTags, CommandsWriteCarryAndNumberTags)
     auto path = [&](const char* name) { return dir.filePath(name); };
     // Two passages of tone, two seconds of silence between them.
     ASSERT_EQ(TestUtil::run("cd '" + dir.path().toStdString() + "' && sox -V1 -n -r 44100 -c 2 -b 16 tone.wav synth 2 "
-                            "sine 440 gain -6 && sox -V1 -n -r 44100 -c 2 -b 16 gap.wav trim 0 2 && "
-                            "sox -V1 tone.wav gap.wav tone.wav in.wav"),
+                                                                "sine 440 gain -6 && sox -V1 -n -r 44100 -c 2 -b 16 gap.wav trim 0 2 && "
+                                                                "sox -V1 tone.wav gap.wav tone.wav in.wav"),
               0);
     const QString in = path("in.wav");
     using Tags = std::map<std::string, std::string>;
-    const Tags all = {{"title", "Live – at “home”"}, {"artist", "Мотли Кафе"}, {"album", "東京の夜"},
-                      {"date", "2014"},             {"comment", "☕ 🎶"},        {"track", "4"},
-                      {"genre", "Rock"}};
+    const Tags all = {{"title", "Live – at “home”"}, {"artist", "Мотли Кафе"}, {"album", "東京の夜"}, {"date", "2014"}, {"comment", "☕ 🎶"}, {"track", "4"}, {"genre", "Rock"}};
     Tags overridden = all;
     overridden["title"] = "Новый";
     overridden.erase("comment");
@@ -37,9 +35,7 @@ TEST(TevoTags, CommandsWriteCarryAndNumberTags)
     } steps[] = {
         // Reported faults first: non-Latin texts into MP3, the comment of a
         // FLAC file, tags of an Ogg file.
-        {"mp3 options", {"process", in, path("t.mp3"), "--title", "Live – at “home”", "--artist", "Мотли Кафе",
-                         "--album", "東京の夜", "--year", "2014", "--comment", "☕ 🎶", "--track", "4", "--genre", "Rock"},
-         "t.mp3", all},
+        {"mp3 options", {"process", in, path("t.mp3"), "--title", "Live – at “home”", "--artist", "Мотли Кафе", "--album", "東京の夜", "--year", "2014", "--comment", "☕ 🎶", "--track", "4", "--genre", "Rock"}, "t.mp3", all},
         {"flac comment", {"process", in, path("c.flac"), "--comment", "c"}, "c.flac", {{"comment", "c"}}},
         {"ogg options", {"process", path("t.mp3"), path("t.ogg")}, "t.ogg", all},
         // Carried from input to output, across formats, by every command.
@@ -47,8 +43,7 @@ TEST(TevoTags, CommandsWriteCarryAndNumberTags)
         {"mp3 to flac", {"process", path("t.mp3"), path("t.flac")}, "t.flac", all},
         {"flac to wav", {"process", path("t.flac"), path("t.wav")}, "t.wav", all},
         {"level mp3", {"level", path("t.mp3"), path("level.mp3")}, "level.mp3", all},
-        {"level override", {"level", path("t.flac"), path("level.flac"), "--title", "Новый", "--comment", ""},
-         "level.flac", overridden},
+        {"level override", {"level", path("t.flac"), path("level.flac"), "--title", "Новый", "--comment", ""}, "level.flac", overridden},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
@@ -81,6 +76,7 @@ TEST(TevoTags, CommandsWriteCarryAndNumberTags)
         const std::string out = run.out.toStdString();
         for (const char* line : {"Title:         Live – at “home”", "Artist:        Мотли Кафе", "Album:         東京の夜",
                                  "Year:          2014", "Comment:       ☕ 🎶", "Track:         4", "Genre:         Rock"})
-            EXPECT_NE(out.find(line), std::string::npos) << file << ": " << line << " in\n" << out;
+            EXPECT_NE(out.find(line), std::string::npos) << file << ": " << line << " in\n"
+                                                         << out;
     }
 }

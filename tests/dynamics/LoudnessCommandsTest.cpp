@@ -62,7 +62,7 @@ protected:
         sections.close();
         ready = TestUtil::run("/usr/bin/python3 '" + kSource + "/bench/loudness/make_recordings.py' '"
                               + d.toStdString() + "' --no-long")
-                == 0;
+            == 0;
     }
     static void TearDownTestSuite()
     {

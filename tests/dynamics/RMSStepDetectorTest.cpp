@@ -254,7 +254,7 @@ TEST(RMSStepDetector, NoisePassIsRelativeToTheQuieterChannelOfTheLoudest)
 {
     Owned<Detector> d(new Detector());
     const double threshold = std::pow(fromDb(-40.0), 2) * 1e-2; // 10^-4 of the reference power
-    d->setRegions({region(0, 100, 1.0, 1e-2, 100),             // one-sided: its quieter channel is the reference
+    d->setRegions({region(0, 100, 1.0, 1e-2, 100),              // one-sided: its quieter channel is the reference
                    region(100, 100, threshold, threshold, 100), // exactly at the threshold: noise
                    region(200, 100, threshold * 1.01, 0.0, 100), region(300, 100, 1e-7, 1e-7, 100)},
                   1000);

@@ -17,10 +17,10 @@ using namespace TestUtil;
 namespace {
 
 constexpr unsigned kRate = 44100;
-constexpr double kAttack = 0.005;                      // seconds
-constexpr double kRelease = 0.05;                      // seconds
-constexpr int kAttackFrames = 221;                     // floor(0.005 * 44100 + 0.5)
-constexpr int kReleaseFrames = 2205;                   // floor(0.05 * 44100 + 0.5)
+constexpr double kAttack = 0.005;    // seconds
+constexpr double kRelease = 0.05;    // seconds
+constexpr int kAttackFrames = 221;   // floor(0.005 * 44100 + 0.5)
+constexpr int kReleaseFrames = 2205; // floor(0.05 * 44100 + 0.5)
 // Products of a few doubles: well inside 1e-12 of the exact value.
 constexpr double kTight = 1e-12;
 // Larger than the look-ahead and the end padding together, so that the loop
@@ -141,7 +141,6 @@ double meteredTruePeak(const std::vector<double>& s)
     EXPECT_EQ(meter->processAll(reader, nullptr), SoundTools::StatusOk);
     return meter->getTruePeak();
 }
-
 
 struct LimiterSetup {
     std::string name;
@@ -370,4 +369,3 @@ TEST(SoundAlgoLimiter, DiagnosticFileHoldsTheGainOfEachFrame)
     const std::vector<double> plain(2 * 5000, 0.1);
     EXPECT_EQ(run(*quietLimiter, plain), plain);
 }
-

@@ -16,7 +16,7 @@ constexpr unsigned kRate = 8000;
 constexpr double kInput = 0.01; // DC on both channels: output / input is the gain
 
 std::vector<double> dc(int frames) { return std::vector<double>(2 * size_t(frames), kInput); }
-double power(double db) { return std::pow(10.0, db / 10.0); } // of an RMS `db` below full scale
+double power(double db) { return std::pow(10.0, db / 10.0); }                                      // of an RMS `db` below full scale
 double gainDb(const std::vector<double>& out, int k) { return toDb(out[2 * size_t(k)] / kInput); } // left
 
 class SoundAlgoRMSAmplifierTest : public testing::Test {

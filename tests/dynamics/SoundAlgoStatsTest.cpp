@@ -129,11 +129,11 @@ TEST(SoundAlgoStats, VerboseReport)
                                                          "\tMax Left\t= -6.02 dB\n"
                                                          "\tMax Right\t= -6.02 dB\n");
     EXPECT_EQ(reportOf(SoundAlgoStats::StatsOnly, {}), "Stats :\n"
-                                                      "\tRMS\t= -100.00 dB\n"
-                                                      " \tRMS Left\t= -100.00 dB\n"
-                                                      "\tRMS Right\t= -100.00 dB\n"
-                                                      "\tMax Left\t= -100.00 dB\n"
-                                                      "\tMax Right\t= -100.00 dB\n")
+                                                       "\tRMS\t= -100.00 dB\n"
+                                                       " \tRMS Left\t= -100.00 dB\n"
+                                                       "\tRMS Right\t= -100.00 dB\n"
+                                                       "\tMax Left\t= -100.00 dB\n"
+                                                       "\tMax Right\t= -100.00 dB\n")
         << "no frame counted";
     EXPECT_EQ(reportOf(SoundAlgoStats::RMSOnly, half), "");
 }

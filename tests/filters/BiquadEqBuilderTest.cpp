@@ -33,10 +33,10 @@ Coefficients cookbook(FilterType type, long double f, long double fs, long doubl
     case BandEq: return {1 + alphaBw * A, -2 * c, 1 - alphaBw * A, 1 + alphaBw / A, -2 * c, 1 - alphaBw / A};
     case LowShelf:
         return {A * ((A + 1) - (A - 1) * c + sq), 2 * A * ((A - 1) - (A + 1) * c), A * ((A + 1) - (A - 1) * c - sq),
-                (A + 1) + (A - 1) * c + sq,       -2 * ((A - 1) + (A + 1) * c),   (A + 1) + (A - 1) * c - sq};
+                (A + 1) + (A - 1) * c + sq, -2 * ((A - 1) + (A + 1) * c), (A + 1) + (A - 1) * c - sq};
     case HighShelf:
         return {A * ((A + 1) + (A - 1) * c + sq), -2 * A * ((A - 1) + (A + 1) * c), A * ((A + 1) + (A - 1) * c - sq),
-                (A + 1) - (A - 1) * c + sq,       2 * ((A - 1) - (A + 1) * c),      (A + 1) - (A - 1) * c - sq};
+                (A + 1) - (A - 1) * c + sq, 2 * ((A - 1) - (A + 1) * c), (A + 1) - (A - 1) * c - sq};
     default: return {1, 0, 0, 1, 0, 0};
     }
 }
@@ -129,10 +129,7 @@ TEST(BiquadEqBuilder, DesignsAtTheTopOfTheBandActOnTheTopOnly)
         double f, width, gain;
         unsigned fs;
     };
-    const Case flatBelow[] = {{LowPass, 24000, 1, 0, 48000},    {LowPass, 30000, 1, 0, 48000},
-                              {LowPass, 0.49 * 48000, 1, 0, 48000}, {LowPass, 21000, 1, 0, 44100},
-                              {BandEq, 30000, 1, 6, 44100},     {BandEq, 22050, 0.5, 6, 44100},
-                              {HighShelf, 30000, 1, 6, 44100}};
+    const Case flatBelow[] = {{LowPass, 24000, 1, 0, 48000}, {LowPass, 30000, 1, 0, 48000}, {LowPass, 0.49 * 48000, 1, 0, 48000}, {LowPass, 21000, 1, 0, 44100}, {BandEq, 30000, 1, 6, 44100}, {BandEq, 22050, 0.5, 6, 44100}, {HighShelf, 30000, 1, 6, 44100}};
     for (const Case& c : flatBelow) {
         SCOPED_TRACE(testing::Message() << "type " << c.type << " f " << c.f << " width " << c.width << " Fs " << c.fs);
         const auto k = build(c.type, c.f, c.width, c.gain, c.fs);

@@ -50,8 +50,7 @@ TEST(Filter, GeneralKernelFollowsTheDifferenceEquation)
 {
     std::vector<double> x = noise(3000, 1);
     // Also a plain gain, a moving average (feedback padded to {1, 0}) and a0 = 2 (every output halved).
-    const std::pair<Coefs, Coefs> cases[] = {{kB1, kA1},   {kB2, kA2},          {kB6, kA6},
-                                             {{0.75}, {1.0}}, {{0.5, 0.5}, {1.0}}, {{1.0}, {2.0, 0.5, 0.1}}};
+    const std::pair<Coefs, Coefs> cases[] = {{kB1, kA1}, {kB2, kA2}, {kB6, kA6}, {{0.75}, {1.0}}, {{0.5, 0.5}, {1.0}}, {{1.0}, {2.0, 0.5, 0.1}}};
     for (const auto& [b, a] : cases) {
         SCOPED_TRACE(testing::Message() << "order " << std::max(b.size(), a.size()));
         Filter f(b, a);
@@ -134,10 +133,8 @@ TEST(BiquadFilter, CascadeInOnePassEqualsStageAfterStage)
 {
     const std::vector<double> x = noise(6000, 6);
     // Six stages (a group of four and one of two), one with a0 != 1, gains on two of them.
-    const double bs[6][3] = {{0.2, 0.35, -0.1}, {1.0, -1.9, 0.95}, {0.5, 0.0, -0.5},
-                             {0.9, -1.5, 0.7}, {0.3, 0.3, 0.3}, {1.1, -0.2, 0.05}};
-    const double as[6][3] = {{1.0, -1.2, 0.5}, {1.0, -1.85, 0.9}, {2.0, -0.4, 0.3},
-                             {1.0, -1.4, 0.6}, {1.0, 0.1, 0.2}, {1.0, -0.5, 0.1}};
+    const double bs[6][3] = {{0.2, 0.35, -0.1}, {1.0, -1.9, 0.95}, {0.5, 0.0, -0.5}, {0.9, -1.5, 0.7}, {0.3, 0.3, 0.3}, {1.1, -0.2, 0.05}};
+    const double as[6][3] = {{1.0, -1.2, 0.5}, {1.0, -1.85, 0.9}, {2.0, -0.4, 0.3}, {1.0, -1.4, 0.6}, {1.0, 0.1, 0.2}, {1.0, -0.5, 0.1}};
     for (unsigned count : {1u, 3u, 4u, 6u}) {
         SCOPED_TRACE(testing::Message() << count << " stages");
         std::vector<std::unique_ptr<BiquadFilter>> fused, single;

@@ -43,7 +43,10 @@ struct Graph {
 
 class Builder {
 public:
-    explicit Builder(unsigned seed) : random(seed) {}
+    explicit Builder(unsigned seed)
+        : random(seed)
+    {
+    }
 
     Graph build()
     {
@@ -92,13 +95,19 @@ private:
             return new SoundAlgoEqFFT(SoundTools::LowPass, 5000, 0, 1024u << pick(2));
         case 6: text += "stats "; return new SoundAlgoStats(SoundAlgoStats::StatsOnly, 0.0);
         // Its gain follows the level, which drops in the silence after the end.
-        case 7: text += "gate "; linear = false; return new SoundAlgoNoiseGate(-300.0, 0.001, 0.002 * (1 + pick(5)));
+        case 7:
+            text += "gate ";
+            linear = false;
+            return new SoundAlgoNoiseGate(-300.0, 0.001, 0.002 * (1 + pick(5)));
         case 8:
             // Its gain follows the signal: checked for length and alignment only.
             text += "limiter ";
             linear = false;
             return new SoundAlgoLimiter(20.0, 0.0005 * (1 + pick(4)), 0.001 * (1 + pick(4)));
-        case 9: text += "detector "; linear = false; return new RMSStepDetector(5.0, 0.05, -40.0, 0.01);
+        case 9:
+            text += "detector ";
+            linear = false;
+            return new RMSStepDetector(5.0, 0.05, -40.0, 0.01);
         case 10: text += "copy "; return new SoundAlgoBypass();
         default: return branches(g, depth + 1);
         }
@@ -154,7 +163,8 @@ unsigned blockSize(std::mt19937& random)
     // Mostly small blocks (many blocks per run); now and then a huge one.
     static const unsigned sizes[] = {16, 17, 64, 100, 256, 1000, 4096, 65536, 1048576};
     const unsigned k = std::uniform_int_distribution<unsigned>(0, 40)(random);
-    return k < 7 ? sizes[k] : k < 39 ? sizes[k % 5] : sizes[7 + k % 2];
+    return k < 7 ? sizes[k] : k < 39 ? sizes[k % 5]
+                                     : sizes[7 + k % 2];
 }
 
 void checkGraph(unsigned seed)
@@ -173,7 +183,11 @@ void checkGraph(unsigned seed)
     // Branches run in parallel only with blocks worth a thread team: with
     // tiny blocks the team's barriers would cost more than the whole run.
     struct Threads {
-        explicit Threads(bool parallel) : saved(omp_get_max_threads()) { omp_set_num_threads(parallel ? saved : 1); }
+        explicit Threads(bool parallel)
+            : saved(omp_get_max_threads())
+        {
+            omp_set_num_threads(parallel ? saved : 1);
+        }
         ~Threads() { omp_set_num_threads(saved); }
         int saved;
     } threads(block >= 4096);

@@ -19,7 +19,9 @@ namespace {
 /// Records a node's signals; began() / ended() give the argument of the only begin / end signal (-1 if not one).
 struct Spies {
     explicit Spies(SoundAlgo* n)
-        : begin(n, &SoundAlgo::notifyBegin), progress(n, &SoundAlgo::notifyInProgress), end(n, &SoundAlgo::notifyEnd)
+        : begin(n, &SoundAlgo::notifyBegin)
+        , progress(n, &SoundAlgo::notifyInProgress)
+        , end(n, &SoundAlgo::notifyEnd)
     {
     }
     long began() const { return begin.count() == 1 ? long(begin.at(0).at(0).toUInt()) : -1; }

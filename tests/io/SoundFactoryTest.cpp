@@ -17,7 +17,9 @@ namespace {
 char readerKind(const char* name)
 {
     std::unique_ptr<SoundReader> r(SoundReader::getFromFilename(name));
-    return dynamic_cast<SoundReaderMp3*>(r.get()) ? 'm' : dynamic_cast<SoundReaderSndfile*>(r.get()) ? 's' : r ? '?' : '-';
+    return dynamic_cast<SoundReaderMp3*>(r.get()) ? 'm' : dynamic_cast<SoundReaderSndfile*>(r.get()) ? 's'
+        : r                                                                                          ? '?'
+                                                                                                     : '-';
 }
 
 } // namespace
@@ -81,9 +83,7 @@ TEST(SoundWriterFactory, ChoosesByExtensionAndRefusesTheRest)
     TestUtil::TempDir tmp;
     const std::vector<double> frames = TestUtil::makeTestSignal(1000, 48000);
     // soxi -t of the file; "" for a headerless one.
-    for (auto [name, soxType] : {std::pair{"a.WAV", "wav"}, {"a2.wave", "wav"}, {"b.Flac", "flac"},
-                                 {"c.ogg", "vorbis"}, {"c2.oga", "vorbis"}, {"o.opus", "opus"}, {"f.aif", "aiff"},
-                                 {"f2.AIFF", "aiff"}, {"d.raw", ""}}) {
+    for (auto [name, soxType] : {std::pair{"a.WAV", "wav"}, {"a2.wave", "wav"}, {"b.Flac", "flac"}, {"c.ogg", "vorbis"}, {"c2.oga", "vorbis"}, {"o.opus", "opus"}, {"f.aif", "aiff"}, {"f2.AIFF", "aiff"}, {"d.raw", ""}}) {
         SCOPED_TRACE(name);
         const std::string path = tmp.path(name);
         std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(path.c_str(), 48000, 192, SoundTools::PCM24));
@@ -119,7 +119,7 @@ TEST(SoundWriterSndfile, RoundsDithersCountsClipsAndMixesDown)
     std::vector<double> in(2 * n);
     for (unsigned i = 0; i < n; ++i) {
         in[2 * i] = 0.3 * std::sin(0.01 * i) + 1e-6 * (i % 7); // not on the 16-bit grid
-        in[2 * i + 1] = i < 100 ? 1.5 : -0.2;                 // 100 samples beyond full scale
+        in[2 * i + 1] = i < 100 ? 1.5 : -0.2;                  // 100 samples beyond full scale
     }
     for (bool dither : {false, true}) {
         SCOPED_TRACE(dither);

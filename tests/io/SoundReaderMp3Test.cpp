@@ -107,9 +107,7 @@ TEST_F(SoundReaderMp3Test, GenreTableMatchesLameList)
     while (lines >> number && std::getline(lines >> std::ws, name))
         lameNames[number] = name;
     ASSERT_EQ(lameNames.size(), 148u);
-    const std::map<int, std::string> ours = {{40, "AlternRock"}, {64, "Native American"}, {67, "Psychadelic"},
-                                             {123, "A capella"}, {136, "Christian Gangsta Rap"}, {146, "Jpop"},
-                                             {147, "Synthpop"}};
+    const std::map<int, std::string> ours = {{40, "AlternRock"}, {64, "Native American"}, {67, "Psychadelic"}, {123, "A capella"}, {136, "Christian Gangsta Rap"}, {146, "Jpop"}, {147, "Synthpop"}};
 
     // One file whose genre byte (the last byte of the ID3v1 tag) is rewritten.
     const std::string path = encode("genre.mp3", "-b 64 --id3v1-only --tt x --tg Blues");

@@ -63,7 +63,8 @@ TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
         in.insert(in.end(), {v, -v});
     for (const auto& c : cases) {
         SCOPED_TRACE("type " + std::to_string(c.type) + " format " + std::to_string(c.format));
-        const char* extension = c.type == Writer::WAV ? ".wav" : c.type == Writer::FLAC ? ".flac" : ".raw";
+        const char* extension = c.type == Writer::WAV ? ".wav" : c.type == Writer::FLAC ? ".flac"
+                                                                                        : ".raw";
         const std::string path = tmp.path("f" + std::to_string(c.format) + extension);
         Writer writer(kRate, 2, c.format, c.type);
         ASSERT_TRUE(TestUtil::writeFile(writer, path, in)) << writer.getError();

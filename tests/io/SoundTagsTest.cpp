@@ -114,10 +114,10 @@ TEST_F(SoundTags, EveryFieldInEveryScriptRoundTrips)
     if (!SoundWriterMp3::Init())
         GTEST_SKIP() << "libmp3lame not installed";
     const std::pair<const char*, const char*> scripts[] = {{"latin1", "Chanson d'été"},
-                                                          {"latin", "L’été – Œuvre"},
-                                                          {"cyrillic", "Мотли Кафе"},
-                                                          {"cjk", "東京の夜"},
-                                                          {"emoji", "☕ 🎶"}};
+                                                           {"latin", "L’été – Œuvre"},
+                                                           {"cyrillic", "Мотли Кафе"},
+                                                           {"cjk", "東京の夜"},
+                                                           {"emoji", "☕ 🎶"}};
     for (const char* format : {"wav", "flac", "ogg", "mp3"}) {
         for (const auto& script : scripts) {
             SCOPED_TRACE(std::string(format) + " " + script.first);
@@ -175,8 +175,7 @@ TEST_F(SoundTags, FilesOfOtherToolsReadAsWritten)
         {"lame-v1v2.mp3", "lame --quiet -b 64 --add-id3v2 " + lameTags + " IN OUT", latin},
         {"lame-v2.mp3", "lame --quiet -b 64 --id3v2-only " + lameTags + " IN OUT", latin},
         // Version 1 alone: the title cut at 30 bytes, the track from ID3v1.1.
-        {"lame-v1.mp3", "lame --quiet -b 64 --id3v1-only " + lameTags + " IN OUT",
-         {"Titre d'été, longer than an ID", "Artiste", "Album", "2014", "A comment", "7", "Pop"}},
+        {"lame-v1.mp3", "lame --quiet -b 64 --id3v1-only " + lameTags + " IN OUT", {"Titre d'été, longer than an ID", "Artiste", "Album", "2014", "A comment", "7", "Pop"}},
         {"lame-utf16.mp3", "lame --quiet -b 64 --id3v2-utf16 " + cyrillic + " IN OUT", unicode},
         {"ffmpeg-v24.mp3", ff + "OUT", ffTags},
         {"ffmpeg-v23.mp3", ff + "-id3v2_version 3 OUT", ffTags},
@@ -208,16 +207,8 @@ TEST_F(SoundTags, FilesOfOtherToolsReadAsWritten)
             ASSERT_EQ(TestUtil::run(command.toStdString()), 0) << command.toStdString();
         } else {
             const std::string tag = std::string(c.name) == "v22.mp3"
-                ? id3v2(2, {{"TT2", "\x01" + utf16("Мотли Кафе", false)},
-                            {"TP1", std::string(1, '\0') + "Latin-1 \xE9"},
-                            {"TYE", std::string(1, '\0') + "2014"},
-                            {"TRK", std::string(1, '\0') + "5/9"},
-                            {"TCO", std::string(1, '\0') + "(13)"}})
-                : id3v2(4, {{"TIT2", "\x02" + utf16("Мотли Кафе", true)},
-                            {"TPE1", "\x03" + std::string("東京")},
-                            {"TALB", "\x01" + utf16("☕ x", false)},
-                            {"TRCK", std::string(1, '\0') + "2"},
-                            {"TCON", std::string(1, '\0') + "(RX)"}});
+                ? id3v2(2, {{"TT2", "\x01" + utf16("Мотли Кафе", false)}, {"TP1", std::string(1, '\0') + "Latin-1 \xE9"}, {"TYE", std::string(1, '\0') + "2014"}, {"TRK", std::string(1, '\0') + "5/9"}, {"TCO", std::string(1, '\0') + "(13)"}})
+                : id3v2(4, {{"TIT2", "\x02" + utf16("Мотли Кафе", true)}, {"TPE1", "\x03" + std::string("東京")}, {"TALB", "\x01" + utf16("☕ x", false)}, {"TRCK", std::string(1, '\0') + "2"}, {"TCON", std::string(1, '\0') + "(RX)"}});
             std::ofstream(path, std::ios::binary) << tag << fileBytes(plain);
         }
         SoundIDTag back;
@@ -235,7 +226,8 @@ TEST_F(SoundTags, OlderFilesReadBackAsBefore)
     ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav + "' synth 0.3 sine 440"), 0);
     const std::string older = tmp.path("older.flac");
     ASSERT_EQ(TestUtil::run("ffmpeg -v error -y -i '" + wav + "' -metadata TITLE=t "
-                            "-metadata SOFTWARE='made by hand (libsndfile-1.2.0)' '" + older + "'"),
+                                                              "-metadata SOFTWARE='made by hand (libsndfile-1.2.0)' '"
+                            + older + "'"),
               0);
     SoundIDTag back;
     ASSERT_TRUE(readTags(older, back, false));
@@ -258,10 +250,7 @@ TEST_F(SoundTags, HostileId3TagsGiveValidText)
     ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + wav + "' synth 0.1 sine 440"), 0);
     ASSERT_EQ(TestUtil::run("lame --quiet -b 64 '" + wav + "' '" + plain + "'"), 0);
     const std::string audio = fileBytes(plain);
-    const std::string tag = id3v2(3, {{"TIT2", "\x01" + utf16("Мотли Кафе", false)},
-                                      {"TPE1", "\x03" + std::string("東京")},
-                                      {"COMM", std::string("\0eng\0a comment", 14)},
-                                      {"TCON", std::string(1, '\0') + "(13)"}});
+    const std::string tag = id3v2(3, {{"TIT2", "\x01" + utf16("Мотли Кафе", false)}, {"TPE1", "\x03" + std::string("東京")}, {"COMM", std::string("\0eng\0a comment", 14)}, {"TCON", std::string(1, '\0') + "(13)"}});
     std::mt19937 random(15);
     const std::string path = tmp.path("hostile.mp3");
     for (int round = 0; round < 60; ++round) {

@@ -232,7 +232,8 @@ TEST(SoundWriterMultiFile, SplitCommandAgreesFromAStartPoint)
         const double t = double(f) / kRate;
         const bool tone = (t >= 1 && t < 5) || (t >= 7 && t < 10) || (t >= 12);
         for (int c = 0; c < 2; ++c)
-            s[2 * f + c] = t < 1 ? 0.0 : tone ? 0.3 * std::sin(2 * M_PI * (440 + 220 * c) * t) : faint(random);
+            s[2 * f + c] = t < 1 ? 0.0 : tone ? 0.3 * std::sin(2 * M_PI * (440 + 220 * c) * t)
+                                              : faint(random);
     }
     SoundWriterSndfile source(kRate, 2, SoundTools::Float32);
     ASSERT_TRUE(TestUtil::writeFile(source, in, s));

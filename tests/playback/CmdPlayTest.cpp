@@ -26,7 +26,7 @@ protected:
     {
         const std::string path = dir.filePath(name).toStdString();
         const int rc = TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + path + "' synth " + std::to_string(seconds)
-            + " sine 440 sine 1000 vol 0.3");
+                                     + " sine 440 sine 1000 vol 0.3");
         EXPECT_EQ(rc, 0);
         return path;
     }
@@ -48,7 +48,7 @@ TEST_F(CmdPlayTest, PlaysToTheEndApplyingCommandsAndReportingBadOnes)
     const std::string file = makeFile("tone.wav", 2.0);
     std::string output;
     const int rc = play("'" + file + "' --level -20 --gate -60 --eq peak:1000:1:0",
-        "level -10\\nbogus 3\\neq 1 level -6\\neq 2 level 1\\ngate -70\\n", output);
+                        "level -10\\nbogus 3\\neq 1 level -6\\neq 2 level 1\\ngate -70\\n", output);
     EXPECT_EQ(rc, 0) << output;
     EXPECT_NE(output.find("level -10 dB"), std::string::npos) << output;
     EXPECT_NE(output.find("eq band 1 gain -6 dB"), std::string::npos) << output;
@@ -70,13 +70,14 @@ TEST_F(CmdPlayTest, StopCommandEndsPlaybackEarly)
         = TestUtil::run("(sleep 1; echo stop) | '" + TestUtil::tevoPath() + "' play '" + file + "' 2>&1", &output);
     EXPECT_EQ(rc, 0) << output;
     EXPECT_NE(output.find("stopped"), std::string::npos) << output;
-    EXPECT_EQ(output.find("playing 00:00:30"), std::string::npos) << "played on after stop:\n" << output;
+    EXPECT_EQ(output.find("playing 00:00:30"), std::string::npos) << "played on after stop:\n"
+                                                                  << output;
 }
 
 TEST_F(CmdPlayTest, RefusesBadOptionsAndReportsAMissingAudioDevice)
 {
     const std::string file = makeFile("short.wav", 0.5);
-    for (const char* bad : { "--eq notch:1000", "--level loud", "--gate 5", "--start 10" }) {
+    for (const char* bad : {"--eq notch:1000", "--level loud", "--gate 5", "--start 10"}) {
         std::string output;
         EXPECT_EQ(play("'" + file + "' " + bad, "", output), 2) << bad << ": " << output;
         EXPECT_NE(output.find("tevo: --"), std::string::npos) << bad << ": " << output;

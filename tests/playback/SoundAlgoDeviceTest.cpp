@@ -37,19 +37,19 @@ TEST_F(SoundAlgoDeviceTest, ConvertsSamplesTo16BitAndServesWholeFrames)
     // Pairs of (sample, expected code): scaling by 32768, truncation toward
     // zero, clipping, and NaN as silence.
     const std::vector<std::pair<double, int>> cases = {
-        { 1.0, 32767 },
-        { -1.0, -32768 },
-        { 0.5, 16384 },
-        { -0.00001, 0 },
-        { -0.5, -16384 },
-        { nan, 0 },
-        { 2.5, 32767 },
-        { -7.0, -32768 },
-        { 32767.9 / 32768, 32767 },
-        { -100.7 / 32768, -100 },
-        { 1e300, 32767 },
-        { -1e300, -32768 },
-        { 100.99 / 32768, 100 },
+        {1.0, 32767},
+        {-1.0, -32768},
+        {0.5, 16384},
+        {-0.00001, 0},
+        {-0.5, -16384},
+        {nan, 0},
+        {2.5, 32767},
+        {-7.0, -32768},
+        {32767.9 / 32768, 32767},
+        {-100.7 / 32768, -100},
+        {1e300, 32767},
+        {-1e300, -32768},
+        {100.99 / 32768, 100},
     };
     std::vector<double> samples;
     for (const auto& c : cases)
@@ -59,7 +59,7 @@ TEST_F(SoundAlgoDeviceTest, ConvertsSamplesTo16BitAndServesWholeFrames)
     Owned<ProbeNode> node(new ProbeNode());
     TestDevice device(&reader, node.get());
 
-    char none[4] = { 1, 2, 3, 4 };
+    char none[4] = {1, 2, 3, 4};
     EXPECT_EQ(device.readData(none, 0), 0);
     EXPECT_EQ(device.readData(none, -5), 0);
 
@@ -68,7 +68,7 @@ TEST_F(SoundAlgoDeviceTest, ConvertsSamplesTo16BitAndServesWholeFrames)
     EXPECT_EQ(device.readData(none, 0), 0) << "maxSize 0 must not take a block";
 
     // 6 bytes hold one whole frame only.
-    char six[6] = { 0 };
+    char six[6] = {0};
     ASSERT_EQ(device.readData(six, 6), 4);
     std::vector<char> rest(4 * kBlock);
     const qint64 got = device.readData(rest.data(), qint64(rest.size()));
@@ -97,8 +97,7 @@ TEST_F(SoundAlgoDeviceTest, PlaysEveryFrameExactlyOnce)
     // Shorter than one block, exactly n blocks, more blocks than the ring,
     // a start point, an empty file, and the file through no node at all.
     const Case cases[]
-        = { { 1000, 0.0, 16384, false }, { 3 * kBlock, 0.0, 16384, false }, { 9 * kBlock + 17, 0.0, 6000, false },
-              { 10 * kBlock, 0.5, 4444, false }, { 0, 0.0, 16384, false }, { 2 * kBlock + 5, 0.0, 16384, true } };
+        = {{1000, 0.0, 16384, false}, {3 * kBlock, 0.0, 16384, false}, {9 * kBlock + 17, 0.0, 6000, false}, {10 * kBlock, 0.5, 4444, false}, {0, 0.0, 16384, false}, {2 * kBlock + 5, 0.0, 16384, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.frames << " frames from " << c.startSeconds << " s in chunks of "
                                           << c.chunk << (c.nullNode ? " without node" : ""));
@@ -268,7 +267,7 @@ TEST_F(SoundAlgoDeviceTest, ParameterChangesAndStopFromSignalSlotsDoNotDeadlock)
     MemoryReader reader(rampSignal(frames), kRate);
     Owned<ProbeNode> node(new ProbeNode());
     TestDevice device(&reader, node.get());
-    std::atomic<int> changes { 0 };
+    std::atomic<int> changes{0};
     // Emitted by the worker while it holds the graph lock for its step.
     QObject::connect(node.get(), &SoundAlgo::notifyInProgress, [&](unsigned, unsigned) {
         device.lockAlgo();

@@ -24,7 +24,9 @@ namespace {
 
 /// One emitted player signal, in order of arrival.
 struct Event {
-    enum Kind { Started, Progress, Finished } kind;
+    enum Kind { Started,
+                Progress,
+                Finished } kind;
     double value;
 };
 
@@ -33,12 +35,12 @@ struct Recorder {
     std::vector<Event> events;
     explicit Recorder(SoundPlayer& player)
     {
-        QObject::connect(&player, &SoundPlayer::playingStarted, [this] { events.push_back({ Event::Started, 0 }); });
+        QObject::connect(&player, &SoundPlayer::playingStarted, [this] { events.push_back({Event::Started, 0}); });
         QObject::connect(&player, &SoundPlayer::playingProgress, [this](double s) {
-            events.push_back({ Event::Progress, s });
+            events.push_back({Event::Progress, s});
         });
         QObject::connect(&player, &SoundPlayer::playingHasFinished, [this](bool completed) {
-            events.push_back({ Event::Finished, completed ? 1.0 : 0.0 });
+            events.push_back({Event::Finished, completed ? 1.0 : 0.0});
         });
     }
     std::vector<double> values(Event::Kind kind) const
@@ -87,7 +89,7 @@ TEST_F(SoundPlayerQtTest, SignalsFollowPlaybackFromAStartPointToTheEnd)
         EXPECT_DOUBLE_EQ(progress[0], 10.5);
         EXPECT_DOUBLE_EQ(progress[1], 11.0);
         EXPECT_DOUBLE_EQ(progress[2], 11.5);
-        EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({ 1.0, 1.0 }));
+        EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({1.0, 1.0}));
         EXPECT_EQ(recorder.events.back().kind, Event::Finished);
         EXPECT_TRUE(player.isStopped()) << "idle at the end";
         // 2 s of sound cannot end much sooner (the null sink plays in real time).
@@ -115,10 +117,10 @@ TEST_F(SoundPlayerQtTest, StopEmitsFinishedFalseOnceAndIsSafeFromSlots)
     ASSERT_TRUE(QTest::qWaitFor([&] { return changes >= 2; }, 20000));
     player.stop();
     EXPECT_TRUE(player.isStopped());
-    EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({ 0.0 })) << "stopped, not completed";
+    EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({0.0})) << "stopped, not completed";
     player.stop();
     QTest::qWait(200);
-    EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({ 0.0 })) << "a second stop does nothing";
+    EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({0.0})) << "a second stop does nothing";
 
     // Stopping from the slot that hears the end: the end is reported from
     // inside the output's read of the device.
@@ -147,7 +149,7 @@ TEST_F(SoundPlayerQtTest, UnderrunsAreNotTheEnd)
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.values(Event::Finished).size() >= 2; }, 30000))
         << "playback did not end";
     QTest::qWait(300);
-    EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({ 1.0, 1.0 }))
+    EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({1.0, 1.0}))
         << "only the end of the sound may finish playback";
     EXPECT_EQ(recorder.values(Event::Started).size(), 1u);
     EXPECT_TRUE(player.isStopped());
@@ -170,7 +172,7 @@ TEST_F(SoundPlayerQtTest, FailedStartIsReportedAndFinishesFalse)
         SoundPlayerQt player(&reader, node.get());
         Recorder recorder(player);
         player.start();
-        EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({ 0.0 }));
+        EXPECT_EQ(recorder.values(Event::Finished), std::vector<double>({0.0}));
         EXPECT_TRUE(player.isStopped());
         EXPECT_EQ(report.str(), "Error opening audio device\n");
     }

@@ -154,7 +154,7 @@ TEST_F(SoundPlayerTest, LevelChangeTakesEffectFromTheNextProcessedBlock)
     EXPECT_LE(firstChanged, before / kBlock + ring);
     const double latency = double(firstChanged * kBlock - before) / kRate;
     std::printf("[ measure  ] live level change heard %.0f ms of sound later (blocks of %u frames, ring of %u)\n",
-        1000 * latency, kBlock, ring);
+                1000 * latency, kBlock, ring);
     player.stop();
 }
 
@@ -170,8 +170,8 @@ TEST_F(SoundPlayerTest, ChangesRacingTheWorkerNeverSplitABlock)
     CapturePlayer player(&reader, amplifier.get());
     player.setAmplifier(amplifier.get());
     player.start();
-    std::atomic<bool> done { false };
-    std::atomic<int> changes { 0 };
+    std::atomic<bool> done{false};
+    std::atomic<int> changes{0};
     std::thread hammer([&] {
         for (int k = 0; !done; ++k) {
             player.setAmpLevel(k % 2 == 0 ? -14.0 : -20.0);

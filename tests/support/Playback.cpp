@@ -105,8 +105,8 @@ bool waitProcessed(const SoundAlgoDevice& device, unsigned totalFrames, unsigned
 /// directory, is not found by clients on their own); "" when none answers.
 static std::string findServerSocket()
 {
-    std::vector<std::string> patterns = { "/run/pulse/native", "/var/run/pulse/native", "/tmp/pulse-*/native",
-        "/tmp/*/pulse/native", "/run/user/" + std::to_string(getuid()) + "/pulse/native" };
+    std::vector<std::string> patterns = {"/run/pulse/native", "/var/run/pulse/native", "/tmp/pulse-*/native",
+                                         "/tmp/*/pulse/native", "/run/user/" + std::to_string(getuid()) + "/pulse/native"};
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"))
         patterns.insert(patterns.begin(), std::string(runtime) + "/pulse/native");
     if (const char* home = std::getenv("HOME"))

@@ -39,9 +39,9 @@ public:
     void endProcess(int status, unsigned frames) override;
     SoundTools::Status process() override;
 
-    std::atomic<int> inits { 0 };
-    std::atomic<int> ends { 0 };
-    std::atomic<int> lastEndStatus { -1 };
+    std::atomic<int> inits{0};
+    std::atomic<int> ends{0};
+    std::atomic<int> lastEndStatus{-1};
 
 protected:
     ~ProbeNode() override = default;
@@ -79,13 +79,13 @@ void quietPlaybackLog();
 } // namespace TestUtil
 
 // Fails (or skips when TEVO_NO_AUDIO=1) a test that needs the audio server.
-#define REQUIRE_AUDIO()                                                                                                \
-    do {                                                                                                               \
-        const char* noAudio = std::getenv("TEVO_NO_AUDIO");                                                            \
-        if (noAudio != nullptr && std::strcmp(noAudio, "1") == 0)                                                      \
-            GTEST_SKIP() << "TEVO_NO_AUDIO=1: live playback on the audio output not tested";                           \
-        const std::string problem = TestUtil::audioProblem();                                                      \
-        if (!problem.empty())                                                                                          \
-            FAIL() << "Live playback needs an audio output: " << problem                                               \
-                   << ". Start one with tests/playback/start-pulseaudio.sh, or set TEVO_NO_AUDIO=1 to skip.";          \
+#define REQUIRE_AUDIO()                                                                                       \
+    do {                                                                                                      \
+        const char* noAudio = std::getenv("TEVO_NO_AUDIO");                                                   \
+        if (noAudio != nullptr && std::strcmp(noAudio, "1") == 0)                                             \
+            GTEST_SKIP() << "TEVO_NO_AUDIO=1: live playback on the audio output not tested";                  \
+        const std::string problem = TestUtil::audioProblem();                                                 \
+        if (!problem.empty())                                                                                 \
+            FAIL() << "Live playback needs an audio output: " << problem                                      \
+                   << ". Start one with tests/playback/start-pulseaudio.sh, or set TEVO_NO_AUDIO=1 to skip."; \
     } while (0)

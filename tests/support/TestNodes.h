@@ -39,7 +39,12 @@ protected:
 class TestFir : public FrameNode {
 public:
     /// `shift`: sample shift to declare (a look-ahead node in a chain declares it so the run's end flushes it).
-    TestFir(unsigned history, unsigned delay, unsigned shift = 0) : L(history), D(delay), S(shift) {}
+    TestFir(unsigned history, unsigned delay, unsigned shift = 0)
+        : L(history)
+        , D(delay)
+        , S(shift)
+    {
+    }
     const char* getName() const override { return "TestFir"; }
     unsigned getInOverlap(unsigned) const override { return L; }
     unsigned getDelay(unsigned) const override { return D; }
@@ -59,7 +64,12 @@ private:
 /// Copies its input; from block `failAt` on (from 1) returns `status` with an error text; may ask its run to stop.
 class FailingNode : public SoundAlgoBypass {
 public:
-    FailingNode(int at, SoundTools::Status s, bool stop = false) : failAt(at), status(s), stop(stop) {}
+    FailingNode(int at, SoundTools::Status s, bool stop = false)
+        : failAt(at)
+        , status(s)
+        , stop(stop)
+    {
+    }
     const char* getName() const override { return "FailingNode"; }
     SoundTools::Status process() override
     {
@@ -80,7 +90,10 @@ private:
 
 /// A copying node that counts its deletions, to check ownership.
 struct CountedNode : SoundAlgoBypass {
-    explicit CountedNode(int* deletions) : deletions(deletions) {}
+    explicit CountedNode(int* deletions)
+        : deletions(deletions)
+    {
+    }
     ~CountedNode() override { ++*deletions; }
     const char* getName() const override { return "CountedNode"; }
     int* deletions;
@@ -107,9 +120,9 @@ inline SoundAlgoComposite* chain(std::initializer_list<SoundAlgo*> nodes) { retu
 /// Exposes the detector's protected region list and analyses for hand-made lists.
 class Detector : public RMSStepDetector {
 public:
-    using RMSStepDetector::RMSStepDetector;
     using RMSStepDetector::applyNoise;
     using RMSStepDetector::estimateNoise;
+    using RMSStepDetector::RMSStepDetector;
 
     /// Replaces the list; the rate stands for the one a run would have set.
     void setRegions(const std::vector<Region>& list, unsigned rate, double loudestPower = 0.0)

@@ -139,7 +139,6 @@ TevoRun runTevo(const QStringList& args, int timeoutMs)
     return r;
 }
 
-
 std::string missingTools(std::initializer_list<const char*> names)
 {
     std::string missing;

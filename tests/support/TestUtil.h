@@ -255,16 +255,16 @@ private:
 } // namespace TestUtil
 
 /// Skips a test when a command-line reference is not installed.
-#define REQUIRE_TOOLS(...)                                                                                             \
-    do {                                                                                                               \
-        const std::string missing_ = TestUtil::missingTools({__VA_ARGS__});                                            \
-        if (!missing_.empty())                                                                                         \
-            GTEST_SKIP() << "not installed: " << missing_;                                                             \
+#define REQUIRE_TOOLS(...)                                                  \
+    do {                                                                    \
+        const std::string missing_ = TestUtil::missingTools({__VA_ARGS__}); \
+        if (!missing_.empty())                                              \
+            GTEST_SKIP() << "not installed: " << missing_;                  \
     } while (0)
 
 /// Skips a test when tevo was not built.
-#define REQUIRE_TEVO()                                                                                                 \
-    do {                                                                                                               \
-        if (TestUtil::tevoPath().empty())                                                                              \
-            GTEST_SKIP() << "tevo was not built";                                                                      \
+#define REQUIRE_TEVO()                            \
+    do {                                          \
+        if (TestUtil::tevoPath().empty())         \
+            GTEST_SKIP() << "tevo was not built"; \
     } while (0)

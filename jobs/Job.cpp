@@ -1,5 +1,6 @@
 #include "Job.h"
 
+#include "JobOutput.h"
 #include "SoundAlgo.h"
 #include "SoundBuffer.h"
 #include "SoundReader.h"
@@ -95,6 +96,24 @@ std::unique_ptr<SoundReader> Job::takeInput(const std::string& path, double star
     auto reader = openInput(path, startSeconds, error);
     if (!reader)
         fail(Failed, error);
+    return reader;
+}
+
+std::unique_ptr<SoundReader> Job::takeInput(const std::string& path, JobOutput& out, Status& status)
+{
+    auto reader = takeInput(path, out.startSeconds);
+    status = Failed;
+    if (!reader)
+        return nullptr;
+    const std::string refused = out.checkStartAndRange(*reader);
+    if (!refused.empty()) {
+        status = fail(Refused, refused);
+        return nullptr;
+    }
+    const std::string remark = out.followInput(*reader);
+    if (!remark.empty())
+        warn(remark);
+    status = Ok;
     return reader;
 }
 

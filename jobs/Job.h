@@ -14,6 +14,7 @@
 
 class SoundAlgo;
 class SoundReader;
+struct JobOutput;
 class SoundWriter;
 
 /// Base of the jobs: one whole operation on a file (process, stats, regions,
@@ -101,6 +102,11 @@ protected:
     Status fail(Status status, const std::string& text);
     /// The reader given by setInput, else `path` opened; at `startSeconds`.
     std::unique_ptr<SoundReader> takeInput(const std::string& path, double startSeconds);
+    /// The same for a job that writes: at `out`'s start point, refused
+    /// (error text set, `status` Refused) when the start point or range lies
+    /// past the end, and with `out`'s unset choices fitted to the input (a
+    /// remark on dropped channels goes to the warning callback).
+    std::unique_ptr<SoundReader> takeInput(const std::string& path, JobOutput& out, Status& status);
     void warn(const std::string& text) const;
     /// Starts a run: clears the error text and the stop flag.
     void begin();

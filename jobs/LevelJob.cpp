@@ -120,15 +120,10 @@ Job::Status LevelJob::run()
     if (!error.empty())
         return fail(Refused, error);
     BlockFrames blocks(kBlockFrames);
-    auto reader = takeInput(options.input, options.out.startSeconds);
+    Status opened = Failed;
+    auto reader = takeInput(options.input, options.out, opened);
     if (!reader)
-        return Failed;
-    error = options.out.checkStartAndRange(*reader);
-    if (!error.empty())
-        return fail(Refused, error);
-    const std::string remark = options.out.followInput(*reader);
-    if (!remark.empty())
-        warn(remark);
+        return opened;
     res.sampleRate = reader->getSampleRate();
     error = LevelStages::checkSampleRate(options.stages, res.sampleRate);
     if (!error.empty())

@@ -42,15 +42,10 @@ Job::Status ProcessJob::run()
         if (!stages.back())
             return fail(Refused, error);
     }
-    auto reader = takeInput(options.input, options.out.startSeconds);
+    Status opened = Failed;
+    auto reader = takeInput(options.input, options.out, opened);
     if (!reader)
-        return Failed;
-    error = options.out.checkStartAndRange(*reader);
-    if (!error.empty())
-        return fail(Refused, error);
-    const std::string remark = options.out.followInput(*reader);
-    if (!remark.empty())
-        warn(remark);
+        return opened;
     res.sampleRate = reader->getSampleRate();
     res.channels = options.out.channels;
     res.format = options.out.format;

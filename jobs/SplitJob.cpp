@@ -121,17 +121,12 @@ Job::Status SplitJob::run()
     const Status usable = options.check(error);
     if (usable != Ok)
         return fail(usable, error);
-    auto reader = takeInput(options.input, options.out.startSeconds);
+    Status opened = Failed;
+    auto reader = takeInput(options.input, options.out, opened);
     if (!reader)
-        return Failed;
+        return opened;
     BlockFrames blocks(kBlockFrames);
-    error = options.out.checkStartAndRange(*reader);
-    if (!error.empty())
-        return fail(Refused, error);
     const unsigned rate = reader->getSampleRate();
-    const std::string remark = options.out.followInput(*reader);
-    if (!remark.empty())
-        warn(remark);
 
     RegionAnalysis::Settings settings;
     settings.stepDb = options.stepDb;

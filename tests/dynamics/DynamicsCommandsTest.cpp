@@ -47,13 +47,10 @@ std::vector<double> soxRow(const std::string& stats, const std::string& name)
     return values;
 }
 
-double rmsDb(const std::vector<double>& interleaved, double fromSeconds, double toSeconds, unsigned rate)
+/// Left-channel power in dB between two times.
+double rmsDb(const std::vector<double>& s, double from, double to, unsigned rate)
 {
-    double sum = 0;
-    const size_t from = size_t(fromSeconds * rate), to = size_t(toSeconds * rate);
-    for (size_t k = from; k < to; ++k)
-        sum += interleaved[2 * k] * interleaved[2 * k];
-    return sum > 0 ? 10 * std::log10(sum / double(to - from)) : -200.0;
+    return powerDb(s, 0, size_t(from * rate), size_t(to * rate));
 }
 
 class DynamicsCommands : public testing::Test {

@@ -158,17 +158,12 @@ TEST(RMSStepDetector, LoudAudioThenDigitalSilenceGivesNoNaN)
 TEST(RMSStepDetector, FlushEachBlockBuildsTheListWhileRunning)
 {
     const int block = 4000;
-    BlockSizeGuard guard(block);
     Owned<RMSStepDetector> d = detector(2.0, -40.0, 0.2, RMSStepDetector::NoOutput, true); // absolute noise level
-    TestUtil::MemoryReader reader(levelSteps(kSteps, kRate), kRate);
-    reader.rewind();
-    SoundAlgo::LoopContext context;
-    ASSERT_EQ(d->initProcessLoop(reader, context), SoundTools::StatusOk);
-    int blocks = 0, sizeAfterTenSeconds = 0;
-    while (d->singleProcessLoop(reader, context, nullptr) == SoundTools::StatusOk)
-        if (++blocks == 20)
+    int sizeAfterTenSeconds = 0;
+    runBlocks(*d, {levelSteps(kSteps, kRate)}, std::vector<unsigned>(50, block), kRate, [&](size_t i) {
+        if (i == 20)
             sizeAfterTenSeconds = d->size();
-    d->endProcessLoop(context);
+    });
     EXPECT_GE(sizeAfterTenSeconds, 2) << "the regions of the first 10 s exist before the run ends";
 
     const std::vector<Region> r = regionsOf(*d);

@@ -41,18 +41,11 @@ protected:
     /// 24000 frames in blocks of 4000, calling `change(amplifier)` after the third block (frame 12000).
     std::vector<double> changedAt12000(double rampSeconds, const std::function<void(SoundAlgoRMSAmplifier&)>& change)
     {
-        BlockSizeGuard guard(4000);
         auto amp = amplifier(rampSeconds);
-        TestUtil::MemoryReader reader(dc(24000), kRate);
-        reader.rewind();
-        TestUtil::MemoryWriter writer(kRate);
-        SoundAlgo::LoopContext context;
-        EXPECT_EQ(amp->initProcessLoop(reader, context), SoundTools::StatusOk);
-        for (int block = 0; amp->singleProcessLoop(reader, context, &writer) == SoundTools::StatusOk;)
-            if (++block == 3)
+        return runBlocks(*amp, {dc(24000)}, std::vector<unsigned>(6, 4000), kRate, [&](size_t i) {
+            if (i == 3)
                 change(*amp);
-        amp->endProcessLoop(context);
-        return writer.samples;
+        })[0];
     }
 
     Owned<Detector> detector;

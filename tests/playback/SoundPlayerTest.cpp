@@ -44,13 +44,10 @@ public:
     SoundAlgoDevice& getDevice() { return *device; }
 };
 
-/// Constant-amplitude stereo sine with a whole number of samples per period.
+/// Constant-amplitude stereo tone with a whole number of samples per period.
 std::vector<double> steadySine(unsigned frames, double amplitude, double periodFrames)
 {
-    std::vector<double> s(2 * std::size_t(frames));
-    for (unsigned i = 0; i < frames; ++i)
-        s[2 * i] = s[2 * i + 1] = amplitude * std::sin(2 * M_PI * i / periodFrames);
-    return s;
+    return tone(frames, kRate / periodFrames, kRate, amplitude);
 }
 
 /// RMS of a run of 16-bit codes in dB full scale.
@@ -238,13 +235,9 @@ TEST_F(SoundPlayerTest, GateAndEqualiserSettersReachTheirNodes)
         // Reference: a node set up beforehand with the same values, run
         // offline; the live change must sound the same once it is heard.
         auto offlineDb = [&](double freq, double width, double gain, std::size_t fromFrame) {
-            MemoryReader offlineReader(signal, kRate);
-            offlineReader.rewind();
-            TestUtil::MemoryWriter writer(kRate);
             Owned<SoundAlgoFilterBiquad> fresh(new SoundAlgoFilterBiquad(SoundTools::BandEq, freq, width, gain));
-            fresh->processAll(offlineReader, &writer);
             std::vector<int16_t> codes;
-            for (double x : writer.samples)
+            for (double x : runNode(*fresh, signal, kRate).out)
                 codes.push_back(int16_t(std::trunc(x * 32768.0)));
             return rmsDb(codes, 2 * fromFrame, 2 * 8 * kBlock);
         };

@@ -157,22 +157,6 @@ TEST(SoundWriterMultiFile, CutsAlongTheRegions)
     }
 }
 
-// Regions are in stream positions: a run that starts later, with the range starting there, cuts at the same frames.
-TEST(SoundWriterMultiFile, RunFromAStartPointCutsAtTheSameFrames)
-{
-    const std::vector<double> source = fourRegionSignal();
-    TempDir tmp;
-    auto writer = makeWriter({{200000, 64600, 0.1, 0.1, 64600, false}, kFourRegions[2], kFourRegions[3]},
-                             SoundTools::Float64);
-    ASSERT_EQ(writer->open(tmp.path("late.wav").c_str()), SoundTools::StatusOk);
-    writer->setRange(200000, 2147483647);
-    EXPECT_FALSE(writeInBlocks(*writer, std::vector<double>(source.begin() + 2 * 200000, source.end()), 200000));
-    writer->close();
-    ASSERT_EQ(writer->GetWrittenFiles(), 2);
-    expectFrames(tmp.path("001-late.wav"), source, 200000, 264600);
-    expectFrames(tmp.path("002-late.wav"), source, 308700, 352800);
-}
-
 // Any tag given makes every file carry it with its own track number, in MP3
 // and in FLAC; no tag given, no tag written.
 TEST(SoundWriterMultiFile, TagsCarryTrackNumbers)

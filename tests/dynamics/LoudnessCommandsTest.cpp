@@ -18,10 +18,8 @@ using namespace TestUtil;
 
 namespace {
 
-const std::string kSource = [] {
-    const std::string file = __FILE__;
-    return file.substr(0, file.rfind("/tests/"));
-}();
+// Not __FILE__: a compiler cache with a base folder makes it relative.
+const std::string kSource = TEVO_SOURCE_DIR;
 
 std::map<std::string, double> evaluate(const std::string& out, const std::string& sections)
 {

@@ -197,8 +197,7 @@ TEST_F(SoundTags, FilesOfOtherToolsReadAsWritten)
         {"v24-utf16be.mp3", "", {"Мотли Кафе", "東京", "☕ x", "", "", "2", "Remix"}},
         // Written before tags were read from every format: the comment earlier versions stored as libsndfile's
         // software string; an untagged file stays untagged (ffmpeg's ENCODER and ISFT are no tags of ours).
-        {"older.flac", "ffmpeg -v error -y -i IN -metadata TITLE=t -metadata SOFTWARE='made by hand (libsndfile-1.2.0)' OUT",
-         {"t", "", "", "", "made by hand", "", ""}},
+        {"older.flac", "ffmpeg -v error -y -i IN -metadata TITLE=t -metadata SOFTWARE='made by hand (libsndfile-1.2.0)' OUT", {"t", "", "", "", "made by hand", "", ""}},
         {"untagged.flac", "ffmpeg -v error -i IN OUT", kNone},
         {"untagged.wav", "ffmpeg -v error -i IN OUT", kNone},
         {"untagged.mp3", "lame --quiet -b 64 IN OUT", kNone},

@@ -41,7 +41,8 @@ void freeSamples(double* p)
 
 } // namespace
 
-unsigned SoundBuffer::sSize = 1048576;
+std::atomic<unsigned> SoundBuffer::sSize{1048576};
+thread_local unsigned SoundBuffer::tScopedSize = 0;
 
 SoundBuffer::SoundBuffer(unsigned rate)
     : sampleRate(rate)
@@ -86,10 +87,30 @@ std::shared_ptr<SoundBuffer> SoundBuffer::createNew(unsigned rate)
     return std::make_shared<Shared>(rate);
 }
 
+unsigned SoundBuffer::getDefaultSize()
+{
+    return tScopedSize != 0 ? tScopedSize : sSize.load(std::memory_order_relaxed);
+}
+
 void SoundBuffer::setDefaultSize(unsigned n)
 {
-    if (n != 0)
-        sSize = n;
+    if (n == 0)
+        return;
+    if (tScopedSize != 0)
+        tScopedSize = n;
+    else
+        sSize.store(n, std::memory_order_relaxed);
+}
+
+SoundBuffer::ThreadScope::ThreadScope(unsigned frames)
+    : previous(tScopedSize)
+{
+    tScopedSize = frames != 0 ? frames : getDefaultSize();
+}
+
+SoundBuffer::ThreadScope::~ThreadScope()
+{
+    tScopedSize = previous;
 }
 
 void SoundBuffer::alloc(unsigned frames, int channels, unsigned fSize, unsigned eSize)

@@ -5,6 +5,7 @@
 #include "TevoExport.h"
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
 
 /// A growable run of consecutive interleaved frames of a stream, placed at an
@@ -24,10 +25,29 @@ public:
     /// A new empty buffer, object and count in one allocation.
     static std::shared_ptr<SoundBuffer> createNew(unsigned sampleRate);
 
-    /// New frames per processing block (1048576 at load).
-    static unsigned getDefaultSize() { return sSize; }
-    /// Sets the block size; 0 is ignored.
+    /// New frames per processing block (1048576 at load): the size of the
+    /// calling thread's ThreadScope while one lives, else the process-wide one.
+    static unsigned getDefaultSize();
+    /// Sets the block size; 0 is ignored. Inside a ThreadScope only the
+    /// scope's size changes (a run raising it for its graph included), so
+    /// that runs on other threads keep theirs.
     static void setDefaultSize(unsigned n);
+
+    /// Gives the calling thread its own block size while it lives: jobs run
+    /// side by side in threads of one process each keep their block size
+    /// instead of setting and restoring the process-wide one under each
+    /// other's feet. Scopes nest; the playback worker and OpenMP teams do not
+    /// see a scope of another thread (they read the process-wide size).
+    class TEVO_EXPORT ThreadScope {
+    public:
+        explicit ThreadScope(unsigned frames);
+        ~ThreadScope();
+        ThreadScope(const ThreadScope&) = delete;
+        ThreadScope& operator=(const ThreadScope&) = delete;
+
+    private:
+        unsigned previous;
+    };
 
     /// Sizes the buffer for `frames` frames of the given geometry and empties it
     /// (frameNB 0). An array that can already hold them is kept, contents
@@ -113,5 +133,6 @@ private:
     /// while keeping a larger array; this remembers what the array can hold.
     std::size_t capacity = 0;
 
-    static unsigned sSize;
+    static std::atomic<unsigned> sSize;
+    static thread_local unsigned tScopedSize; ///< 0: no ThreadScope on this thread
 };

@@ -7,6 +7,7 @@
 
 #include <mpg123.h>
 
+#include <mutex>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -175,7 +176,11 @@ SoundReaderMp3::~SoundReaderMp3()
 
 void SoundReaderMp3::init()
 {
-    mpg123_init();
+    // Older libmpg123 builds its tables here and is not safe to enter from
+    // two threads at once (readers opened side by side in a batch); newer
+    // ones ignore the call. Once per process is what both need.
+    static std::once_flag once;
+    std::call_once(once, [] { mpg123_init(); });
 }
 
 const char* SoundReaderMp3::getGenreName(int index)

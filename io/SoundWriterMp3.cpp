@@ -11,9 +11,16 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
-int SoundWriterMp3::sLameInit = 0;
+std::atomic<int> SoundWriterMp3::sLameInit{0};
+
+namespace {
+// Writers opened side by side in threads would otherwise load the library
+// and fill the entry points below at the same time.
+std::once_flag sLameOnce;
+} // namespace
 
 namespace {
 
@@ -117,8 +124,7 @@ void SoundWriterMp3::_init_lame()
 
 bool SoundWriterMp3::Init()
 {
-    if (sLameInit == 0)
-        _init_lame();
+    std::call_once(sLameOnce, _init_lame);
     return sLameInit == 1;
 }
 
@@ -133,9 +139,7 @@ SoundWriterMp3::SoundWriterMp3(unsigned rate, unsigned channels, unsigned kbps, 
     , bitrate(kbps)
     , quality(algorithmQuality < 0 ? sDefaultQuality : algorithmQuality)
 {
-    if (sLameInit == 0)
-        _init_lame();
-    if (sLameInit != 1)
+    if (!Init())
         return;
     lame = sLame.lame_init();
     if (lame == nullptr)

@@ -4,6 +4,7 @@
 #include "TevoExport.h"
 
 #include <cstdint>
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -35,6 +36,8 @@ public:
     ~SoundWriterMp3() override;
 
     /// Looks for the encoder if nobody did yet; true when it is available.
+    /// Safe from several threads at once: the first caller looks, the others
+    /// wait for its answer.
     static bool Init();
     /// True when the encoder was found (does not look for it).
     static bool IsInit();
@@ -94,5 +97,5 @@ private:
     bool started = false;
     bool lastCloseFailed = false;
 
-    static int sLameInit;
+    static std::atomic<int> sLameInit; ///< 0: not looked for, 1: found, -1: missing
 };

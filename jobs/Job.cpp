@@ -22,17 +22,6 @@ void Job::NodeRelease::operator()(SoundAlgo* node) const
         node->releaseReference();
 }
 
-Job::BlockFrames::BlockFrames(unsigned frames)
-    : previous(SoundBuffer::getDefaultSize())
-{
-    SoundBuffer::setDefaultSize(frames);
-}
-
-Job::BlockFrames::~BlockFrames()
-{
-    SoundBuffer::setDefaultSize(previous);
-}
-
 void Job::setInput(std::unique_ptr<SoundReader> reader)
 {
     givenInput = std::move(reader);

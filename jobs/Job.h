@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SoundBuffer.h"
 #include "SoundTools.h"
 #include "TevoExport.h"
 
@@ -111,16 +112,10 @@ protected:
     /// Starts a run: clears the error text and the stop flag.
     void begin();
 
-    /// Sets the block size of the runs (SoundBuffer::setDefaultSize) for
-    /// its lifetime: a job's choice does not leak into the next job.
-    class BlockFrames {
-    public:
-        explicit BlockFrames(unsigned frames);
-        ~BlockFrames();
-
-    private:
-        unsigned previous;
-    };
+    /// Sets the block size of the runs for its lifetime, on the calling
+    /// thread only: a job's choice neither leaks into the next job nor
+    /// changes the blocks of jobs running beside it in other threads.
+    using BlockFrames = SoundBuffer::ThreadScope;
 
 private:
     std::string errorText;

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -106,4 +108,38 @@ TEST(SoundBuffer, ArithmeticAndCopy)
     EXPECT_EQ(copy->getFrameNB(), 4u);
     EXPECT_EQ(copy->getSampleRate(), 44100u);
     EXPECT_EQ(copy->getRelStereoFrame(2)->right, -2.0);
+}
+
+// Jobs in threads of one process each keep their block size, whatever the
+// others set; raising it inside a scope (as a run does for a long filter)
+// stays in the scope, and the process-wide size comes back after it.
+TEST(SoundBuffer, ThreadScopesKeepTheirOwnBlockSize)
+{
+    const unsigned processWide = SoundBuffer::getDefaultSize();
+    std::atomic<int> inside{0};
+    unsigned seen[2] = {};
+    auto work = [&](int i) {
+        SoundBuffer::ThreadScope scope(4096u << i);
+        SoundBuffer::setDefaultSize((4096u << i) + 1);
+        // Both threads hold their scopes at once before reading.
+        ++inside;
+        while (inside.load() < 2)
+            std::this_thread::yield();
+        seen[i] = SoundBuffer::getDefaultSize();
+    };
+    std::thread a(work, 0), b(work, 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(seen[0], 4097u);
+    EXPECT_EQ(seen[1], 8193u);
+    EXPECT_EQ(SoundBuffer::getDefaultSize(), processWide);
+    {
+        SoundBuffer::ThreadScope outer(1024);
+        {
+            SoundBuffer::ThreadScope inner(2048);
+            EXPECT_EQ(SoundBuffer::getDefaultSize(), 2048u);
+        }
+        EXPECT_EQ(SoundBuffer::getDefaultSize(), 1024u);
+    }
+    EXPECT_EQ(SoundBuffer::getDefaultSize(), processWide);
 }

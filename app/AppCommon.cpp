@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <mutex>
 #include <vector>
 
 namespace AppCommon {
@@ -97,7 +98,7 @@ bool parseOutputOptions(const QCommandLineParser& parser, OutputOptions& options
 }
 
 bool parseCommandLine(QCommandLineParser& parser, const QStringList& args, int expectedPositionals,
-                      const QString& positionalsHelp, int& exitCode)
+                      const QString& positionalsHelp, int& exitCode, bool severalInputs)
 {
     parser.addHelpOption();
     parser.addOption({{"q", "quiet"}, "No progress and no warnings on standard error (errors still show)."});
@@ -132,8 +133,14 @@ bool parseCommandLine(QCommandLineParser& parser, const QStringList& args, int e
         return false;
     }
     const int count = parser.positionalArguments().size();
-    if (expectedPositionals >= 0 && count != expectedPositionals) {
-        printError(QString("expected %1").arg(positionalsHelp));
+    // With -o DIR every positional is an input; a command that writes no
+    // file takes its inputs as they come.
+    const QStringList given = parser.optionNames();
+    const bool toFolder = severalInputs && (given.contains("o") || given.contains("output-dir"));
+    const bool batch = severalInputs && count >= 1 && (toFolder || expectedPositionals == 1);
+    if (expectedPositionals >= 0 && count != expectedPositionals && !batch) {
+        printError(QString("expected %1").arg(positionalsHelp)
+                   + (severalInputs && count > expectedPositionals ? " (several inputs go with -o DIR)" : ""));
         std::fputs(qPrintable(helpText(parser, command)), stderr);
         exitCode = ExitUsage;
         return false;
@@ -175,8 +182,22 @@ QList<QPair<QString, QString>>& shownNames()
     return names;
 }
 
+/// Batch runs name temporary files from several threads.
+std::mutex& shownNamesLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+void addShownName(const QString& temp, const QString& shown)
+{
+    const std::lock_guard<std::mutex> guard(shownNamesLock());
+    shownNames().append({temp, shown});
+}
+
 QString userNames(QString text)
 {
+    const std::lock_guard<std::mutex> guard(shownNamesLock());
     for (const auto& names : shownNames())
         text.replace(names.first, names.second);
     return text;
@@ -218,7 +239,8 @@ QString temporaryFolder()
     return dir.isEmpty() ? QString("/tmp") : QString::fromLocal8Bit(dir);
 }
 
-/// A new, empty file named `prefix`XXXXXX`suffix`; "" on failure.
+} // namespace
+
 QString makeTemporary(const QString& prefix, const QString& suffix)
 {
     QByteArray name = QFile::encodeName(prefix + "XXXXXX" + suffix);
@@ -228,6 +250,8 @@ QString makeTemporary(const QString& prefix, const QString& suffix)
     ::close(fd);
     return QFile::decodeName(name);
 }
+
+namespace {
 
 bool copyStream(int from, int to)
 {
@@ -283,47 +307,69 @@ QString spoolStandardInput()
 
 int sStdoutFd = STDOUT_FILENO;
 
+/// The process's umask, read once at load: reading it means setting it, which
+/// would change it for a moment under the threads of a batch.
+mode_t readUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+const mode_t sUmask = readUmask();
+
 /// Where audio for standard output goes once results were moved aside.
 int stdoutFd()
 {
     return sStdoutFd;
 }
 
-/// Renames a finished temporary file over its final name.
+/// Renames a finished temporary file over its final name, or prints why not.
 bool putInPlace(const QString& temp, const QString& finalPath)
+{
+    QString error;
+    if (AppCommon::putInPlace(temp, finalPath, error))
+        return true;
+    printError(error);
+    return false;
+}
+
+/// Keeps the part done before a stop, as keptPartial does, and says where.
+void keepPartial(const QString& temp, const QString& finalPath)
+{
+    const QString partial = keptPartial(temp, finalPath);
+    if (!partial.isEmpty())
+        std::fprintf(stderr, "tevo: the part processed before the stop is in %s\n", qPrintable(partial));
+}
+
+} // namespace
+
+bool putInPlace(const QString& temp, const QString& finalPath, QString& error)
 {
     // A new file gets the permissions any new file would get.
     const QByteArray tempName = QFile::encodeName(temp);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(tempName.constData(), 0666 & ~mask);
+    ::chmod(tempName.constData(), 0666 & ~sUmask);
     if (::rename(tempName.constData(), QFile::encodeName(finalPath).constData()) != 0) {
-        const int error = errno;
-        printError(QString("%1 : cannot put the result in place: %2").arg(finalPath, std::strerror(error)));
+        error = QString("%1 : cannot put the result in place: %2").arg(finalPath, std::strerror(errno));
         return false;
     }
     return true;
 }
 
-/// Keeps the part done before a stop under a name that says so, never over
-/// an existing file, and says where.
-void keepPartial(const QString& temp, const QString& finalPath)
+QString keptPartial(const QString& temp, const QString& finalPath)
 {
     const QFileInfo info(finalPath);
     const QString suffix = QString::fromUtf8(SoundReader::fileExtension(finalPath.toUtf8().constData()));
     for (int n = 1; n < 1000; ++n) {
         const QString partial = info.dir().filePath(info.completeBaseName() + ".partial"
                                                     + (n > 1 ? QString("-%1").arg(n) : QString()) + suffix);
-        if (::link(QFile::encodeName(temp).constData(), QFile::encodeName(partial).constData()) == 0) {
-            std::fprintf(stderr, "tevo: the part processed before the stop is in %s\n", qPrintable(partial));
-            return;
-        }
+        // A hard link never replaces an existing file.
+        if (::link(QFile::encodeName(temp).constData(), QFile::encodeName(partial).constData()) == 0)
+            return partial;
         if (errno != EEXIST)
             break;
     }
+    return QString();
 }
-
-} // namespace
 
 std::unique_ptr<SoundReader> openReader(const QString& name, double startSeconds)
 {
@@ -444,7 +490,7 @@ QString OutputFile::writePath()
         if (tempPath.isEmpty())
             printError(QString("cannot make a temporary file in %1: %2").arg(temporaryFolder(), std::strerror(errno)));
         else
-            shownNames().append({tempPath, "standard output"});
+            addShownName(tempPath, "standard output");
         return tempPath;
     }
     // In the output's own folder, so that the final rename stays on one file
@@ -456,7 +502,7 @@ QString OutputFile::writePath()
         printError(QString("%1 : cannot write in this folder: %2").arg(finalPath, std::strerror(errno)));
         return tempPath;
     }
-    shownNames().append({tempPath, finalPath});
+    addShownName(tempPath, finalPath);
     const QByteArray encoded = QFile::encodeName(tempPath);
     if (size_t(encoded.size()) < sizeof sTempToRemove) {
         std::memcpy(sTempToRemove, encoded.constData(), size_t(encoded.size()) + 1);
@@ -541,7 +587,7 @@ std::string SegmentOutputs::openPath(const std::string& name)
     const QString temp = makeTemporary(info.dir().filePath("." + info.completeBaseName() + ".tevo-"), suffix);
     if (temp.isEmpty())
         return name + ".tevo-tmp"; // the writer reports why it cannot open it
-    shownNames().append({temp, finalName});
+    addShownName(temp, finalName);
     segments.push_back({finalName, temp, false});
     return temp.toStdString();
 }
@@ -563,8 +609,11 @@ int SegmentOutputs::finish(int exitCode)
             ok = putInPlace(segment.temp, segment.name) && ok;
         else if (exitCode == ExitStopped && segment.complete && !last)
             ok = putInPlace(segment.temp, segment.name) && ok;
-        else if (exitCode == ExitStopped && last)
-            keepPartial(segment.temp, segment.name);
+        else if (exitCode == ExitStopped && last) {
+            partial = keptPartial(segment.temp, segment.name);
+            if (announce && !partial.isEmpty())
+                std::fprintf(stderr, "tevo: the part processed before the stop is in %s\n", qPrintable(partial));
+        }
         QFile::remove(segment.temp);
     }
     segments.clear();

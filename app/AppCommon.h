@@ -92,8 +92,10 @@ bool parseOutputOptions(const QCommandLineParser& parser, OutputOptions& options
 
 /// Parses the command line of one command (args as given by main). Handles
 /// --help; on a usage error prints it and returns false with `exitCode` set.
+/// `severalInputs` (the batch commands): with -o DIR any number of inputs,
+/// and a command of one positional takes one or more.
 bool parseCommandLine(QCommandLineParser& parser, const QStringList& args, int expectedPositionals,
-                      const QString& positionalsHelp, int& exitCode);
+                      const QString& positionalsHelp, int& exitCode, bool severalInputs = false);
 
 /// Parses a number; false when `text` is not a finite number.
 bool toNumber(const QString& text, double& value);
@@ -112,8 +114,12 @@ public:
     std::string openPath(const std::string& name) override;
     void closed(const std::string& name, const std::string& path, bool complete) override;
     /// Puts the complete files in place (exit 0); on a stop, the last file
-    /// is kept as ".partial"; on a failure nothing is kept.
+    /// is kept as ".partial" (and said so on standard error when
+    /// `announce`); on a failure nothing is kept.
     int finish(int exitCode);
+    /// The ".partial" name finish kept, "" when none.
+    const QString& partialName() const { return partial; }
+    bool announce = true;
 
 private:
     struct Segment {
@@ -122,7 +128,18 @@ private:
         bool complete;
     };
     std::vector<Segment> segments;
+    QString partial;
 };
+
+/// A new, empty file named `prefix`XXXXXX`suffix`; "" on failure (errno set).
+QString makeTemporary(const QString& prefix, const QString& suffix);
+/// Renames the finished `temp` over `finalPath`, with the permissions of a
+/// new file; false with `error` set.
+bool putInPlace(const QString& temp, const QString& finalPath, QString& error);
+/// Keeps `temp`, the part written before a stop, as NAME.partial.EXT beside
+/// `finalPath` (NAME.partial-2.EXT... when taken; never over a file); the
+/// name kept, "" when none could be made. `temp` itself stays.
+QString keptPartial(const QString& temp, const QString& finalPath);
 
 /// Opens a reader chosen by the file's content or name; `-` reads standard
 /// input (kept in a temporary file). Null with the error printed.

@@ -2,6 +2,7 @@
 // of `tevo demo`.
 
 #include "AppCommon.h"
+#include "BatchRun.h"
 #include "CommandRegistry.h"
 #include "LoudnessPlot.h"
 #include "TagOptions.h"
@@ -225,14 +226,17 @@ int runLevel(const QStringList& args)
         "is not amplified. With --target the whole output is then brought to an integrated loudness in LUFS. "
         "Unless --no-limit, a final limiter keeps the true peaks under --true-peak (-1 dBTP): no sample clips. "
         "Prints the output's integrated loudness and true peak. The container of OUT follows its extension.\n"
-        "Podcast: tevo level --target -16 IN OUT; broadcast: --target -23.");
+        "Podcast: tevo level --target -16 IN OUT; broadcast: --target -23.\n"
+        "Batch: tevo level IN... -o DIR [-j N] [--skip-existing] [--json] levels each input into DIR/NAME.EXT "
+        "(EXT --type's or the input's), N files at once, one line per file as it finishes.");
     parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addLevelOptions(parser);
     addOutputOptions(parser);
     addJsonOption(parser);
+    BatchRun::addOptions(parser, BatchRun::Output::File);
     int exitCode = ExitOk;
-    if (!parseCommandLine(parser, normaliseArguments(args), 2, "IN and OUT", exitCode))
+    if (!parseCommandLine(parser, normaliseArguments(args), 2, "IN and OUT", exitCode, true))
         return exitCode;
     LevelJob::Options options;
     QString error;
@@ -252,6 +256,25 @@ int runLevel(const QStringList& args)
     // The amplifier reports each gain through Qt's debug output.
     if (!verbose)
         QLoggingCategory::setFilterRules("default.debug=false");
+    if (BatchRun::wanted(parser, BatchRun::Output::File)) {
+        if (!plotPath.isEmpty()) {
+            printError("--plot draws one file: level the files one by one to draw them");
+            return ExitUsage;
+        }
+        const auto make = [&options](const QString& input, const QString& writePath) {
+            LevelJob::Options one = options;
+            one.input = input.toStdString();
+            one.output = writePath.toStdString();
+            return std::make_unique<BatchRun::JobWork<LevelJob>>(one, [](const LevelJob& job) {
+                const LevelJob::Result& r = job.result();
+                return QString("output %1, loudness range %2 LU, true peak %3")
+                    .arg(LoudnessPlot::figure(r.result.integratedLufs, "LUFS", 0))
+                    .arg(r.result.loudnessRangeLu, 0, 'f', 2)
+                    .arg(LoudnessPlot::figure(r.result.truePeakDbtp, "dBTP", 0));
+            });
+        };
+        return BatchRun(parser, BatchRun::Output::File).run(make);
+    }
     const QString in = parser.positionalArguments().at(0);
     const QString out = parser.positionalArguments().at(1);
 

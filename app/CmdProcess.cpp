@@ -1,4 +1,5 @@
 #include "AppCommon.h"
+#include "BatchRun.h"
 #include "CommandRegistry.h"
 #include "ProcessChain.h"
 #include "TagOptions.h"
@@ -18,7 +19,9 @@ int runProcess(const QStringList& args)
     parser.setApplicationDescription(
         "Processes IN into OUT in one run. The container follows OUT's extension (.wav, .wave, .flac, .ogg, .oga, "
         ".opus, .aif, .aiff, .mp3, .raw); the output keeps the input's channels and sample format unless "
-        "--channels or --format say otherwise. Stages (--gain and the filter options) apply in the order given.");
+        "--channels or --format say otherwise. Stages (--gain and the filter options) apply in the order given.\n"
+        "Batch: tevo process IN... -o DIR [-j N] [--skip-existing] [--json] writes each input to DIR/NAME.EXT "
+        "(EXT --type's or the input's), N files at once, one line per file as it finishes.");
     parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addOutputOptions(parser);
@@ -29,8 +32,10 @@ int runProcess(const QStringList& args)
                       "N"});
     TagOptions::addOptions(parser, TagOptions::Target::File);
     ProcessChain::addOptions(parser);
+    BatchRun::addOptions(parser, BatchRun::Output::File);
+    addJsonOption(parser);
     int exitCode = ExitOk;
-    if (!parseCommandLine(parser, args, 2, "IN and OUT", exitCode))
+    if (!parseCommandLine(parser, args, 2, "IN and OUT", exitCode, true))
         return exitCode;
 
     ProcessJob::Options options;
@@ -55,6 +60,20 @@ int runProcess(const QStringList& args)
         return ExitUsage;
     }
     options.tags = TagOptions::parse(parser);
+    if (BatchRun::wanted(parser, BatchRun::Output::File)) {
+        const auto make = [&options](const QString& input, const QString& writePath) {
+            ProcessJob::Options one = options;
+            one.input = input.toStdString();
+            one.output = writePath.toStdString();
+            return std::make_unique<BatchRun::JobWork<ProcessJob>>(one, nullptr);
+        };
+        const auto check = [&options](const QString& output) { return options.out.checkFor(output.toStdString()); };
+        return BatchRun(parser, BatchRun::Output::File).run(make, check);
+    }
+    if (parser.isSet("json")) {
+        printError("--json goes with a batch (-o DIR): a single file prints no results");
+        return ExitUsage;
+    }
 
     const QString in = parser.positionalArguments().at(0);
     const QString out = parser.positionalArguments().at(1);

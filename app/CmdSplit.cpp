@@ -1,4 +1,5 @@
 #include "AppCommon.h"
+#include "BatchRun.h"
 #include "CommandRegistry.h"
 #include "TagOptions.h"
 
@@ -19,6 +20,36 @@ struct SplitRun {
     SplitJob::Options options;
     bool progress = true; ///< progress display on standard error
     bool json = false;    ///< results as one JSON object
+};
+
+/// One input of a batch: its parts go into a temporary folder under
+/// temporary names, settled as a single split settles them.
+class SplitWork : public BatchRun::Work {
+public:
+    explicit SplitWork(SplitJob::Options options)
+        : split(writingTo(std::move(options), &outputs))
+    {
+        outputs.announce = false;
+    }
+    Job& job() override { return split; }
+    int finish(int exitCode) override { return outputs.finish(exitCode); }
+    QString summary() override
+    {
+        const SplitJob::Result& r = split.result();
+        return QString("%1 file(s), %2 in total")
+            .arg(r.files.size())
+            .arg(QString::fromStdString(SoundReader::formatLength(r.totalSeconds)));
+    }
+
+private:
+    static SplitJob::Options writingTo(SplitJob::Options options, SegmentOutputs* files)
+    {
+        options.segmentFiles = files;
+        return options;
+    }
+
+    SegmentOutputs outputs; ///< before the job, which holds its address
+    SplitJob split;
 };
 
 /// Runs the split of `run.options.input` into files after its pattern.
@@ -65,7 +96,10 @@ int runSplit(const QStringList& args)
         "Cuts IN into one file per passage of signal: a first run measures the level regions and marks the "
         "noise, a second run writes each passage that lasts at least --min seconds into its own file, named "
         "after OUTPATH with a three-digit number (concert.wav gives 001-concert.wav, 002-concert.wav, ...). "
-        "Silences and noise between passages are dropped. The container follows OUTPATH's extension.");
+        "Silences and noise between passages are dropped. The container follows OUTPATH's extension.\n"
+        "Batch: tevo split IN... -o DIR [-j N] [--skip-existing] [--json] cuts each input into a folder DIR/NAME "
+        "of its own (DIR/NAME/001-NAME.EXT, ...; EXT --type's or the input's), N files at once, one line per "
+        "file as it finishes.");
     parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addPositionalArgument("OUTPATH", "Pattern of the output names, e.g. out/concert.flac.");
     parser.addOption({"min", "Shortest passage that gets a file, in seconds.", "SECONDS"});
@@ -76,8 +110,9 @@ int runSplit(const QStringList& args)
     addOutputOptions(parser);
     addJsonOption(parser);
     TagOptions::addOptions(parser, TagOptions::Target::Parts);
+    BatchRun::addOptions(parser, BatchRun::Output::Folder);
     int exitCode = ExitOk;
-    if (!parseCommandLine(parser, args, 2, "IN and OUTPATH", exitCode))
+    if (!parseCommandLine(parser, args, 2, "IN and OUTPATH", exitCode, true))
         return exitCode;
 
     SplitRun run;
@@ -101,6 +136,15 @@ int runSplit(const QStringList& args)
     run.json = parser.isSet("json");
     options.tags = TagOptions::parse(parser);
 
+    if (BatchRun::wanted(parser, BatchRun::Output::Folder)) {
+        const auto make = [&options](const QString& input, const QString& writePath) {
+            SplitJob::Options one = options;
+            one.input = input.toStdString();
+            one.pattern = writePath.toStdString();
+            return std::make_unique<SplitWork>(one);
+        };
+        return BatchRun(parser, BatchRun::Output::Folder).run(make);
+    }
     const QStringList positional = parser.positionalArguments();
     options.input = positional.at(0).toStdString();
     options.pattern = positional.at(1).toStdString();

@@ -1,4 +1,5 @@
 #include "AppCommon.h"
+#include "BatchRun.h"
 #include "CommandRegistry.h"
 
 #include "LoudnessPlot.h"
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace AppCommon;
@@ -23,13 +25,36 @@ int runStats(const QStringList& args)
         "channel, in dB relative to full scale (-100 dB stands for digital silence); and its loudness as "
         "broadcasters and podcasters measure it (ITU-R BS.1770-4, EBU R128): integrated loudness in LUFS, "
         "loudness range in LU, momentary (400 ms) and short-term (3 s) maxima, true peak in dBTP (4x "
-        "oversampled) and sample peak.");
-    parser.addPositionalArgument("IN", "Input file, or - for standard input.");
+        "oversampled) and sample peak.\n"
+        "Batch: tevo stats IN... [-j N] [--json] measures N files at once and prints one line per file as it "
+        "finishes (with --json one JSON object per line).");
+    parser.addPositionalArgument("IN", "Input file, or - for standard input; several files make a batch.");
     parser.addOption({"plot", "Draw the short-term loudness over time into FILE (.svg or .png).", "FILE"});
     addJsonOption(parser);
+    BatchRun::addOptions(parser, BatchRun::Output::None);
     int exitCode = ExitOk;
-    if (!parseCommandLine(parser, args, 1, "IN", exitCode))
+    if (!parseCommandLine(parser, args, 1, "IN", exitCode, true))
         return exitCode;
+    if (BatchRun::wanted(parser, BatchRun::Output::None)) {
+        if (parser.isSet("plot")) {
+            printError("--plot draws one file: measure the files one by one to draw them");
+            return ExitUsage;
+        }
+        const auto make = [](const QString& input, const QString&) {
+            StatsJob::Options options;
+            options.input = input.toStdString();
+            return std::make_unique<BatchRun::JobWork<StatsJob>>(options, [](const StatsJob& job) {
+                const StatsJob::Result& r = job.result();
+                return QString("RMS %1 dB, peak %2 dB, integrated %3, loudness range %4 LU, true peak %5")
+                    .arg(r.levels.rmsDb, 0, 'f', 2)
+                    .arg(std::max(r.levels.peakLeftDb, r.levels.peakRightDb), 0, 'f', 2)
+                    .arg(LoudnessPlot::figure(r.loudness.integratedLufs, "LUFS", 0))
+                    .arg(r.loudness.loudnessRangeLu, 0, 'f', 2)
+                    .arg(LoudnessPlot::figure(r.loudness.truePeakDbtp, "dBTP", 0));
+            });
+        };
+        return BatchRun(parser, BatchRun::Output::None).run(make);
+    }
     const QString plotPath = parser.value("plot");
     QString error;
     if (parser.isSet("plot") && !LoudnessPlot::checkPath(plotPath, error)) {

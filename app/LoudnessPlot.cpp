@@ -28,12 +28,6 @@ constexpr int kBottom = 60;
 constexpr double kFloorLufs = -70.0;
 constexpr double kGainRangeDb = 30.0; ///< the gain axis runs from -30 to +30 dB
 
-QString figure(double value, const char* unit)
-{
-    if (value <= SoundAlgoLoudness::sNoLoudness)
-        return QString("   -inf %1").arg(unit);
-    return QString("%1 %2").arg(value, 7, 'f', 2).arg(unit);
-}
 
 struct Frame {
     double seconds;
@@ -183,6 +177,13 @@ void paint(QPainter& painter, const Series& s)
 }
 
 } // namespace
+
+QString figure(double value, const char* unit, int width)
+{
+    if (value <= SoundAlgoLoudness::sNoLoudness)
+        return QString("%1 %2").arg("-inf", width).arg(unit);
+    return QString("%1 %2").arg(value, width, 'f', 2).arg(unit);
+}
 
 void printLoudness(const StatsJob::Loudness& loudness, const char* indent)
 {

@@ -16,6 +16,9 @@ namespace LoudnessPlot {
 /// Prints the figures of a finished measurement, one per line, each label
 /// preceded by `indent`.
 void printLoudness(const StatsJob::Loudness& loudness, const char* indent);
+/// One figure as the report lines show it: "-16.02 LUFS", or "-inf LUFS"
+/// where there is no loudness (silence); `width` pads the number.
+QString figure(double value, const char* unit, int width = 7);
 
 /// One stretch of the level regions, in seconds from the start.
 struct Region {

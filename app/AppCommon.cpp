@@ -41,8 +41,9 @@ void addOutputOptions(QCommandLineParser& parser)
                       "N"});
     parser.addOption({"no-dither", "Round without dither when the output has fewer bits than the input."});
     parser.addOption({{"y", "overwrite"}, "Replace an existing output file."});
-    parser.addOption({"type", "Container of '-' (standard input or output): wav, flac, ogg, opus, aiff, mp3, raw "
-                              "(default: standard input by its content, standard output wav).",
+    parser.addOption({"type", "Container of '-' (standard input or output), and of every output of a batch (-o): "
+                              "wav, flac, ogg, opus, aiff, mp3, raw (default: standard input by its content, "
+                              "standard output wav, a batch's outputs as their inputs).",
                       "TYPE"});
     parser.addOption({"start", "Start reading the input at TIME (seconds or [[hh:]mm:]ss[.mmm]).", "TIME", "0"});
     parser.addOption({"range", "Write only the part FROM,TO of the input (times as for --start; also 'FROM TO').",
@@ -64,7 +65,9 @@ bool refused(const std::string& error)
 
 void addJsonOption(QCommandLineParser& parser)
 {
-    parser.addOption({"json", "Print the results as one JSON object (times in seconds, levels in dB)."});
+    parser.addOption({"json", "Print the results as one JSON object (times in seconds, levels in dB); a batch "
+                              "prints one object per file, one per line: file, output, status (ok, failed, "
+                              "skipped, stopped), exitCode, and result, error or note."});
 }
 
 void printJson(const QJsonObject& object)

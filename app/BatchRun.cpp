@@ -219,8 +219,14 @@ private:
         else if (code == ExitOk && output == Output::Folder && !putFolderInPlace(temp, item.output, error))
             code = ExitFailure;
         else if (code == ExitStopped && output != Output::None) {
-            shown = output == Output::File ? keptPartial(temp, item.output) : keptPartialFolder(temp, item.output);
-            o.text = shown.isEmpty() ? QString() : QString("the part done is in %1").arg(shown);
+            // A file stopped in its analysis has written nothing worth a name.
+            const bool written = output == Output::File
+                ? QFileInfo(temp).size() > 0
+                : !QDir(temp).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty();
+            if (written)
+                shown = output == Output::File ? keptPartial(temp, item.output) : keptPartialFolder(temp, item.output);
+            o.text = shown.isEmpty() || !written ? QString("nothing written yet")
+                                                 : QString("the part done is in %1").arg(shown);
         }
         if (output == Output::File)
             QFile::remove(temp);
@@ -476,7 +482,8 @@ int BatchRun::run(const MakeWork& make, const CheckName& check)
                 std::fputs(qPrintable(text + "\n"), stdout);
             }
             std::fflush(stdout);
-            showProgress();
+            if (o.state != State::NotRun)
+                showProgress();
         }
         if (sInterrupted.load() && !stopping) {
             stopping = true;
@@ -494,9 +501,9 @@ int BatchRun::run(const MakeWork& make, const CheckName& check)
 
     if (stopping || stopped > 0) {
         std::fprintf(stderr,
-                     "tevo: stopped: %zu of %zu file(s) done, %zu not started; the same command with "
-                     "--skip-existing goes on from there\n",
-                     total - failed - stopped - notRun, total, notRun + stopped);
+                     "tevo: stopped: %zu of %zu file(s) done, %zu stopped, %zu not started; the same command "
+                     "with --skip-existing goes on from there\n",
+                     total - failed - stopped - notRun, total, stopped, notRun);
         return ExitStopped;
     }
     if (failed > 0 || !quiet)

@@ -31,7 +31,11 @@ using namespace AppCommon;
 
 namespace {
 
-enum class State { Ok, Failed, Skipped, Stopped, NotRun };
+enum class State { Ok,
+                   Failed,
+                   Skipped,
+                   Stopped,
+                   NotRun };
 
 struct Outcome {
     State state = State::NotRun;
@@ -317,8 +321,8 @@ int BatchRun::prepare(Plan& plan, const CheckName& check) const
         }
     }
 
-    QHash<QString, QString> outputs;        // output name -> input
-    std::set<std::pair<dev_t, ino_t>> ins;  // to find an output that is an input
+    QHash<QString, QString> outputs;       // output name -> input
+    std::set<std::pair<dev_t, ino_t>> ins; // to find an output that is an input
     for (const QString& input : parser.positionalArguments()) {
         if (input == "-") {
             printError("standard input cannot be one of the inputs of a batch: give file names");

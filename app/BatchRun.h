@@ -35,7 +35,9 @@
 class BatchRun {
 public:
     /// What each file makes.
-    enum class Output { None, File, Folder };
+    enum class Output { None,
+                        File,
+                        Folder };
 
     /// One file's work, made and run on a worker thread.
     class Work {

@@ -28,7 +28,6 @@ constexpr int kBottom = 60;
 constexpr double kFloorLufs = -70.0;
 constexpr double kGainRangeDb = 30.0; ///< the gain axis runs from -30 to +30 dB
 
-
 struct Frame {
     double seconds;
     double top;    ///< LUFS at the top edge

@@ -229,8 +229,12 @@ private:
                 : !QDir(temp).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty();
             if (written)
                 shown = output == Output::File ? keptPartial(temp, item.output) : keptPartialFolder(temp, item.output);
-            o.text = shown.isEmpty() || !written ? QString("nothing written yet")
-                                                 : QString("the part done is in %1").arg(shown);
+            if (!written)
+                o.text = "nothing written yet";
+            else if (shown.isEmpty())
+                o.text = QString("the part done could not be kept beside %1: %2").arg(item.output, std::strerror(errno));
+            else
+                o.text = QString("the part done is in %1").arg(shown);
         }
         if (output == Output::File)
             QFile::remove(temp);

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
 
@@ -50,55 +49,6 @@ std::atomic<bool> sInterrupted{false};
 void onInterrupt(int)
 {
     sInterrupted.store(true);
-}
-
-/// `text` with every `from` replaced by `to`, also where it stands escaped
-/// inside JSON text.
-QString renamed(QString text, const QString& from, const QString& to)
-{
-    return from.isEmpty() ? text : text.replace(from, to);
-}
-
-QJsonObject renamed(const QJsonObject& object, const QString& from, const QString& to)
-{
-    if (from.isEmpty())
-        return object;
-    // The escaped forms, without the brackets and quotes around them.
-    const auto escaped = [](const QString& s) {
-        const QByteArray a = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
-        return QString::fromUtf8(a.mid(2, a.size() - 4));
-    };
-    const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    return QJsonDocument::fromJson(QString::fromUtf8(text).replace(escaped(from), escaped(to)).toUtf8()).object();
-}
-
-/// DIR/NAME.partial, DIR/NAME.partial-2, ... for a stopped split's folder.
-QString keptPartialFolder(const QString& temp, const QString& finalPath)
-{
-    for (int n = 1; n < 1000; ++n) {
-        const QString partial = finalPath + ".partial" + (n > 1 ? QString("-%1").arg(n) : QString());
-        if (QFileInfo::exists(partial))
-            continue;
-        return QDir().rename(temp, partial) ? partial : QString();
-    }
-    return QString();
-}
-
-/// Moves the parts of a finished split into its folder.
-bool putFolderInPlace(const QString& temp, const QString& finalPath, QString& error)
-{
-    if (!QFileInfo::exists(finalPath)) {
-        if (QDir().rename(temp, finalPath))
-            return true;
-        error = QString("%1 : cannot put the folder in place: %2").arg(finalPath, std::strerror(errno));
-        return false;
-    }
-    // -y over an existing folder: part by part, what else it holds stays.
-    for (const QString& name : QDir(temp).entryList(QDir::Files | QDir::Hidden))
-        if (!putInPlace(QDir(temp).filePath(name), QDir(finalPath).filePath(name), error))
-            return false;
-    QDir().rmdir(temp);
-    return true;
 }
 
 } // namespace
@@ -179,25 +129,13 @@ private:
             o.text = QString("%1 exists").arg(item.output);
             return o;
         }
-        QString temp, writePath;
-        const QString prefix = QDir(plan.dir).filePath("." + item.base + ".tevo-");
-        if (output == Output::File) {
-            temp = writePath = makeTemporary(prefix, "." + item.extension);
-        } else if (output == Output::Folder) {
-            QByteArray pattern = QFile::encodeName(prefix + "XXXXXX");
-            if (::mkdtemp(pattern.data()) != nullptr) {
-                temp = QFile::decodeName(pattern);
-                writePath = QDir(temp).filePath(item.base + "." + item.extension);
-            }
-        }
-        if (output != Output::None && temp.isEmpty()) {
+        BatchOutput target(output, item.output);
+        if (!target.create(item.base, item.extension, o.text)) {
             o.state = State::Failed;
             o.exitCode = ExitFailure;
-            o.text = QString("%1 : cannot write in this folder: %2").arg(plan.dir, std::strerror(errno));
             return o;
         }
-
-        std::unique_ptr<Work> work = make(item.input, writePath);
+        std::unique_ptr<Work> work = make(item.input, target.writePath());
         Job& job = work->job();
         job.setWarningCallback([this, &item](const std::string& text) {
             const std::lock_guard<std::mutex> guard(lock);
@@ -213,44 +151,20 @@ private:
             const std::lock_guard<std::mutex> guard(lock);
             running.erase(&job);
         }
-        code = work->finish(code);
-
-        // What the user sees names the final output, never the temporary one.
-        QString shown = item.output;
         QString error;
-        if (code == ExitOk && output == Output::File && !putInPlace(temp, item.output, error))
-            code = ExitFailure;
-        else if (code == ExitOk && output == Output::Folder && !putFolderInPlace(temp, item.output, error))
-            code = ExitFailure;
-        else if (code == ExitStopped && output != Output::None) {
-            // A file stopped in its analysis has written nothing worth a name.
-            const bool written = output == Output::File
-                ? QFileInfo(temp).size() > 0
-                : !QDir(temp).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty();
-            if (written)
-                shown = output == Output::File ? keptPartial(temp, item.output) : keptPartialFolder(temp, item.output);
-            if (!written)
-                o.text = "nothing written yet";
-            else if (shown.isEmpty())
-                o.text = QString("the part done could not be kept beside %1: %2").arg(item.output, std::strerror(errno));
-            else
-                o.text = QString("the part done is in %1").arg(shown);
-        }
-        if (output == Output::File)
-            QFile::remove(temp);
-        else if (output == Output::Folder && QFileInfo::exists(temp))
-            QDir(temp).removeRecursively();
+        code = target.settle(work->finish(code), o.text, error);
 
         o.exitCode = code;
+        // What the user sees names the settled output, never the temporary one.
         if (code == ExitOk) {
             o.state = State::Ok;
-            o.text = renamed(work->summary(), temp, shown);
-            o.result = renamed(job.resultJson(), temp, shown);
+            o.text = target.shown(work->summary());
+            o.result = target.shown(job.resultJson());
         } else if (code == ExitStopped) {
             o.state = State::Stopped;
         } else {
             o.state = State::Failed;
-            o.text = error.isEmpty() ? renamed(QString::fromStdString(job.error()), temp, shown) : error;
+            o.text = error.isEmpty() ? target.shown(QString::fromStdString(job.error())) : error;
         }
         return o;
     }

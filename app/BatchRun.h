@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BatchOutput.h"
 #include "Job.h"
 
 #include <QCommandLineParser>
@@ -35,9 +36,7 @@
 class BatchRun {
 public:
     /// What each file makes.
-    enum class Output { None,
-                        File,
-                        Folder };
+    using Output = BatchOutput::Kind;
 
     /// One file's work, made and run on a worker thread.
     class Work {

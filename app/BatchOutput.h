@@ -10,7 +10,9 @@
 class BatchOutput {
 public:
     /// What a file makes: nothing (stats), a file, or a folder of files (split).
-    enum class Kind { None, File, Folder };
+    enum class Kind { None,
+                      File,
+                      Folder };
 
     /// `finalPath`: the output's name ("" for Kind::None).
     BatchOutput(Kind kind, const QString& finalPath);

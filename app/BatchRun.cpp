@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include <omp.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -336,8 +337,16 @@ int BatchRun::run(const MakeWork& make, const CheckName& check)
     sigaddset(&blocked, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &blocked, &previousMask);
     std::vector<std::thread> threads;
-    for (unsigned i = 0; i < std::min<size_t>(plan.workers, total); ++i)
-        threads.emplace_back([&workers] { workers.work(); });
+    const unsigned count = static_cast<unsigned>(std::min<size_t>(plan.workers, total));
+    // The files are the parallel work now: the OpenMP teams a job starts
+    // for its branches and filters share the cores out among the workers
+    // instead of each claiming all of them. Results do not depend on it.
+    const int team = std::max(1, omp_get_num_procs() / int(count));
+    for (unsigned i = 0; i < count; ++i)
+        threads.emplace_back([&workers, team] {
+            omp_set_num_threads(team);
+            workers.work();
+        });
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
 
     size_t finished = 0, failed = 0, skipped = 0, stopped = 0, notRun = 0;

@@ -4,8 +4,8 @@
 #include "SoundTools.h"
 #include "TevoExport.h"
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 /// A growable run of consecutive interleaved frames of a stream, placed at an

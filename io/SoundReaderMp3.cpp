@@ -7,13 +7,13 @@
 
 #include <mpg123.h>
 
-#include <mutex>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include "SoundWriter.h"
 #include "TevoExport.h"
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 

@@ -15,6 +15,8 @@
 #include "SoundAlgoSelectChannel.h"
 #include "SoundAlgoSub.h"
 
+#include <pybind11/stl.h>
+
 #include <QObject>
 
 #include <memory>

@@ -2,6 +2,8 @@
 
 #include "PyCommon.h"
 
+#include "SoundBuffer.h"
+
 #include <QLoggingCategory>
 
 PYBIND11_MODULE(tevo, m)
@@ -18,6 +20,10 @@ tevo.Stopped after a stop.)";
     QLoggingCategory::setFilterRules("default.debug=false");
     static py::exception<std::runtime_error> stopped(m, "Stopped", PyExc_RuntimeError);
     pytevo::sStoppedError = stopped;
+    m.def("set_block_size", &SoundBuffer::setDefaultSize, py::arg("frames"),
+          R"(Frames per processing block of later runs (default 1048576; 0 is ignored).
+Results never depend on it; memory and the interval between progress
+reports do.)");
     pytevo::bindIo(m);
     pytevo::bindGraph(m);
     pytevo::bindJobs(m);

@@ -214,7 +214,7 @@ py::object process(const std::shared_ptr<Node>& graph, const py::object& source,
     RunningGraph running(*graph);
     JobOutput out;
     for (const auto& item : options)
-        if (!setOutputOption(out, py::str(item.first), item.second))
+        if (!item.second.is_none() && !setOutputOption(out, py::str(item.first), item.second))
             throw py::type_error("process() got an unexpected keyword argument '"
                                  + py::str(item.first).cast<std::string>() + "'");
     std::unique_ptr<SoundReader> reader;

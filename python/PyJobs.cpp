@@ -87,7 +87,8 @@ py::object regions(const py::object& input, bool estimateNoise, bool merge, cons
     options.estimateNoise = estimateNoise;
     options.merge = merge;
     for (const auto& item : kwargs)
-        setOption(options, optionName(item.first), item.second);
+        if (!item.second.is_none())
+            setOption(options, optionName(item.first), item.second);
     RegionsJob job(options);
     const Job::Status status = runJob(job, progress, stop);
     raiseFor(status, job.error());
@@ -101,6 +102,8 @@ py::object level(const py::object& input, const py::object& output, bool overwri
     options.input = pathOf(input);
     const std::string out = pathOf(output);
     for (const auto& item : kwargs) {
+        if (item.second.is_none())
+            continue; // as if not given, as the stub's defaults say
         const std::string name = optionName(item.first);
         const py::handle value = item.second;
         if (setOutputOption(options.out, name, value))
@@ -212,6 +215,8 @@ py::object split(const py::object& input, const py::object& pattern, bool overwr
     options.pattern = pathOf(pattern);
     options.estimateNoise = estimateNoise;
     for (const auto& item : kwargs) {
+        if (item.second.is_none())
+            continue; // as if not given, as the stub's defaults say
         const std::string name = optionName(item.first);
         if (!setOutputOption(options.out, name, item.second))
             setOption(options, name, item.second);
@@ -241,6 +246,8 @@ py::object processFile(const py::object& input, const py::object& output, const 
     options.input = pathOf(input);
     const std::string out = pathOf(output);
     for (const auto& item : kwargs) {
+        if (item.second.is_none())
+            continue; // as if not given, as the stub's defaults say
         const std::string name = optionName(item.first);
         if (!setOutputOption(options.out, name, item.second))
             throw py::type_error("process_file() got an unexpected keyword argument '" + name + "'");

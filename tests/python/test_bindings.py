@@ -1,7 +1,9 @@
 """The Python module against independent references: soundfile and numpy
 for the samples, the tevo command for graphs and jobs built in C++."""
 
+import ast
 import os
+import re
 import threading
 import time
 import unittest
@@ -75,6 +77,26 @@ class RoundTrip(ScratchTest):
         tevo.write(self.path("x.wav"), x * 0, RATE, overwrite=True)
         self.assertFalse(tevo.read(self.path("x.wav"))[0].any())
         self.assertEqual(sorted(os.listdir(self.dir)), ["in.wav", "x.wav"])
+
+
+class Stub(unittest.TestCase):
+    def test_stub_declares_what_the_module_has(self):
+        # Editors complete from tevo.pyi: every name and parameter of the
+        # module must be there (parameters as pybind11's signatures list them).
+        stub = ast.parse(contents(os.path.join(os.path.dirname(tevo.__file__), "tevo.pyi")))
+        declared = {n.name: n for n in stub.body if isinstance(n, (ast.FunctionDef, ast.ClassDef))}
+        public = {n for n in dir(tevo) if not n.startswith("_")}
+        self.assertEqual(public, set(declared))
+        for name in public:
+            entry = getattr(tevo, name)
+            if not callable(entry) or isinstance(entry, type):
+                continue
+            with self.subTest(function=name):
+                signature = entry.__doc__.splitlines()[0]
+                given = re.findall(r"(?:\(|, )(\w+):", signature)
+                node = declared[name]
+                params = [a.arg for a in node.args.args + node.args.kwonlyargs]
+                self.assertTrue(set(given) <= set(params), f"{signature} against {params}")
 
 
 class Errors(ScratchTest):

@@ -13,7 +13,8 @@
 class TEVO_EXPORT SafeOutputFile {
 public:
     /// What the checked name is, for the refusal's text.
-    enum Kind { WholeFile, SplitPart };
+    enum Kind { WholeFile,
+                SplitPart };
 
     /// "" when `path` may be written; otherwise why not. `overwriteHint`
     /// names what allows replacing an existing file ("-y (--overwrite)").

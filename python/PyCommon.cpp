@@ -66,7 +66,8 @@ ArrayReader::ArrayReader(py::array array, unsigned sampleRate)
         samples = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
     } else if (kind == 'i') {
         const unsigned bits = unsigned(array.dtype().itemsize()) * 8;
-        format = bits == 8 ? SoundTools::PCM8 : bits == 16 ? SoundTools::PCM16 : SoundTools::PCM32;
+        format = bits == 8 ? SoundTools::PCM8 : bits == 16 ? SoundTools::PCM16
+                                                           : SoundTools::PCM32;
         samples = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
         const double scale = 1.0 / integerScale(array.dtype());
         double* data = samples.mutable_data();

@@ -38,7 +38,7 @@ public:
     Node& operator=(const Node&) = delete;
     virtual ~Node() { algo->releaseReference(); }
 
-    SoundAlgo* algo;      ///< one reference is ours
+    SoundAlgo* algo;        ///< one reference is ours
     Node* parent = nullptr; ///< the composite it was pushed into, not owned
     bool running = false;
 };
@@ -288,15 +288,18 @@ void bindGraph(py::module_& m)
     py::class_<StopToken>(m, "Stop", R"(A stop request for a run: set() from any thread ends the run after the
 block in progress; the run then raises tevo.Stopped.)")
         .def(py::init<>())
-        .def("set", [](StopToken& t) { t.flag.store(true); }, "Asks the runs given this token to stop.")
-        .def("clear", [](StopToken& t) { t.flag.store(false); }, "Withdraws the request, for the next run.")
+        .def(
+            "set", [](StopToken& t) { t.flag.store(true); }, "Asks the runs given this token to stop.")
+        .def(
+            "clear", [](StopToken& t) { t.flag.store(false); }, "Withdraws the request, for the next run.")
         .def("is_set", [](const StopToken& t) { return t.flag.load(); });
 
     py::class_<Node, std::shared_ptr<Node>>(m, "Node", R"(A processing node of the library. A node has one place in
 one graph: push it into one composite only.)")
         .def_property_readonly("name", [](const Node& n) { return std::string(n.algo->getName()); })
-        .def("latency", [](const Node& n, unsigned rate) { return n.algo->getLatency(rate); }, py::arg("rate"),
-             "Frames by which the node delays its output at `rate` Hz (compensated by a run).")
+        .def(
+            "latency", [](const Node& n, unsigned rate) { return n.algo->getLatency(rate); }, py::arg("rate"),
+            "Frames by which the node delays its output at `rate` Hz (compensated by a run).")
         .def("__repr__", [](const Node& n) { return "<tevo.Node " + std::string(n.algo->getName()) + ">"; });
 
     py::class_<Composite, Node, std::shared_ptr<Composite>>(m, "Composite", R"(Branches of nodes seen as one node.
@@ -309,38 +312,46 @@ them with tevo.add, or build with tevo.parallel).)")
              "Starts a new branch (the first call fills the first) with `nodes` in order.")
         .def_property_readonly("branch_count", [](Composite& c) { return c.composite().getBranchNumber(); });
 
-    m.def("scale", [](double db) { return made(new SoundAlgoScale(db)); }, py::arg("gain_db"),
-          "Multiplies both channels by 10^(gain_db / 20).");
-    m.def("delay", [](double seconds, bool asOverlap) { return made(new SoundAlgoDelay(seconds, asOverlap)); },
-          py::arg("seconds"), py::arg("as_overlap") = false,
-          "Delays the signal by `seconds` (kept in the output), or with as_overlap holds back as many frames.");
-    m.def("bypass", []() { return made(new SoundAlgoBypass()); }, "Passes its input through unchanged.");
-    m.def("add",
-          [](int inputs, const py::object& weights) {
-              std::vector<double> w;
-              if (!weights.is_none())
-                  w = weights.cast<std::vector<double>>();
-              if (!w.empty() && int(w.size()) != inputs)
-                  throw py::value_error("add needs one weight per input");
-              return made(new SoundAlgoAdd(inputs, true, w.empty() ? nullptr : w.data()));
-          },
-          py::arg("inputs"), py::arg("weights") = py::none(), "Weighted sum (linear weights) of `inputs` inputs.");
-    m.def("sub", [](int inputs) { return made(new SoundAlgoSub(inputs, true)); }, py::arg("inputs") = 2,
-          "Input 0 minus the others.");
-    m.def("select_channel", [](int selected, int inputs) { return made(new SoundAlgoSelectChannel(selected, inputs)); },
-          py::arg("selected"), py::arg("inputs"), "Forwards input `selected` of `inputs`.");
-    m.def("limiter",
-          [](double levelDb, double attack, double release) {
-              return made(new SoundAlgoLimiter(levelDb, attack, release));
-          },
-          py::arg("level_db") = 0.0, py::arg("attack") = 0.005, py::arg("release") = 0.05,
-          "Look-ahead limiter: make-up gain level_db, peaks held under 0.98 of full scale.");
-    m.def("noise_gate",
-          [](double thresholdDb, double fade, double window) {
-              return made(new SoundAlgoNoiseGate(thresholdDb, fade, window));
-          },
-          py::arg("threshold_db") = -30.0, py::arg("fade") = 0.01, py::arg("window") = 0.3,
-          "Silences what stays below threshold_db (RMS over `window` seconds).");
+    m.def(
+        "scale", [](double db) { return made(new SoundAlgoScale(db)); }, py::arg("gain_db"),
+        "Multiplies both channels by 10^(gain_db / 20).");
+    m.def(
+        "delay", [](double seconds, bool asOverlap) { return made(new SoundAlgoDelay(seconds, asOverlap)); },
+        py::arg("seconds"), py::arg("as_overlap") = false,
+        "Delays the signal by `seconds` (kept in the output), or with as_overlap holds back as many frames.");
+    m.def(
+        "bypass", []() { return made(new SoundAlgoBypass()); }, "Passes its input through unchanged.");
+    m.def(
+        "add",
+        [](int inputs, const py::object& weights) {
+            std::vector<double> w;
+            if (!weights.is_none())
+                w = weights.cast<std::vector<double>>();
+            if (!w.empty() && int(w.size()) != inputs)
+                throw py::value_error("add needs one weight per input");
+            return made(new SoundAlgoAdd(inputs, true, w.empty() ? nullptr : w.data()));
+        },
+        py::arg("inputs"), py::arg("weights") = py::none(), "Weighted sum (linear weights) of `inputs` inputs.");
+    m.def(
+        "sub", [](int inputs) { return made(new SoundAlgoSub(inputs, true)); }, py::arg("inputs") = 2,
+        "Input 0 minus the others.");
+    m.def(
+        "select_channel", [](int selected, int inputs) { return made(new SoundAlgoSelectChannel(selected, inputs)); },
+        py::arg("selected"), py::arg("inputs"), "Forwards input `selected` of `inputs`.");
+    m.def(
+        "limiter",
+        [](double levelDb, double attack, double release) {
+            return made(new SoundAlgoLimiter(levelDb, attack, release));
+        },
+        py::arg("level_db") = 0.0, py::arg("attack") = 0.005, py::arg("release") = 0.05,
+        "Look-ahead limiter: make-up gain level_db, peaks held under 0.98 of full scale.");
+    m.def(
+        "noise_gate",
+        [](double thresholdDb, double fade, double window) {
+            return made(new SoundAlgoNoiseGate(thresholdDb, fade, window));
+        },
+        py::arg("threshold_db") = -30.0, py::arg("fade") = 0.01, py::arg("window") = 0.3,
+        "Silences what stays below threshold_db (RMS over `window` seconds).");
     m.def("stage", &stage, py::arg("name"), py::arg("value") = py::none(),
           R"(A stage of tevo process by its option name and value, as the command line
 gives them: gain DB, eq TYPE:FREQ[:WIDTH[:GAIN]], lowpass1 FREQ, highpass1

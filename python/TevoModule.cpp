@@ -6,6 +6,11 @@
 
 #include <QLoggingCategory>
 
+namespace {
+/// What the README advises for batches and process chains.
+constexpr unsigned kBlockFrames = 65536;
+} // namespace
+
 PYBIND11_MODULE(tevo, m)
 {
     m.doc() = R"(Audio processing with the tevo library: files as numpy arrays (read, write),
@@ -20,10 +25,14 @@ tevo.Stopped after a stop.)";
     QLoggingCategory::setFilterRules("default.debug=false");
     static py::exception<std::runtime_error> stopped(m, "Stopped", PyExc_RuntimeError);
     pytevo::sStoppedError = stopped;
+    // A script handles many files, most of them short: the library's default
+    // block (1048576 frames, 16 MB a buffer) would cost more to allocate and
+    // clear than a short file costs to process. The jobs choose their own.
+    SoundBuffer::setDefaultSize(kBlockFrames);
     m.def("set_block_size", &SoundBuffer::setDefaultSize, py::arg("frames"),
-          R"(Frames per processing block of later runs (default 1048576; 0 is ignored).
-Results never depend on it; memory and the interval between progress
-reports do.)");
+          R"(Frames per processing block of later graph runs (65536 in this module; 0 is
+ignored). Results never depend on it; memory and the interval between
+progress reports do. The jobs (level, split, ...) choose their own.)");
     pytevo::bindIo(m);
     pytevo::bindGraph(m);
     pytevo::bindJobs(m);

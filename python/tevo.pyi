@@ -28,7 +28,7 @@ class Stop:
     def is_set(self) -> bool: ...
 
 def set_block_size(frames: int) -> None:
-    """Frames per processing block of later runs (default 1048576)."""
+    """Frames per processing block of later graph runs (65536 in this module)."""
 
 def read(path: PathLike, start: float = 0.0) -> Tuple[npt.NDArray[np.float64], int, Tags]:
     """(samples frames x channels in -1 .. 1, rate in Hz, tags) of a sound file."""

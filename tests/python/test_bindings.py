@@ -180,7 +180,7 @@ class Runs(ScratchTest):
 
         threading.Thread(target=stopper).start()
         tevo.set_block_size(4096)
-        self.addCleanup(tevo.set_block_size, 1048576)
+        self.addCleanup(tevo.set_block_size, 65536)
         with self.assertRaises(tevo.Stopped):
             tevo.process(tevo.stage("fir", "lowpass:1000"), x, RATE, progress=progress, stop=token)
         self.assertLess(len(blocks), 4)

@@ -103,6 +103,11 @@ ArrayWriter::ArrayWriter(unsigned sampleRate, unsigned fileChannels)
 {
 }
 
+void ArrayWriter::reserve(uint64_t frames)
+{
+    samples.reserve(size_t(frames) * channels);
+}
+
 unsigned ArrayWriter::write(unsigned count, double* data)
 {
     const size_t at = samples.size();
@@ -129,14 +134,21 @@ ProgressRelay::ProgressRelay(py::object cb, StopToken* stop)
     : callback(std::move(cb))
     , token(stop)
 {
+    // Ctrl-C reaches Python on its main thread only; elsewhere (a Dask
+    // worker's thread, say) a run need not take the GIL between blocks.
+    const py::object threading = py::module_::import("threading");
+    checkSignals = threading.attr("current_thread")().is(threading.attr("main_thread")());
 }
 
 bool ProgressRelay::report(const std::string& stage, uint64_t done, uint64_t total)
 {
-    if (!callback.is_none() && !failed) {
+    if ((checkSignals || !callback.is_none()) && !failed) {
         py::gil_scoped_acquire gil;
         try {
-            callback(stage, done, total);
+            if (PyErr_CheckSignals() != 0)
+                throw py::error_already_set();
+            if (!callback.is_none())
+                callback(stage, done, total);
         } catch (...) {
             error = std::current_exception();
             failed = true;

@@ -71,6 +71,8 @@ public:
     ArrayWriter(unsigned sampleRate, unsigned channels);
     SoundTools::Status open(const char*) override { return SoundTools::StatusOk; }
     void close() override {}
+    /// Room for `frames` frames ahead, when the length is known.
+    void reserve(uint64_t frames);
     /// The samples as a numpy array that owns them (needs the GIL).
     py::array release();
 
@@ -82,8 +84,9 @@ private:
     std::vector<double> samples;
 };
 
-/// Calls a Python progress callback from a run's thread: takes the GIL only
-/// then; an exception in the callback stops the run and is raised after it.
+/// Calls a Python progress callback from a run's thread, taking the GIL only
+/// then, and on Python's main thread passes on Ctrl-C; an exception in the
+/// callback (KeyboardInterrupt included) stops the run and is raised after it.
 class ProgressRelay {
 public:
     ProgressRelay(py::object callback, StopToken* token);
@@ -96,6 +99,7 @@ public:
 private:
     py::object callback;
     StopToken* token;
+    bool checkSignals = false;
     std::atomic<bool> failed{false};
     std::exception_ptr error;
 };

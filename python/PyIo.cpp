@@ -96,6 +96,9 @@ py::tuple readFile(const py::object& file, double startSeconds)
     SoundIDTag tag;
     reader->getTags(tag);
     ArrayWriter samples(rate, fitted.channels);
+    const int64_t frames = int64_t(reader->getFrameNB()) - reader->getOffset();
+    if (frames > 0)
+        samples.reserve(uint64_t(frames));
     bool failed = false;
     {
         py::gil_scoped_release released;

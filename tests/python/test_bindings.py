@@ -4,6 +4,9 @@ for the samples, the tevo command for graphs and jobs built in C++."""
 import ast
 import os
 import re
+import signal
+import subprocess
+import sys
 import threading
 import time
 import unittest
@@ -191,6 +194,24 @@ class Runs(ScratchTest):
             tevo.level(self.path("in.wav"), self.path("out.wav"), stop=token,
                        progress=lambda *a: token.set())
         self.assertEqual(sorted(os.listdir(self.dir)), ["in.wav", "out.partial.wav"])
+
+    def test_ctrl_c_interrupts_a_run(self):
+        # The run holds no GIL, so Python's own handler could act only once
+        # it ended (and its file was in place); the module passes the
+        # interrupt on between blocks, and the unfinished file goes.
+        script = ("import sys, numpy as np, tevo\n"
+                  "tevo.set_block_size(4096)\n"
+                  "graph = tevo.chain(*[tevo.stage('eq', 'peak:1000:1:1') for _ in range(400)])\n"
+                  "print('go', flush=True)\n"
+                  "tevo.process(graph, np.zeros((44100 * 60, 2)), 44100, output=sys.argv[1])\n")
+        child = subprocess.Popen([sys.executable, "-c", script, self.path("out.wav")], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True)
+        self.assertEqual(child.stdout.readline().strip(), "go")
+        time.sleep(0.5)
+        child.send_signal(signal.SIGINT)
+        _, err = child.communicate(timeout=120)
+        self.assertIn("KeyboardInterrupt", err)
+        self.assertEqual(os.listdir(self.dir), [])
 
     def test_runs_release_the_gil(self):
         # Another Python thread keeps running while the library processes.

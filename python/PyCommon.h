@@ -134,6 +134,10 @@ py::dict tagDict(const SoundIDTag& tag);
 /// is not a tag field.
 TagOverrides tagOverrides(const py::handle& tags);
 
+/// Warns (UserWarning) that `samples` samples were clipped on their way to
+/// a file's integers, as the jobs do; nothing for 0.
+void warnClipped(uint64_t samples);
+
 /// A keyword argument's value as the command line would spell it: numbers
 /// in their shortest exact form, sequences joined by commas.
 std::string optionText(const py::handle& value);

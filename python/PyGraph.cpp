@@ -266,6 +266,7 @@ py::object process(const std::shared_ptr<Node>& graph, const py::object& source,
         throw py::value_error(error);
     const SoundIDTag tag = tagOverrides(tags).carry(*reader);
     Job::Status status = Job::Failed;
+    uint64_t clipped = 0;
     {
         py::gil_scoped_release released;
         std::unique_ptr<SoundWriter> writer = out.openWriter(target.writePath(), sampleRate, reader->getInputFormat(), error);
@@ -274,10 +275,12 @@ py::object process(const std::shared_ptr<Node>& graph, const py::object& source,
                 writer->setTags(tag);
             out.applyRange(*writer, *reader);
             status = runGraph(*graph->algo, *reader, *writer, relay, error);
+            clipped = writer->getClippedSamples();
         }
     }
     relay.rethrow();
     target.finish(status, error);
+    warnClipped(clipped);
     return py::none();
 }
 

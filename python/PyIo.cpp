@@ -36,6 +36,17 @@ TagOverrides tagOverrides(const py::handle& tags)
     return overrides;
 }
 
+void warnClipped(uint64_t samples)
+{
+    if (samples > 0) {
+        const std::string text = std::to_string(samples)
+            + " sample(s) lay beyond full scale and were clipped in the output (lower the level, or write float "
+              "with format='float32')";
+        if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 2) != 0)
+            throw py::error_already_set();
+    }
+}
+
 std::string optionText(const py::handle& value)
 {
     if (py::isinstance<py::str>(value))
@@ -131,6 +142,7 @@ void writeFile(const py::object& file, const py::array& array, unsigned rate, co
     PlacedOutput target;
     target.prepare(path, {}, overwrite);
     Job::Status status = Job::Ok;
+    uint64_t clipped = 0;
     {
         py::gil_scoped_release released;
         std::unique_ptr<SoundWriter> writer = out.openWriter(target.writePath(), rate, reader.getInputFormat(), error);
@@ -148,6 +160,7 @@ void writeFile(const py::object& file, const py::array& array, unsigned rate, co
                     error = writer->getError();
                 }
             writer->close();
+            clipped = writer->getClippedSamples();
             if (status == Job::Ok && writer->closeFailed()) {
                 status = Job::Failed;
                 error = writer->getError();
@@ -155,6 +168,7 @@ void writeFile(const py::object& file, const py::array& array, unsigned rate, co
         }
     }
     target.finish(status, error);
+    warnClipped(clipped);
 }
 
 } // namespace

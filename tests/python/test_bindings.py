@@ -49,6 +49,11 @@ class RoundTrip(ScratchTest):
         ref, rate = soundfile.read(self.path("i.wav"), dtype="int16")
         np.testing.assert_array_equal(ref, x)
         self.assertEqual(soundfile.info(self.path("i.wav")).subtype, "PCM_16")
+        with self.assertWarnsRegex(UserWarning, r"^4 sample\(s\) lay beyond full scale and were clipped"):
+            tevo.write(self.path("c.wav"), np.array([[1.5, -2.0], [0.5, 0.25], [3.0, -1.5]]), RATE, format="pcm16",
+                       dither=False)
+        np.testing.assert_array_equal(soundfile.read(self.path("c.wav"), dtype="int16")[0],
+                                      [[32767, -32768], [16384, 8192], [32767, -32768]])
         sox("-n", "-r", 22050, "-c", 1, "-b", 24, self.path("s.flac"), "synth", 0.5, "sine", 440, "gain", -3)
         ours, rate, _ = tevo.read(self.path("s.flac"))
         theirs, _ = soundfile.read(self.path("s.flac"), always_2d=True)

@@ -3,12 +3,12 @@
 #  1. the call overhead per file: tevo.level / tevo.stats / tevo.process on a
 #     file of 0.1 s, whose work is negligible, against the tevo command on
 #     the same file (a process start per file);
-#  2. a batch of FILES recordings of SECONDS s levelled by
+#  2. a batch of FILES recordings of LENGTH seconds levelled by
 #     examples/dask_level.py on a LocalCluster of 2 worker processes against
 #     `tevo level` run two files at a time by xargs -P2 (tevo's own -j batch
 #     lives on another branch). Dask's time includes starting the cluster.
 #
-#   bash bench/python.sh [BUILD_DIR]      (FILES=40 SECONDS=30 by default)
+#   bash bench/python.sh [BUILD_DIR]      (FILES=40 LENGTH=30 seconds by default)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -16,7 +16,7 @@ build=${1:-$root/build}
 TEVO=${TEVO:-$build/tevo}
 PY=/usr/bin/python3
 FILES=${FILES:-40}
-SECONDS_EACH=${SECONDS:-30}
+LENGTH=${LENGTH:-30}
 WORK=${WORK:-$here/work/python}
 export PYTHONPATH="$build/python${PYTHONPATH:+:$PYTHONPATH}"
 [ -x "$TEVO" ] && [ -e "$build/python/tevo.pyi" ] || { echo "build with -DTEVO_PYTHON=ON first" >&2; exit 1; }
@@ -49,11 +49,11 @@ for name, ms in rows:
     print(f"  {name:40s} {ms:8.2f} ms")
 PYEOF
 
-echo "== Batch: $FILES files of $SECONDS_EACH s, level --target -16"
+echo "== Batch: $FILES files of $LENGTH s, level --target -16"
 for i in $(seq -w 1 "$FILES"); do
   f="$WORK/in/f$i.wav"
-  [ -s "$f" ] || sox -V1 -n -r 44100 -c 2 -b 16 "$f" synth "$SECONDS_EACH" pinknoise gain $(( -10 - 10#$i % 20 )) \
-    synth "$SECONDS_EACH" sine amod 0.3
+  [ -s "$f" ] || sox -V1 -n -r 44100 -c 2 -b 16 "$f" synth "$LENGTH" pinknoise gain $(( -10 - 10#$i % 20 )) \
+    synth "$LENGTH" sine amod 0.3
 done
 rm -rf "$WORK/xargs" "$WORK/dask"
 mkdir -p "$WORK/xargs"

@@ -85,6 +85,7 @@ def main(argv=None):
     options = level_options(rest)
     os.makedirs(args.output_dir, exist_ok=True)
 
+    import dask
     from dask.distributed import Client, LocalCluster
 
     start = time.monotonic()
@@ -92,7 +93,12 @@ def main(argv=None):
         client = Client(args.scheduler)
         cluster = None
     else:
-        # One thread per worker: the library runs its own threads inside a job.
+        # One thread per worker: the library runs its own OpenMP threads inside
+        # a job, as many as tevo runs, unless the nanny limits them to one for
+        # numpy's sake (its default pre-spawn environment).
+        environ = dict(dask.config.get("distributed.nanny.pre-spawn-environ", {}))
+        environ.pop("OMP_NUM_THREADS", None)
+        dask.config.set({"distributed.nanny.pre-spawn-environ": environ})
         cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
                                dashboard_address=None)
         client = Client(cluster)

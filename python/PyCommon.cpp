@@ -163,6 +163,43 @@ void ProgressRelay::rethrow()
         std::rethrow_exception(error);
 }
 
+GraphRun::GraphRun(SoundAlgo& n, SoundReader& r, SoundWriter& w, const char* s)
+    : node(n)
+    , reader(r)
+    , writer(w)
+    , stage(s)
+{
+}
+
+Job::Status GraphRun::run()
+{
+    begin();
+    return runNode(node, reader, &writer, stage);
+}
+
+Job::Status runJob(Job& job, const py::object& progress, StopToken* stop)
+{
+    ProgressRelay relay(progress, stop);
+    job.setProgressCallback([&](const Job::Progress& p) {
+        if (relay.report(p.stage, p.done, p.total))
+            job.stop();
+    });
+    std::vector<std::string> warnings;
+    job.setWarningCallback([&](const std::string& text) { warnings.push_back(text); });
+    Job::Status status;
+    {
+        py::gil_scoped_release released;
+        status = job.run();
+    }
+    job.setProgressCallback(nullptr);
+    job.setWarningCallback(nullptr);
+    relay.rethrow();
+    for (const std::string& text : warnings)
+        if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 2) != 0)
+            throw py::error_already_set();
+    return status;
+}
+
 PlacedOutput::~PlacedOutput()
 {
     if (!temp.empty())

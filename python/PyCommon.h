@@ -134,9 +134,27 @@ py::dict tagDict(const SoundIDTag& tag);
 /// is not a tag field.
 TagOverrides tagOverrides(const py::handle& tags);
 
-/// Warns (UserWarning) that `samples` samples were clipped on their way to
-/// a file's integers, as the jobs do; nothing for 0.
-void warnClipped(uint64_t samples);
+/// One run of a graph from a reader into a writer as a job: the library's
+/// own loop (Job::runNode) with its progress, stop flag, closing of the
+/// writer, clipping remark and error texts.
+class GraphRun : public Job {
+public:
+    /// None of them owned; `stage` names the run in progress reports.
+    GraphRun(SoundAlgo& node, SoundReader& reader, SoundWriter& writer, const char* stage);
+    Status run() override;
+    QJsonObject resultJson() const override { return QJsonObject(); }
+
+private:
+    SoundAlgo& node;
+    SoundReader& reader;
+    SoundWriter& writer;
+    const char* stage;
+};
+
+/// Runs `job` with the GIL released: progress and the stop token through a
+/// ProgressRelay, the job's remarks raised as UserWarnings once it is done.
+/// Returns its status; raises what the progress callback raised.
+Job::Status runJob(Job& job, const py::object& progress, StopToken* stop);
 
 /// A keyword argument's value as the command line would spell it: numbers
 /// in their shortest exact form, sequences joined by commas.

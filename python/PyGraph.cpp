@@ -17,8 +17,6 @@
 
 #include <pybind11/stl.h>
 
-#include <QObject>
-
 #include <memory>
 
 namespace pytevo {
@@ -161,52 +159,6 @@ private:
     Node& node;
 };
 
-/// Runs `algo` over `reader` into `writer` as a job runs its nodes
-/// (Job::runNode): progress after each block, the stop token checked before
-/// each. Called without the GIL.
-Job::Status runGraph(SoundAlgo& algo, SoundReader& reader, SoundWriter& writer, ProgressRelay& relay,
-                     std::string& error)
-{
-    const auto begun = QObject::connect(&algo, &SoundAlgo::notifyBegin, [&relay](unsigned total) {
-        relay.report("process", 0, total);
-    });
-    const auto advanced = QObject::connect(&algo, &SoundAlgo::notifyInProgress, [&relay](unsigned done, unsigned total) {
-        relay.report("process", done, total);
-    });
-    SoundAlgo::LoopContext context;
-    SoundTools::Status status = algo.initProcessLoop(reader, context);
-    if (status == SoundTools::StatusOk) {
-        // The loop clears a node's stop request when it starts; the token is
-        // passed on before every block instead.
-        do {
-            if (relay.stopRequested())
-                algo.pleaseStop();
-        } while (algo.singleProcessLoop(reader, context, &writer) == SoundTools::StatusOk);
-        algo.endProcessLoop(context);
-        status = static_cast<SoundTools::Status>(context.status);
-    } else {
-        status = SoundTools::StatusError;
-    }
-    QObject::disconnect(begun);
-    QObject::disconnect(advanced);
-    writer.close();
-    if (status == SoundTools::StatusStopped) {
-        error = "process stopped on request";
-        return Job::Stopped;
-    }
-    if (status != SoundTools::StatusOk && status != SoundTools::StatusEnd) {
-        error = algo.getError();
-        if (error.empty())
-            error = writer.getError();
-        return Job::Failed;
-    }
-    if (writer.closeFailed()) {
-        error = writer.getError();
-        return Job::Failed;
-    }
-    return Job::Ok;
-}
-
 py::object process(const std::shared_ptr<Node>& graph, const py::object& source, const py::object& rate,
                    const py::object& output, const py::object& progress, StopToken* stop, const py::object& tags,
                    bool overwrite, const py::kwargs& options)
@@ -243,18 +195,11 @@ py::object process(const std::shared_ptr<Node>& graph, const py::object& source,
     if (!error.empty())
         throw py::value_error(error);
     const unsigned sampleRate = reader->getSampleRate();
-    ProgressRelay relay(progress, stop);
-
     if (output.is_none()) {
         ArrayWriter writer(sampleRate, out.channels);
         out.applyRange(writer, *reader);
-        Job::Status status;
-        {
-            py::gil_scoped_release released;
-            status = runGraph(*graph->algo, *reader, writer, relay, error);
-        }
-        relay.rethrow();
-        raiseFor(status, error);
+        GraphRun run(*graph->algo, *reader, writer, "process");
+        raiseFor(runJob(run, progress, stop), run.error());
         return writer.release();
     }
     const std::string path = pathOf(output);
@@ -265,22 +210,15 @@ py::object process(const std::shared_ptr<Node>& graph, const py::object& source,
     if (!error.empty())
         throw py::value_error(error);
     const SoundIDTag tag = tagOverrides(tags).carry(*reader);
-    Job::Status status = Job::Failed;
-    uint64_t clipped = 0;
-    {
-        py::gil_scoped_release released;
-        std::unique_ptr<SoundWriter> writer = out.openWriter(target.writePath(), sampleRate, reader->getInputFormat(), error);
-        if (writer) {
-            if (TagOverrides::any(tag))
-                writer->setTags(tag);
-            out.applyRange(*writer, *reader);
-            status = runGraph(*graph->algo, *reader, *writer, relay, error);
-            clipped = writer->getClippedSamples();
-        }
-    }
-    relay.rethrow();
-    target.finish(status, error);
-    warnClipped(clipped);
+    std::unique_ptr<SoundWriter> writer = out.openWriter(target.writePath(), sampleRate, reader->getInputFormat(), error);
+    if (!writer)
+        target.finish(Job::Failed, error);
+    if (TagOverrides::any(tag))
+        writer->setTags(tag);
+    out.applyRange(*writer, *reader);
+    GraphRun run(*graph->algo, *reader, *writer, "process");
+    const Job::Status status = runJob(run, progress, stop);
+    target.finish(status, run.error());
     return py::none();
 }
 

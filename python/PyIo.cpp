@@ -3,6 +3,7 @@
 #include "PyCommon.h"
 
 #include "JobOutput.h"
+#include "SoundAlgoBypass.h"
 #include "SoundBuffer.h"
 
 #include <climits>
@@ -34,17 +35,6 @@ TagOverrides tagOverrides(const py::handle& tags)
         }
     }
     return overrides;
-}
-
-void warnClipped(uint64_t samples)
-{
-    if (samples > 0) {
-        const std::string text = std::to_string(samples)
-            + " sample(s) lay beyond full scale and were clipped in the output (lower the level, or write float "
-              "with format='float32')";
-        if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 2) != 0)
-            throw py::error_already_set();
-    }
 }
 
 std::string optionText(const py::handle& value)
@@ -131,44 +121,27 @@ void writeFile(const py::object& file, const py::array& array, unsigned rate, co
     const std::string path = pathOf(file);
     ArrayReader reader(array, rate);
     JobOutput out;
-    std::string error;
-    if (!format.is_none() && !out.setFormat(py::str(format), error))
-        throw py::value_error(error);
-    if (!bitrate.is_none() && !out.setBitrate(py::str(bitrate), error))
-        throw py::value_error(error);
+    std::string refusal;
+    if (!format.is_none() && !out.setFormat(py::str(format), refusal))
+        throw py::value_error(refusal);
+    if (!bitrate.is_none() && !out.setBitrate(optionText(bitrate), refusal))
+        throw py::value_error(refusal);
     out.dither = dither;
     out.followInput(reader);
     const SoundIDTag tag = tagOverrides(tags).apply(SoundIDTag());
     PlacedOutput target;
     target.prepare(path, {}, overwrite);
-    Job::Status status = Job::Ok;
-    uint64_t clipped = 0;
-    {
-        py::gil_scoped_release released;
-        std::unique_ptr<SoundWriter> writer = out.openWriter(target.writePath(), rate, reader.getInputFormat(), error);
-        if (!writer) {
-            status = Job::Failed;
-        } else {
-            if (TagOverrides::any(tag))
-                writer->setTags(tag);
-            reader.rewind();
-            auto buffer = SoundBuffer::createNew(rate);
-            buffer->alloc(kBlockFrames, 2, 1, 1);
-            while (status == Job::Ok && reader.stereoRead(buffer, 0) > 0)
-                if (writer->writeBuffer(buffer, 0)) {
-                    status = Job::Failed;
-                    error = writer->getError();
-                }
-            writer->close();
-            clipped = writer->getClippedSamples();
-            if (status == Job::Ok && writer->closeFailed()) {
-                status = Job::Failed;
-                error = writer->getError();
-            }
-        }
-    }
-    target.finish(status, error);
-    warnClipped(clipped);
+    std::string error;
+    std::unique_ptr<SoundWriter> writer = out.openWriter(target.writePath(), rate, reader.getInputFormat(), error);
+    if (!writer)
+        target.finish(Job::Failed, error);
+    if (TagOverrides::any(tag))
+        writer->setTags(tag);
+    reader.rewind();
+    Job::NodeRef copy(new SoundAlgoBypass());
+    GraphRun run(*copy, reader, *writer, "write");
+    const Job::Status status = runJob(run, py::none(), nullptr);
+    target.finish(status, run.error());
 }
 
 } // namespace

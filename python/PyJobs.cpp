@@ -35,31 +35,6 @@ py::object toPython(const QJsonObject& object)
     return py::module_::import("json").attr("loads")(py::str(text.constData(), size_t(text.size())));
 }
 
-/// Runs `job` without the GIL: progress and the stop token through the
-/// relay, warnings raised as Python warnings once it is done.
-Job::Status runJob(Job& job, const py::object& progress, StopToken* stop)
-{
-    ProgressRelay relay(progress, stop);
-    job.setProgressCallback([&](const Job::Progress& p) {
-        if (relay.report(p.stage, p.done, p.total))
-            job.stop();
-    });
-    std::vector<std::string> warnings;
-    job.setWarningCallback([&](const std::string& text) { warnings.push_back(text); });
-    Job::Status status;
-    {
-        py::gil_scoped_release released;
-        status = job.run();
-    }
-    job.setProgressCallback(nullptr);
-    job.setWarningCallback(nullptr);
-    relay.rethrow();
-    for (const std::string& text : warnings)
-        if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 2) != 0)
-            throw py::error_already_set();
-    return status;
-}
-
 template <class Options>
 void setOption(Options& options, const std::string& name, const py::handle& value)
 {

@@ -112,6 +112,7 @@ class Errors(ScratchTest):
         with open(self.path("text.wav"), "w") as f:
             f.write("not a sound")
         passages(self.path("in.wav"))
+        tevo.write(self.path("001-in.wav"), noise(10), RATE)
         cases = [
             (FileNotFoundError, "missing.wav", lambda: tevo.read(self.path("missing.wav"))),
             (FileNotFoundError, "missing.flac", lambda: tevo.stats(self.path("missing.flac"))),
@@ -124,6 +125,8 @@ class Errors(ScratchTest):
              lambda: tevo.level(self.path("in.wav"), self.path("o.wav"), step=99)),
             (ValueError, "--limit sets the make-up gain that --target computes",
              lambda: tevo.level(self.path("in.wav"), self.path("o.wav"), target=True, limit=3)),
+            (ValueError, r"001-in\.wav : the file exists; use overwrite=True",
+             lambda: tevo.split(self.path("in.wav"), self.path("in.wav"), min=1)),
             (ValueError, "--eq", lambda: tevo.stage("eq", "notch:1000")),
             (ValueError, "already part of a graph", lambda: tevo.chain(*[tevo.scale(1)] * 2)),
             (TypeError, "float", lambda: tevo.process(tevo.scale(0), np.array(["a"]), RATE)),
@@ -132,7 +135,7 @@ class Errors(ScratchTest):
             with self.subTest(text=text):
                 with self.assertRaisesRegex(kind, text):
                     call()
-        self.assertEqual(sorted(os.listdir(self.dir)), ["in.wav", "text.wav"])
+        self.assertEqual(sorted(os.listdir(self.dir)), ["001-in.wav", "in.wav", "text.wav"])
 
 
 class Graph(ScratchTest):
@@ -252,6 +255,9 @@ class AgreesWithTevo(ScratchTest):
             (["level", "in.wav", "cli.wav", "--multiband", "300,3000", "--format", "pcm24"],
              lambda: tevo.level(self.path("in.wav"), self.path("py.wav"), multiband=[300, 3000], format="pcm24"),
              ["cli.wav"], ["py.wav"]),
+            (["process", "in.wav", "cli-p.flac", "--aweight", "--gain", "3", "--artist", "A", "--channels", "1"],
+             lambda: tevo.process_file(self.path("in.wav"), self.path("py-p.flac"), ["aweight", ("gain", 3)],
+                                       tags={"artist": "A"}, channels=1), ["cli-p.flac"], ["py-p.flac"]),
             (["split", "in.wav", os.path.join("c", "part.wav"), "--min", "1"],
              lambda: tevo.split(self.path("in.wav"), self.path("p/part.wav"), min=1),
              ["c/001-part.wav", "c/002-part.wav", "c/003-part.wav"],

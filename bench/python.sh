@@ -6,9 +6,11 @@
 #  2. a batch of FILES recordings of LENGTH seconds levelled by
 #     examples/dask_level.py on a LocalCluster of 2 worker processes against
 #     `tevo level` run two files at a time by xargs -P2 (tevo's own -j batch
-#     lives on another branch). Dask's time includes starting the cluster.
+#     lives on another branch). Dask's time includes starting the cluster;
+#     CPU time (user + system, the children's included) is steadier than
+#     wall time on a busy machine.
 #
-#   bash bench/python.sh [BUILD_DIR]      (FILES=40 LENGTH=30 seconds by default)
+#   bash bench/python.sh [BUILD_DIR]   (FILES=40 LENGTH=30 seconds REPEAT=3 by default)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -16,6 +18,7 @@ build=${1:-$root/build}
 TEVO=${TEVO:-$build/tevo}
 PY=/usr/bin/python3
 FILES=${FILES:-40}
+REPEAT=${REPEAT:-3}
 LENGTH=${LENGTH:-30}
 WORK=${WORK:-$here/work/python}
 export PYTHONPATH="$build/python${PYTHONPATH:+:$PYTHONPATH}"
@@ -49,23 +52,34 @@ for name, ms in rows:
     print(f"  {name:40s} {ms:8.2f} ms")
 PYEOF
 
-echo "== Batch: $FILES files of $LENGTH s, level --target -16"
+echo "== Batch: $FILES files of $LENGTH s, level --target -16; wall and CPU seconds, median of $REPEAT alternating runs"
+rm -rf "$WORK/in"
+mkdir -p "$WORK/in"
 for i in $(seq -w 1 "$FILES"); do
-  f="$WORK/in/f$i.wav"
-  [ -s "$f" ] || sox -V1 -n -r 44100 -c 2 -b 16 "$f" synth "$LENGTH" pinknoise gain $(( -10 - 10#$i % 20 )) \
+  sox -V1 -n -r 44100 -c 2 -b 16 "$WORK/in/f$i.wav" synth "$LENGTH" pinknoise gain $(( -10 - 10#$i % 20 )) \
     synth "$LENGTH" sine amod 0.3
 done
-rm -rf "$WORK/xargs" "$WORK/dask"
-mkdir -p "$WORK/xargs"
-t0=$(date +%s.%N)
-ls "$WORK/in" | xargs -P2 -I{} "$TEVO" level "$WORK/in/{}" "$WORK/xargs/{}" --target -16 -q >/dev/null
-t1=$(date +%s.%N)
-"$PY" "$root/examples/dask_level.py" --workers 2 "$WORK/in" "$WORK/dask" --target -16 >/dev/null 2>"$WORK/dask.log"
-t2=$(date +%s.%N)
+# Alternating the two, so that a change in the machine's load hits both.
+: >"$WORK/times"
+for r in $(seq 1 "$REPEAT"); do
+  rm -rf "$WORK/xargs" "$WORK/dask"
+  mkdir -p "$WORK/xargs"
+  /usr/bin/time -f "xargs %e %U %S" -a -o "$WORK/times" \
+    sh -c "ls '$WORK/in' | xargs -P2 -I{} '$TEVO' level '$WORK/in/{}' '$WORK/xargs/{}' --target -16 -q >/dev/null"
+  /usr/bin/time -f "dask %e %U %S" -a -o "$WORK/times" \
+    "$PY" "$root/examples/dask_level.py" --workers 2 "$WORK/in" "$WORK/dask" --target -16 >/dev/null 2>"$WORK/dask.log"
+done
 same=$(cd "$WORK" && for f in in/*; do n=${f#in/}; cmp -s "xargs/$n" "dask/$n" && echo ok; done | wc -l)
-"$PY" -c "
-x, d = $t1 - $t0, $t2 - $t1
-print(f'  peer: tevo level, xargs -P2   {x:7.2f} s')
-print(f'  dask_level.py, 2 workers      {d:7.2f} s   ratio {d / x:.2f} (goal <= 1.3)')
-print(f'  identical outputs: $same of $FILES')"
-tail -1 "$WORK/dask.log"
+"$PY" - "$WORK/times" "$same" "$FILES" <<'PYEOF'
+import statistics, sys
+runs = {}
+for line in open(sys.argv[1]):
+    name, wall, user, system = line.split()
+    runs.setdefault(name, []).append((float(wall), float(user) + float(system)))
+med = {k: (statistics.median(w for w, _ in v), statistics.median(c for _, c in v)) for k, v in runs.items()}
+(xw, xc), (dw, dc) = med["xargs"], med["dask"]
+print(f"  peer: tevo level, xargs -P2    wall {xw:7.2f}  cpu {xc:7.2f}")
+print(f"  dask_level.py, 2 workers       wall {dw:7.2f}  cpu {dc:7.2f}")
+print(f"  ratio dask/peer                wall {dw / xw:7.2f}  cpu {dc / xc:7.2f}   (goal <= 1.3)")
+print(f"  identical outputs: {sys.argv[2]} of {sys.argv[3]}")
+PYEOF

@@ -189,8 +189,8 @@ py::object process(const std::shared_ptr<Node>& graph, const py::object& source,
                                   + "; the library does not convert rates");
     }
     const std::string remark = out.followInput(*reader);
-    if (!remark.empty())
-        PyErr_WarnEx(PyExc_UserWarning, remark.c_str(), 1);
+    if (!remark.empty() && PyErr_WarnEx(PyExc_UserWarning, remark.c_str(), 1) != 0)
+        throw py::error_already_set();
     std::string error = out.checkStartAndRange(*reader);
     if (!error.empty())
         throw py::value_error(error);

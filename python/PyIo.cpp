@@ -91,8 +91,8 @@ py::tuple readFile(const py::object& file, double startSeconds)
         raiseFor(Job::Failed, error);
     JobOutput fitted;
     const std::string remark = fitted.followInput(*reader);
-    if (!remark.empty())
-        PyErr_WarnEx(PyExc_UserWarning, (path + " : " + remark).c_str(), 1);
+    if (!remark.empty() && PyErr_WarnEx(PyExc_UserWarning, (path + " : " + remark).c_str(), 1) != 0)
+        throw py::error_already_set();
     const unsigned rate = reader->getSampleRate();
     SoundIDTag tag;
     reader->getTags(tag);

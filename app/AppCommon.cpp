@@ -1,5 +1,6 @@
 #include "AppCommon.h"
 
+#include "SafeOutputFile.h"
 #include "SoundReaderSndfile.h"
 #include "SplitJob.h"
 
@@ -310,16 +311,6 @@ QString spoolStandardInput()
 
 int sStdoutFd = STDOUT_FILENO;
 
-/// The process's umask, read once at load: reading it means setting it, which
-/// would change it for a moment under the threads of a batch.
-mode_t readUmask()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-const mode_t sUmask = readUmask();
-
 /// Where audio for standard output goes once results were moved aside.
 int stdoutFd()
 {
@@ -344,34 +335,29 @@ void keepPartial(const QString& temp, const QString& finalPath)
         std::fprintf(stderr, "tevo: the part processed before the stop is in %s\n", qPrintable(partial));
 }
 
+/// Inputs as the library takes them.
+std::vector<std::string> names(const QStringList& paths)
+{
+    std::vector<std::string> out;
+    for (const QString& path : paths)
+        out.push_back(path.toStdString());
+    return out;
+}
+
 } // namespace
 
 bool putInPlace(const QString& temp, const QString& finalPath, QString& error)
 {
-    // A new file gets the permissions any new file would get.
-    const QByteArray tempName = QFile::encodeName(temp);
-    ::chmod(tempName.constData(), 0666 & ~sUmask);
-    if (::rename(tempName.constData(), QFile::encodeName(finalPath).constData()) != 0) {
-        error = QString("%1 : cannot put the result in place: %2").arg(finalPath, std::strerror(errno));
-        return false;
-    }
-    return true;
+    std::string text;
+    if (SafeOutputFile::putInPlace(temp.toStdString(), finalPath.toStdString(), text))
+        return true;
+    error = QString::fromStdString(text);
+    return false;
 }
 
 QString keptPartial(const QString& temp, const QString& finalPath)
 {
-    const QFileInfo info(finalPath);
-    const QString suffix = QString::fromUtf8(SoundReader::fileExtension(finalPath.toUtf8().constData()));
-    for (int n = 1; n < 1000; ++n) {
-        const QString partial = info.dir().filePath(info.completeBaseName() + ".partial"
-                                                    + (n > 1 ? QString("-%1").arg(n) : QString()) + suffix);
-        // A hard link never replaces an existing file.
-        if (::link(QFile::encodeName(temp).constData(), QFile::encodeName(partial).constData()) == 0)
-            return partial;
-        if (errno != EEXIST)
-            break;
-    }
-    return QString();
+    return QString::fromStdString(SafeOutputFile::keepPartial(temp.toStdString(), finalPath.toStdString()));
 }
 
 std::unique_ptr<SoundReader> openReader(const QString& name, double startSeconds)
@@ -461,23 +447,9 @@ int OutputFile::prepare(const QString& path, const QStringList& inputs)
                        .arg(path, SoundWriter::writableExtensions()));
         return ExitUsage;
     }
-    struct stat out;
-    if (::stat(QFile::encodeName(path).constData(), &out) != 0)
-        return ExitOk;
-    for (const QString& input : inputs) {
-        struct stat in;
-        if (input != "-" && ::stat(QFile::encodeName(input).constData(), &in) == 0 && in.st_dev == out.st_dev
-            && in.st_ino == out.st_ino) {
-            printError(QString("%1 : the output is the input file %2; choose another output name").arg(path, input));
-            return ExitUsage;
-        }
-    }
-    if (!s.overwrite) {
-        printError(QString("%1 : the file exists; use -y (--overwrite) to replace it").arg(path));
-        return ExitUsage;
-    }
-    if (S_ISDIR(out.st_mode)) {
-        printError(QString("%1 : is a folder").arg(path));
+    const std::string refusal = SafeOutputFile::check(path.toStdString(), names(inputs), s.overwrite, "-y (--overwrite)");
+    if (!refusal.empty()) {
+        printError(QString::fromStdString(refusal));
         return ExitUsage;
     }
     return ExitOk;
@@ -496,13 +468,10 @@ QString OutputFile::writePath()
             addShownName(tempPath, "standard output");
         return tempPath;
     }
-    // In the output's own folder, so that the final rename stays on one file
-    // system and never copies.
-    const QFileInfo info(finalPath);
-    const QString suffix = QString::fromUtf8(SoundReader::fileExtension(finalPath.toUtf8().constData()));
-    tempPath = makeTemporary(info.dir().filePath("." + info.completeBaseName() + ".tevo-"), suffix);
+    std::string error;
+    tempPath = QString::fromStdString(SafeOutputFile::makeTemporary(finalPath.toStdString(), error));
     if (tempPath.isEmpty()) {
-        printError(QString("%1 : cannot write in this folder: %2").arg(finalPath, std::strerror(errno)));
+        printError(QString::fromStdString(error));
         return tempPath;
     }
     addShownName(tempPath, finalPath);
@@ -562,20 +531,10 @@ int SegmentOutputs::prepare(const QString& pattern, const QStringList& inputs)
         const QString name = QString::fromStdString(SplitJob::segmentName(pattern.toStdString(), n));
         if (name.isEmpty())
             return ExitOk;
-        struct stat out;
-        if (::stat(QFile::encodeName(name).constData(), &out) != 0)
-            continue;
-        for (const QString& input : inputs) {
-            struct stat in;
-            if (input != "-" && ::stat(QFile::encodeName(input).constData(), &in) == 0 && in.st_dev == out.st_dev
-                && in.st_ino == out.st_ino) {
-                printError(QString("%1 : a file of the split would be the input file %2; choose another output name")
-                               .arg(name, input));
-                return ExitUsage;
-            }
-        }
-        if (!settings().overwrite) {
-            printError(QString("%1 : the file exists; use -y (--overwrite) to replace it").arg(name));
+        const std::string refusal = SafeOutputFile::check(name.toStdString(), names(inputs), settings().overwrite,
+                                                          "-y (--overwrite)", SafeOutputFile::SplitPart);
+        if (!refusal.empty()) {
+            printError(QString::fromStdString(refusal));
             return ExitUsage;
         }
     }
@@ -585,9 +544,8 @@ int SegmentOutputs::prepare(const QString& pattern, const QStringList& inputs)
 std::string SegmentOutputs::openPath(const std::string& name)
 {
     const QString finalName = QString::fromStdString(name);
-    const QFileInfo info(finalName);
-    const QString suffix = QString::fromUtf8(SoundReader::fileExtension(name.c_str()));
-    const QString temp = makeTemporary(info.dir().filePath("." + info.completeBaseName() + ".tevo-"), suffix);
+    std::string error;
+    const QString temp = QString::fromStdString(SafeOutputFile::makeTemporary(name, error));
     if (temp.isEmpty())
         return name + ".tevo-tmp"; // the writer reports why it cannot open it
     addShownName(temp, finalName);

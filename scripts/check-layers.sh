@@ -20,6 +20,7 @@ dynamics: core graph filters spectral
 jobs: core graph io filters spectral dynamics
 playback: core graph io filters spectral dynamics
 app: core graph io filters spectral dynamics jobs playback umbrella
+python: core graph io filters spectral dynamics jobs playback umbrella
 '
 folders=$(printf '%s\n' "$rules" | sed -n 's/^\([a-z]*\):.*/\1/p')
 

@@ -3,7 +3,7 @@
 #   bash scripts/demo.sh [DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/setup.sh" "$root/build"
+bash "$root/scripts/setup.sh" "$root/build" -DTEVO_PYTHON=ON
 # Live playback in the demo needs a sound server; start a silent one when none runs.
 bash "$root/tests/playback/start-pulseaudio.sh" >/dev/null 2>&1 || true
 "$root/build/tevo" demo "${1:-$root/tevo-demo}"

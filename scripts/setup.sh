@@ -11,7 +11,7 @@ packages=(build-essential cmake pkg-config
   qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5multimedia5-plugins
   libsndfile1-dev libmpg123-dev libmp3lame-dev libmp3lame0 libfftw3-dev libebur128-dev libboost-dev libgtest-dev googletest
   sox libsox-fmt-all ffmpeg lame mpg123 pulseaudio pulseaudio-utils
-  python3 python3-numpy python3-scipy python3-soundfile
+  python3 python3-numpy python3-scipy python3-soundfile pybind11-dev python3-pybind11 python3-dask python3-distributed
   clang libclang-rt-14-dev clang-format-14)
 missing=()
 for p in "${packages[@]}"; do

@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 shift || true
-bash "$root/scripts/setup.sh" "$build" "$@"
+bash "$root/scripts/setup.sh" "$build" -DTEVO_PYTHON=ON "$@"
 
 started=0
 if bash "$root/tests/playback/start-pulseaudio.sh"; then started=1; fi

@@ -176,6 +176,10 @@ SoundTools::Status SoundWriterSndfile::open(const char* p)
         return SoundTools::StatusError;
     }
     sf_command(handle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The float WAV/AIFF peak chunk carries the time of writing: two runs of
+    // the same job would give files that differ, which breaks comparing a
+    // batch's outputs, resuming one, and caching by content.
+    sf_command(handle, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     return SoundTools::StatusOk;
 }
 

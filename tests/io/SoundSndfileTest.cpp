@@ -69,6 +69,11 @@ TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
         Writer writer(kRate, 2, c.format, c.type);
         ASSERT_TRUE(TestUtil::writeFile(writer, path, in)) << writer.getError();
         EXPECT_FALSE(writer.closeFailed());
+        if (c.type == Writer::WAV) { // nothing in a file may depend on when it was written (the peak chunk's clock)
+            QFile file(QString::fromStdString(path));
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_FALSE(file.readAll().contains("PEAK"));
+        }
         std::vector<double> out;
         if (c.type == Writer::RAW) {
             EXPECT_EQ(QFile(QString::fromStdString(path)).size(), qint64(in.size() * sizeof(float)));

@@ -98,7 +98,16 @@ def main(argv=None):
         # numpy's sake (its default pre-spawn environment).
         environ = dict(dask.config.get("distributed.nanny.pre-spawn-environ", {}))
         environ.pop("OMP_NUM_THREADS", None)
-        dask.config.set({"distributed.nanny.pre-spawn-environ": environ})
+        dask.config.set({
+            "distributed.nanny.pre-spawn-environ": environ,
+            # Dask's own bookkeeping takes CPU from the jobs: its profiler
+            # samples every thread each 10 ms, its event-loop and memory
+            # checks run 50 and 10 times a second. Once a second is plenty
+            # for tasks of seconds.
+            "distributed.worker.profile.enabled": False,
+            "distributed.admin.tick.interval": "1s",
+            "distributed.worker.memory.monitor-interval": "1s",
+        })
         cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
                                dashboard_address=None)
         client = Client(cluster)

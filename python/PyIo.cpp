@@ -78,10 +78,6 @@ bool setOutputOption(JobOutput& out, const std::string& name, const py::handle& 
 
 namespace {
 
-/// Frames per block between the reader and the array: small enough to stay
-/// in the cache, large enough that the per-block cost does not show.
-constexpr unsigned kBlockFrames = 65536;
-
 py::tuple readFile(const py::object& file, double startSeconds)
 {
     const std::string path = pathOf(file);
@@ -104,7 +100,7 @@ py::tuple readFile(const py::object& file, double startSeconds)
     {
         py::gil_scoped_release released;
         auto buffer = SoundBuffer::createNew(rate);
-        buffer->alloc(kBlockFrames, 2, 1, 1);
+        buffer->alloc(SoundBuffer::getDefaultSize(), 2, 1, 1); // set_block_size's
         samples.setRange(reader->getOffset(), INT_MAX);
         while (!failed && reader->stereoRead(buffer, 0) > 0)
             failed = samples.writeBuffer(buffer, 0);

@@ -70,6 +70,30 @@ py::object regions(const py::object& input, bool estimateNoise, bool merge, cons
     return toPython(job.resultJson());
 }
 
+/// Runs a job that writes one file, checked and placed as tevo does: the
+/// options are checked before anything is opened, the file is written under
+/// a temporary name and put in place only when the run succeeded.
+template <class JobType>
+py::object runWritingJob(typename JobType::Options& options, const std::string& out, bool overwrite,
+                         const py::object& tags, const py::object& progress, StopToken* stop)
+{
+    options.tags = tagOverrides(tags);
+    std::string error = options.check();
+    if (error.empty())
+        error = options.out.checkFor(out);
+    if (!error.empty())
+        throw py::value_error(error);
+    PlacedOutput target;
+    target.prepare(out, {options.input}, overwrite);
+    options.output = target.writePath();
+    JobType job(options);
+    const Job::Status status = runJob(job, progress, stop);
+    target.finish(status, job.error());
+    py::object result = toPython(job.resultJson());
+    result["output"] = out;
+    return result;
+}
+
 py::object level(const py::object& input, const py::object& output, bool overwrite, const py::object& tags,
                  const py::object& progress, StopToken* stop, const py::kwargs& kwargs)
 {
@@ -96,21 +120,7 @@ py::object level(const py::object& input, const py::object& output, bool overwri
         else
             setOption(options, name, value);
     }
-    options.tags = tagOverrides(tags);
-    std::string error = options.check();
-    if (error.empty())
-        error = options.out.checkFor(out);
-    if (!error.empty())
-        throw py::value_error(error);
-    PlacedOutput target;
-    target.prepare(out, {options.input}, overwrite);
-    options.output = target.writePath();
-    LevelJob job(options);
-    const Job::Status status = runJob(job, progress, stop);
-    target.finish(status, job.error());
-    py::object result = toPython(job.resultJson());
-    result["output"] = out;
-    return result;
+    return runWritingJob<LevelJob>(options, out, overwrite, tags, progress, stop);
 }
 
 /// The files of a split as tevo writes them (app's SegmentOutputs): under
@@ -237,21 +247,7 @@ py::object processFile(const py::object& input, const py::object& output, const 
             throw py::value_error("a stage is a name, or a (name, value) pair");
         options.stages.push_back({pair[0].cast<std::string>(), optionText(pair[1])});
     }
-    options.tags = tagOverrides(tags);
-    std::string error = options.check();
-    if (error.empty())
-        error = options.out.checkFor(out);
-    if (!error.empty())
-        throw py::value_error(error);
-    PlacedOutput target;
-    target.prepare(out, {options.input}, overwrite);
-    options.output = target.writePath();
-    ProcessJob job(options);
-    const Job::Status status = runJob(job, progress, stop);
-    target.finish(status, job.error());
-    py::object result = toPython(job.resultJson());
-    result["output"] = out;
-    return result;
+    return runWritingJob<ProcessJob>(options, out, overwrite, tags, progress, stop);
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times tevo against peer tools (sox, ffmpeg, lame, mpg123) on the same jobs,
-# in one run, on a 10-minute stereo 44.1 kHz 16-bit WAV made once.
+# in one run, on a stereo 44.1 kHz 16-bit WAV made once: 10 minutes long, or
+# MINUTES long (MINUTES=60 shows whether memory and speed hold on long files).
 #
-#   bash bench/run.sh [BUILD_DIR] [JOB_FILTER]
+#   [MINUTES=60] [REPEAT=3] [WORK=dir] bash bench/run.sh [BUILD_DIR] [JOB_FILTER]
 #
 # Each file in bench/jobs/ adds its jobs with `compare` (tevo vs a peer) or
 # `measure` (tevo alone). Every command runs REPEAT times (default 3); the
@@ -20,23 +21,26 @@ WORK=${WORK:-$here/work}
 mkdir -p "$WORK"
 [ -x "$TEVO" ] || { echo "tevo not found at $TEVO (build first)" >&2; exit 1; }
 
-# The material: 10 minutes of speech-like bursts, pauses and a noise floor.
-IN="$WORK/ten-minutes.wav"
+MINUTES=${MINUTES:-10}
+[[ "$MINUTES" =~ ^[1-9][0-9]*$ ]] || { echo "MINUTES must be a whole number of minutes, not '$MINUTES'" >&2; exit 2; }
+# The material: speech-like bursts, pauses and a noise floor.
+if [ "$MINUTES" = 10 ]; then name=ten-minutes; else name=$MINUTES-minutes; fi
+IN="$WORK/$name.wav"
 if [ ! -s "$IN" ]; then
   echo "making $IN ..." >&2
   "$TEVO" demo --synth-only "$WORK/synth" >/dev/null
   one="$WORK/synth/recording.wav"
-  # Twelve copies of the 50 s recording, each at another level.
+  # Copies of the 50 s recording, each at another level.
   parts=()
-  for i in $(seq 1 12); do
+  for i in $(seq 1 $(( (MINUTES * 60 + 49) / 50 ))); do
     g=$(( (i % 4) * -4 ))
     sox -V1 "$one" "$WORK/part$i.wav" gain "$g"
     parts+=("$WORK/part$i.wav")
   done
-  sox -V1 "${parts[@]}" -b 16 "$IN" trim 0 600
+  sox -V1 "${parts[@]}" -b 16 "$IN" trim 0 $(( MINUTES * 60 ))
   rm -f "${parts[@]}"
 fi
-IN_FLAC="$WORK/ten-minutes.flac"
+IN_FLAC="$WORK/$name.flac"
 [ -s "$IN_FLAC" ] || sox -V1 "$IN" "$IN_FLAC"
 OUT="$WORK/out"
 mkdir -p "$OUT"
@@ -85,10 +89,14 @@ measure() {
   echo "${rows[-1]}" >&2
 }
 
+# The machine may be shared: its load goes beside the table.
+load_start=$(uptime)
 for jobs in "$here"/jobs/*.sh; do
   # shellcheck source=/dev/null
   source "$jobs"
 done
 
+printf "\n%s minutes of stereo 44.1 kHz, medians of %s runs\n" "$MINUTES" "$REPEAT"
+printf "at the start: %s\nat the end:   %s\n" "${load_start##*,  }" "$(uptime | sed 's/.*,  //')"
 printf "\n$row_format\n" "job" "tevo s" "tevo MB" "peer" "peer s" "peer MB" "ratio" "cpu"
 printf '%s\n' "${rows[@]}"

@@ -19,7 +19,6 @@ RMSStepDetector::RMSStepDetector(double stepThreshold, double minRegionDurationS
     , minRegionDuration(minRegionDurationSeconds)
     , noiseLevel(SoundTools::dbToLinear(noiseLevelDb))
     , windowDuration(windowDurationSeconds)
-    , regionLock(QReadWriteLock::Recursive)
     , outputMode(mode)
     , flushEachBlock(flushEveryBlock)
 {
@@ -248,9 +247,14 @@ SoundTools::Status RMSStepDetector::process()
 
 SoundTools::Status RMSStepDetector::pushRegion(bool force)
 {
+    QWriteLocker lock(&regionLock);
+    return pushRegionLocked(force);
+}
+
+SoundTools::Status RMSStepDetector::pushRegionLocked(bool force)
+{
     if (!force && count < minPushFrames)
         return SoundTools::StatusError;
-    QWriteLocker lock(&regionLock);
     Region added;
     added.start = regionStart;
     added.length = count;
@@ -296,7 +300,7 @@ SoundTools::Status RMSStepDetector::pushRegion(bool force)
 void RMSStepDetector::flush(bool force)
 {
     QWriteLocker lock(&regionLock);
-    if (pushRegion(force) == SoundTools::StatusOk) {
+    if (pushRegionLocked(force) == SoundTools::StatusOk) {
         sumLeft = 0.0;
         sumRight = 0.0;
         count = 0;
@@ -304,7 +308,7 @@ void RMSStepDetector::flush(bool force)
     }
     if (sDebug)
         printRegions(nullptr);
-    applyNoise(SoundTools::linearToDb(noiseLevel));
+    applyNoise(SoundTools::linearToDb(noiseLevel), regions.begin(), regions.end());
 }
 
 void RMSStepDetector::endProcess(int status, unsigned frames)

@@ -26,8 +26,9 @@
 ///
 /// The region list is the product: amplifiers, the segment writer and the host
 /// read it, also from other threads while a run writes it. Every public
-/// accessor of the list takes `regionLock` (recursive, so that the flush can
-/// run the noise pass under the lock it already holds). The analyses
+/// accessor of the list takes `regionLock`, once: the lock is not recursive,
+/// because a recursive one allocates at every read lock, and amplifiers and
+/// the segment writer read the list at every block. The analyses
 /// (estimateNoise, Split, mergeRegions, compressDynamic) take no lock: call
 /// them on a finished list with no run and no reader active.
 class TEVO_EXPORT RMSStepDetector : public SoundAlgo, public SoundRegionList {
@@ -131,6 +132,8 @@ protected:
     /// too short to push (and `force` is false), 3 when it was merged into the
     /// last region.
     SoundTools::Status pushRegion(bool force);
+    /// pushRegion for a caller that holds the write lock.
+    SoundTools::Status pushRegionLocked(bool force);
     void flush(bool force);
     /// Noise pass over [first, last); true when a mark changed. Caller holds
     /// the write lock (or no run is active).

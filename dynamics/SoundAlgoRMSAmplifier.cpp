@@ -1,6 +1,7 @@
 #include "SoundAlgoRMSAmplifier.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QWriteLocker>
 
 #include <omp.h>
@@ -90,7 +91,10 @@ double SoundAlgoRMSAmplifier::computeCoeffFromRegion(RMSStepDetector::Region& re
     // Also catches a silent region (x = 0: infinite or undefined gain).
     if (!(c <= maxGain))
         c = maxGain;
-    qDebug().noquote().nospace() << "Amp=" << SoundTools::linearToDb(c) << " dB";
+    // Qt drops a disabled debug message only after it has been formatted,
+    // which allocates; this runs at every block.
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
+        qDebug().noquote().nospace() << "Amp=" << SoundTools::linearToDb(c) << " dB";
     return c;
 }
 

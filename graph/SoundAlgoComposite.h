@@ -4,6 +4,7 @@
 #include "SoundAlgoLatencyInterface.h"
 #include "TevoExport.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,10 @@
 /// The branches either all read the same inputs (`sharedInputs`) or divide
 /// the inputs among them in branch order. The composite's outputs are the
 /// outputs of the last nodes of the branches, in branch order. With two or
-/// more branches, `process` runs the branches on the OpenMP thread team.
+/// more branches and a block large enough to pay for waking the OpenMP thread
+/// team (sParallelMinValues), `process` runs the branches on that team;
+/// smaller blocks run them one after the other on the calling thread. The
+/// outputs are the same either way.
 ///
 /// Alignment, at every initialisation: a branch whose first node needs less
 /// history than the composite keeps (its in overlap) gets a SoundAlgoBypass
@@ -61,6 +65,12 @@ public:
     /// (the composite then holds the failing node's error text), else 2.
     SoundTools::Status process() override;
 
+    /// Input values of a block (frames held x values a frame x doubles a
+    /// value, one channel) times the branches, below which the branches run
+    /// on the calling thread. The summing node's threshold: its loop does
+    /// about a nanosecond per value, branches as much or more.
+    static constexpr uint64_t sParallelMinValues = uint64_t(1) << 18;
+
     unsigned getInputNumber() const override;
     unsigned getOutputNumber() const override;
     unsigned getInFrameSize() const override;
@@ -100,6 +110,9 @@ protected:
     void pushBranchUnlocked(std::vector<SoundAlgo*>& branch);
     /// No more nodes or branches can be added, for good.
     void setReadOnly();
+    /// Values in the inputs of the current block, one channel: frames held
+    /// (history included) x frame size x element size.
+    uint64_t getBlockValues() const;
     /// Processes branch `branch` node by node; the first non-zero result
     /// stops the branch and is returned.
     int processOneLoop(int branch);

@@ -1,5 +1,5 @@
 # MP3 decoding and encoding, and cutting the recording into passages.
-IN_MP3="$WORK/ten-minutes.mp3"
+IN_MP3="${IN%.wav}.mp3"
 if [ ! -s "$IN_MP3" ] && command -v lame >/dev/null; then
   lame --quiet --noreplaygain -b 192 "$IN" "$IN_MP3"
 fi

@@ -27,8 +27,6 @@
 #include <functional>
 #include <random>
 
-#include <omp.h>
-
 using namespace TestUtil;
 
 constexpr unsigned kRate = 44100;
@@ -180,17 +178,6 @@ void checkGraph(unsigned seed)
     SCOPED_TRACE("seed " + std::to_string(seed) + ": " + g.description + " over " + std::to_string(frames)
                  + " frames in blocks of " + std::to_string(block));
 
-    // Branches run in parallel only with blocks worth a thread team: with
-    // tiny blocks the team's barriers would cost more than the whole run.
-    struct Threads {
-        explicit Threads(bool parallel)
-            : saved(omp_get_max_threads())
-        {
-            omp_set_num_threads(parallel ? saved : 1);
-        }
-        ~Threads() { omp_set_num_threads(saved); }
-        int saved;
-    } threads(block >= 4096);
     const Samples x = signal(frames, seed);
     const RunResult r = runNode(*g.top, x, kRate, block);
     ASSERT_EQ(r.status, SoundTools::StatusOk) << r.error;

@@ -40,8 +40,11 @@ TEST(SoundAlgoComposite, Names)
 
 TEST(SoundAlgoComposite, AFailingBranchFailsTheBlockWhicheverThreadRanIt)
 {
-    BlockSizeGuard block(64);
-    const Samples x = noise(1000);
+    // Blocks large enough for the branches to run on the thread team.
+    const unsigned frames = 1u << 16;
+    ASSERT_GE(uint64_t(frames) * 4, SoundAlgoComposite::sParallelMinValues);
+    BlockSizeGuard block(frames);
+    const Samples x = noise(4 * frames);
     for (int failing = 0; failing < 4; ++failing) {
         SCOPED_TRACE("failing branch " + std::to_string(failing));
         auto* c = new SoundAlgoComposite(nullptr, true);
@@ -54,7 +57,7 @@ TEST(SoundAlgoComposite, AFailingBranchFailsTheBlockWhicheverThreadRanIt)
         const RunResult r = runNode(*outer, x);
         EXPECT_EQ(r.status, SoundTools::StatusError);
         EXPECT_EQ(r.error, "FailingNode : synthetic failure");
-        EXPECT_EQ(r.out.size(), 2u * 128); // two blocks written before the failure
+        EXPECT_EQ(r.out.size(), 2u * 2 * frames); // two blocks written before the failure
     }
     // Results are OR-ed: 1 | 2 is neither a plain failure nor success.
     Owned<> outer(chain({dryWet(new FailingNode(1, SoundTools::StatusError),

@@ -5,8 +5,7 @@
 #     the same file (a process start per file);
 #  2. a batch of FILES recordings of LENGTH seconds levelled by
 #     examples/dask_level.py on a LocalCluster of 2 worker processes against
-#     `tevo level` run two files at a time by xargs -P2 (tevo's own -j batch
-#     lives on another branch). Dask's time includes starting the cluster;
+#     tevo's own batch, `tevo level -j 2 -o DIR`. Dask's time includes starting the cluster;
 #     CPU time (user + system, the children's included) is steadier than
 #     wall time on a busy machine.
 #
@@ -62,14 +61,13 @@ done
 # Alternating the two, so that a change in the machine's load hits both.
 : >"$WORK/times"
 for r in $(seq 1 "$REPEAT"); do
-  rm -rf "$WORK/xargs" "$WORK/dask"
-  mkdir -p "$WORK/xargs"
-  /usr/bin/time -f "xargs %e %U %S" -a -o "$WORK/times" \
-    sh -c "ls '$WORK/in' | xargs -P2 -I{} '$TEVO' level '$WORK/in/{}' '$WORK/xargs/{}' --target -16 -q >/dev/null"
+  rm -rf "$WORK/batch" "$WORK/dask"
+  /usr/bin/time -f "batch %e %U %S" -a -o "$WORK/times" \
+    sh -c "'$TEVO' level -j 2 -q -o '$WORK/batch' '$WORK/in/'*.wav --target -16 >/dev/null"
   /usr/bin/time -f "dask %e %U %S" -a -o "$WORK/times" \
     "$PY" "$root/examples/dask_level.py" --workers 2 "$WORK/in" "$WORK/dask" --target -16 >/dev/null 2>"$WORK/dask.log"
 done
-same=$(cd "$WORK" && for f in in/*; do n=${f#in/}; cmp -s "xargs/$n" "dask/$n" && echo ok; done | wc -l)
+same=$(cd "$WORK" && for f in in/*; do n=${f#in/}; cmp -s "batch/$n" "dask/$n" && echo ok; done | wc -l)
 "$PY" - "$WORK/times" "$same" "$FILES" <<'PYEOF'
 import statistics, sys
 runs = {}
@@ -77,8 +75,8 @@ for line in open(sys.argv[1]):
     name, wall, user, system = line.split()
     runs.setdefault(name, []).append((float(wall), float(user) + float(system)))
 med = {k: (statistics.median(w for w, _ in v), statistics.median(c for _, c in v)) for k, v in runs.items()}
-(xw, xc), (dw, dc) = med["xargs"], med["dask"]
-print(f"  peer: tevo level, xargs -P2    wall {xw:7.2f}  cpu {xc:7.2f}")
+(xw, xc), (dw, dc) = med["batch"], med["dask"]
+print(f"  peer: tevo level -j 2 -o DIR   wall {xw:7.2f}  cpu {xc:7.2f}")
 print(f"  dask_level.py, 2 workers       wall {dw:7.2f}  cpu {dc:7.2f}")
 print(f"  ratio dask/peer                wall {dw / xw:7.2f}  cpu {dc / xc:7.2f}   (goal <= 1.3)")
 print(f"  identical outputs: {sys.argv[2]} of {sys.argv[3]}")

@@ -152,32 +152,3 @@ TEST(SoundAlgoFilterBiquad, LiveBandChangesRestartOnlyTheirStage)
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0], want);
 }
-
-TEST(SoundAlgoFilter, MeasuredToneLevelsMatchTheAnalyticResponse)
-{
-    QtLogCapture quiet;
-    Owned<SoundAlgoFilter> weighting(new SoundAlgoFilter(std::make_shared<WeightingFilterBuilder>()));
-    Owned<SoundAlgoFilterBiquad> eq(makeEq());
-    const auto aKernel = WeightingFilterBuilder().buildFilter(kRate);
-
-    // Two seconds of a 0.25 sine, the level read over the second one (whole periods of any integer frequency).
-    for (double f : {20.0, 100.0, 200.0, 1000.0, 3000.0, 10000.0}) {
-        SCOPED_TRACE(testing::Message() << f << " Hz");
-        std::vector<double> tone(2 * 2 * kRate);
-        for (std::size_t t = 0; t < 2 * kRate; ++t)
-            tone[2 * t] = tone[2 * t + 1] = 0.25 * std::sin(2 * M_PI * f * t / kRate);
-        const double aLevel = toneAmplitude(runLoop(*weighting, tone, 1 << 16), f, kRate, kRate) / 0.25;
-        EXPECT_NEAR(aLevel, magnitude(*aKernel, f, kRate), 1e-6);
-        const double eqLevel = toneAmplitude(runLoop(*eq, tone, 1 << 16), f, kRate, kRate) / 0.25;
-        double analytic = 1.0;
-        for (const Band& b : kEq)
-            analytic *= magnitude(*kernel(b), f, kRate);
-        EXPECT_NEAR(eqLevel, analytic, 1e-6);
-        if (f == 100.0)
-            EXPECT_NEAR(toDb(aLevel), -19.1, 0.05);
-        if (f == 1000.0)
-            EXPECT_NEAR(toDb(aLevel), 0.005, 0.005);
-        if (f == 10000.0)
-            EXPECT_NEAR(toDb(aLevel), -3.7, 0.05);
-    }
-}

@@ -86,28 +86,15 @@ TEST(SoundAlgoFFTInverseCompute, RoundTripsReproduceTheInputForAnyBlockAndLength
     }
 }
 
-// The overlap-add tail of one run must not reach the start of the next: a
-// node used twice gives the same output twice.
-TEST(SoundAlgoFFTInverseCompute, OverlapAddStartsEveryRunFromSilence)
-{
-    const std::vector<double> in = TestUtil::noise(10000, 7);
-    Owned<> chain(makeRoundTrip(512, true, SoundAlgoFFTInverseCompute::OverlapAdd));
-    const std::vector<double> first = TestUtil::runNode(*chain, in, 44100, 4096).out;
-    const std::vector<double> second = TestUtil::runNode(*chain, in, 44100, 4096).out;
-    ASSERT_EQ(first.size(), second.size());
-    for (std::size_t i = 0; i < first.size(); ++i)
-        ASSERT_EQ(first[i], second[i]) << "sample " << i;
-    expectReproduces(in, second, 256);
-}
-
 // A later run with another transform size reallocates what the first run
-// sized, and still reproduces its input.
-TEST(SoundAlgoFFTInverseCompute, FollowsATransformSizeChangeBetweenRuns)
+// sized, and still reproduces its input; the overlap-add tail of one run
+// must not reach the start of the next (run again at the same size).
+TEST(SoundAlgoFFTInverseCompute, EachRunStartsFromSilenceWhateverTheSize)
 {
-    // The creator's reference keeps the node across the two composites.
+    // The creator's reference keeps the node across the composites.
     auto* inverse = new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd);
     const std::vector<double> in = TestUtil::noise(20000, 11);
-    for (unsigned size : {256u, 2048u}) {
+    for (unsigned size : {256u, 2048u, 2048u}) {
         SCOPED_TRACE(size);
         auto* chain = new SoundAlgoComposite("resize", true);
         chain->pushAlgo(new SoundAlgoFFTDirectCompute(size, true));

@@ -125,9 +125,6 @@ std::vector<Samples> runBlocks(SoundAlgo& node, const std::vector<Samples>& inpu
                                const std::vector<unsigned>& blocks, unsigned rate,
                                const std::function<void(std::size_t)>& between = nullptr);
 
-/// Expects a run that succeeded without diagnostics.
-void expectClean(const RunResult& r);
-
 /// `got` equals `want` on the first `frames` frames within `tolerance`, and is silent after them when
 /// `silentAfter` is set.
 void expectFrames(const Samples& got, const Samples& want, std::size_t frames, bool silentAfter, const char* what,

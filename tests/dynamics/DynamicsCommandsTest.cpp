@@ -2,18 +2,10 @@
 // measurements and against the material's known levels.
 #include "TestUtil.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <map>
-#include <sstream>
 
 using namespace TestUtil;
 

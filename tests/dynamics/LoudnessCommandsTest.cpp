@@ -3,16 +3,7 @@
 // through bench/loudness/evaluate.py: the goals of loudness delivery.
 #include "TestUtil.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <map>
-#include <sstream>
 
 using namespace TestUtil;
 

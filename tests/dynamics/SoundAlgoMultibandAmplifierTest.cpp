@@ -5,11 +5,6 @@
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundAlgoScale.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
-
 using namespace TestUtil;
 
 namespace {

@@ -1,10 +1,6 @@
 #include "TestUtil.h"
 #include "SoundAlgoNoiseGate.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-
 using namespace TestUtil;
 
 TEST(SoundAlgoNoiseGate, ClosesLinearlyAndReopensAtOnce)

@@ -1,10 +1,7 @@
 #include "TestUtil.h"
 #include "SoundAlgoStats.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
-#include <cmath>
 #include <random>
 
 using namespace TestUtil;

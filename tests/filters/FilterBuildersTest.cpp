@@ -6,9 +6,6 @@
 #include "TestUtil.h"
 #include "WeightingFilterBuilder.h"
 
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <limits>
 
 using namespace SoundTools;
@@ -60,7 +57,6 @@ Coefficients cookbook(FilterType type, long double f, long double fs, long doubl
     default: return {1, 0, 0, 1, 0, 0};
     }
 }
-
 
 void expectCookbook(FilterType type, double f, double width, double dB, unsigned fs, double tolerance)
 {

@@ -6,8 +6,6 @@
 #include "Order1Filter.h"
 #include "Order6Filter.h"
 
-#include <gtest/gtest.h>
-
 using SoundTools::BiquadFilter;
 using SoundTools::Filter;
 using namespace TestUtil;

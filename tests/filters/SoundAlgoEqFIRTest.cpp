@@ -2,14 +2,10 @@
 
 #include "TestUtil.h"
 
-#include <gtest/gtest.h>
 #include <omp.h>
 
-#include <cmath>
 #include <complex>
-#include <string>
 #include <tuple>
-#include <vector>
 
 using namespace TestUtil;
 

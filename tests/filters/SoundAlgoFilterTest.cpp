@@ -8,8 +8,6 @@
 #include "SoundAlgoFilterSplit.h"
 #include "WeightingFilterBuilder.h"
 
-#include <gtest/gtest.h>
-
 using namespace SoundTools;
 using namespace TestUtil;
 

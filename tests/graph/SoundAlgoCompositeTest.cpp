@@ -8,8 +8,6 @@
 #include "SoundAlgoSelectChannel.h"
 #include "SoundAlgoSub.h"
 
-#include <gtest/gtest.h>
-
 using namespace TestUtil;
 
 constexpr unsigned kRate = 44100;

@@ -2,8 +2,6 @@
 
 #include "TestNodes.h"
 
-#include <gtest/gtest.h>
-
 using namespace TestUtil;
 
 constexpr unsigned kRate = 44100;

@@ -8,7 +8,6 @@
 #include "SoundAlgoScale.h"
 
 #include <QSignalSpy>
-#include <gtest/gtest.h>
 
 using namespace TestUtil;
 

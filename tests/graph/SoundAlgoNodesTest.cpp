@@ -9,10 +9,6 @@
 #include "SoundAlgoSelectChannel.h"
 #include "SoundAlgoSub.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstring>
 #include <iterator>
 #include <limits>
 

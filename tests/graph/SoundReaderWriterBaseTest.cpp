@@ -3,8 +3,6 @@
 
 #include "TestNodes.h"
 
-#include <gtest/gtest.h>
-
 #include <numeric>
 #include <type_traits>
 

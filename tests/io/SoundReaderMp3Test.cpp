@@ -1,14 +1,7 @@
 #include "TestUtil.h"
 #include "SoundReaderMp3.h"
 
-#include <gtest/gtest.h>
-
-#include <QFile>
-#include <QtGlobal>
-
 #include <fstream>
-#include <map>
-#include <sstream>
 
 using namespace TestUtil;
 

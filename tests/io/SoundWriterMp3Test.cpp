@@ -3,8 +3,6 @@
 #include "SoundWriterMp3.h"
 #include "SoundWriterSndfile.h"
 
-#include <gtest/gtest.h>
-
 #include <QFileInfo>
 
 #include <cstdlib>

@@ -1,10 +1,8 @@
 #include "Playback.h"
 
 #include <QSignalSpy>
-#include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <limits>
 #include <thread>
 

@@ -9,11 +9,7 @@
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundPlayer.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <future>
 #include <limits>

@@ -6,10 +6,6 @@
 #include "SoundAlgoEqFIR.h"
 #include "SoundAlgoFFTFilter.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
 #include <utility>
 
 using namespace TestUtil;

@@ -5,10 +5,6 @@
 #include "SoundAlgoFFTDirectCompute.h"
 #include "SoundAlgoFFTInverseCompute.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-
 using namespace TestUtil;
 
 namespace {

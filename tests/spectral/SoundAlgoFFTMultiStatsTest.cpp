@@ -4,10 +4,6 @@
 #include "SoundAlgoFFTMultiStats.h"
 #include "SoundAlgoStats.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-
 using namespace TestUtil;
 
 namespace {

@@ -2,10 +2,6 @@
 
 #include "SoundAutocorrelStats.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-
 using namespace TestUtil;
 
 namespace {

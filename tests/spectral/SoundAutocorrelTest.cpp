@@ -4,8 +4,6 @@
 #include "SoundAutocorrel.h"
 #include "SoundFFTAutocorrel.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 using namespace TestUtil;

@@ -10,6 +10,8 @@
 #include "SoundReader.h"
 #include "SoundWriter.h"
 
+#include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <initializer_list>

@@ -1,14 +1,142 @@
+// The transform nodes in runs: forward and inverse give back their input, the FFT equaliser is the direct
+// convolution with its designed taps and meets its bands or refuses, and band statistics see each band alone.
 #include "TestUtil.h"
 
 #include "SoundAlgoAdd.h"
+#include "SoundAlgoBypass.h"
 #include "SoundAlgoComposite.h"
 #include "SoundAlgoEqFFT.h"
 #include "SoundAlgoEqFIR.h"
+#include "SoundAlgoFFTDirectCompute.h"
 #include "SoundAlgoFFTFilter.h"
+#include "SoundAlgoFFTInverseCompute.h"
+#include "SoundAlgoFFTMultiStats.h"
+#include "SoundAlgoStats.h"
 
 #include <utility>
 
 using namespace TestUtil;
+
+namespace {
+
+/// A forward and an inverse transform in series: a chain that should give
+/// back its input.
+SoundAlgoComposite* makeRoundTrip(unsigned size, bool zeroPadded, SoundAlgoFFTInverseCompute::Mode mode,
+                                  bool behindNode = false)
+{
+    auto* chain = new SoundAlgoComposite("round trip", true);
+    if (behindNode)
+        chain->pushAlgo(new SoundAlgoBypass()); // the end of the stream comes from the sample shift alone
+    chain->pushAlgo(new SoundAlgoFFTDirectCompute(size, zeroPadded));
+    chain->pushAlgo(new SoundAlgoFFTInverseCompute(mode));
+    return chain;
+}
+
+// Double-precision transforms and back: anything above -240 dB of the
+// signal is a lost, repeated or misplaced frame, not rounding.
+constexpr double sRoundTripTolerance = 1e-12;
+
+void expectReproduces(const std::vector<double>& in, const std::vector<double>& out, unsigned hop)
+{
+    const std::size_t frames = in.size() / 2;
+    // The input, then a tail of silence shorter than two hops.
+    ASSERT_GE(out.size(), in.size()) << "frames lost at the end";
+    EXPECT_LT(out.size() / 2, frames + 2 * hop);
+    std::size_t firstBad = frames;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        if (std::fabs(out[i] - in[i]) > sRoundTripTolerance) {
+            firstBad = i / 2;
+            break;
+        }
+    }
+    EXPECT_EQ(firstBad, frames) << "first wrong frame";
+    for (std::size_t i = in.size(); i < out.size(); ++i)
+        ASSERT_NEAR(out[i], 0.0, sRoundTripTolerance) << "padding frame " << i / 2;
+}
+
+} // namespace
+
+// Blocks that are and are not multiples of the hop, inputs shorter than one
+// hop, and lengths that leave a partial hop at the end: every frame must come
+// back once, at its own position.
+TEST(SoundAlgoFFTInverseCompute, RoundTripsReproduceTheInputForAnyBlockAndLength)
+{
+    struct Case {
+        unsigned size;
+        bool zeroPadded;
+        SoundAlgoFFTInverseCompute::Mode mode;
+        bool behindNode;
+    };
+    const Case cases[] = {{1024, true, SoundAlgoFFTInverseCompute::OverlapAdd, false},
+                          {1000, false, SoundAlgoFFTInverseCompute::Plain, false},
+                          {512, true, SoundAlgoFFTInverseCompute::OverlapAdd, true}};
+    const unsigned blocks[] = {4096, 44100, 1048576};
+    const unsigned lengths[] = {300, 4096 * 3 + 17, 44100 * 2 + 333, 1048576 + 1001};
+    for (const Case& c : cases) {
+        for (unsigned block : blocks) {
+            for (unsigned length : lengths) {
+                if ((block == 1048576 && length < 44100) || (c.behindNode && block != 4096))
+                    continue; // one block either way, or nothing new to learn
+                SCOPED_TRACE(testing::Message() << "size " << c.size << (c.zeroPadded ? " padded" : " plain")
+                                                << (c.behindNode ? " behind a node" : "")
+                                                << ", block " << block << ", length " << length);
+                const std::vector<double> in = TestUtil::noise(length, length + block);
+                Owned<> chain(makeRoundTrip(c.size, c.zeroPadded, c.mode, c.behindNode));
+                const RunResult run = TestUtil::runNode(*chain, in, 44100, block);
+                const int status = run.status;
+                const std::vector<double>& out = run.out;
+                EXPECT_EQ(status, 0);
+                expectReproduces(in, out, c.zeroPadded ? c.size / 2 : c.size);
+            }
+        }
+    }
+}
+
+// A later run with another transform size reallocates what the first run
+// sized, and still reproduces its input; the overlap-add tail of one run
+// must not reach the start of the next (run again at the same size).
+TEST(SoundAlgoFFTInverseCompute, EachRunStartsFromSilenceWhateverTheSize)
+{
+    // The creator's reference keeps the node across the composites.
+    auto* inverse = new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd);
+    const std::vector<double> in = TestUtil::noise(20000, 11);
+    for (unsigned size : {256u, 2048u, 2048u}) {
+        SCOPED_TRACE(size);
+        auto* chain = new SoundAlgoComposite("resize", true);
+        chain->pushAlgo(new SoundAlgoFFTDirectCompute(size, true));
+        inverse->addReference();
+        chain->pushAlgo(inverse);
+        Owned<> holder(chain);
+        expectReproduces(in, TestUtil::runNode(*chain, in, 44100, 4096).out, size / 2);
+        EXPECT_EQ(inverse->getSize(), size);
+    }
+    inverse->releaseReference();
+}
+
+TEST(SoundAlgoFFTInverseCompute, FailsWithoutFeedOrWithATooSmallTransform)
+{
+    Owned<> inverse(new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::Plain));
+    EXPECT_EQ(inverse->initProcess(44100, 2, 0, nullptr, nullptr), SoundTools::StatusError);
+    EXPECT_STRNE(inverse->getError(), "");
+
+    // A size of 1 rounds down to 0: no hop to advance by.
+    Owned<> chain(makeRoundTrip(1, false, SoundAlgoFFTInverseCompute::Plain));
+    const int status = TestUtil::runNode(*chain, TestUtil::noise(100, 1), 44100, 4096).status;
+    EXPECT_EQ(status, SoundTools::StatusError);
+    EXPECT_NE(std::string(chain->getError()).find("below 2"), std::string::npos) << chain->getError();
+}
+
+TEST(SoundAlgoFFTInverseCompute, ModesOutOfRangeBehaveAsTheNearestOne)
+{
+    auto modeOf = [](int value) {
+        auto* node = new SoundAlgoFFTInverseCompute(static_cast<SoundAlgoFFTInverseCompute::Mode>(value));
+        const SoundAlgoFFTInverseCompute::Mode mode = node->getMode();
+        node->releaseReference();
+        return mode;
+    };
+    EXPECT_EQ(modeOf(-3), SoundAlgoFFTInverseCompute::Plain);
+    EXPECT_EQ(modeOf(7), SoundAlgoFFTInverseCompute::Autocorrelation);
+}
 
 namespace {
 
@@ -183,4 +311,64 @@ TEST(SoundAlgoEqFFT, KeepsItsInputAcrossTheCompositeAlignmentPass)
     ASSERT_EQ(sum.size(), in.size());
     for (std::size_t i = 0; i < in.size(); ++i)
         ASSERT_NEAR(sum[i], a[i] + b[i], 1e-12) << "frame " << i / 2;
+}
+
+namespace {
+
+double db(double linear)
+{
+    return 20.0 * std::log10(linear);
+}
+
+} // namespace
+
+// Two tones on either side of a 1000 Hz crossover land in their own bands:
+// RMS and peak of each band match the tone, and the other band sees it
+// below the -60 dB stop band.
+TEST(SoundAlgoFFTMultiStats, MeasuresEachBandOnItsOwn)
+{
+    const unsigned rate = 44100, frames = rate * 8;
+    std::vector<double> in(2 * frames);
+    for (unsigned i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        in[2 * i] = 0.5 * std::sin(2 * M_PI * 200 * t) + 0.1 * std::sin(2 * M_PI * 5000 * t);
+        in[2 * i + 1] = 0.25 * std::sin(2 * M_PI * 5000 * t);
+    }
+    std::vector<double> crossovers{1000.0};
+    auto* multi = new SoundAlgoFFTMultiStats(crossovers, 0, true);
+    Owned<> holder(multi);
+    TestUtil::runNode(*multi, in);
+    ASSERT_NE(multi->GetStats(0), nullptr);
+    ASSERT_NE(multi->GetStats(1), nullptr);
+    EXPECT_NE(multi->GetStats(0), multi->GetStats(1));
+    EXPECT_EQ(multi->GetStats(2), nullptr);
+
+    SoundTools::StereoFrame<double> low{}, high{}, lowPeak{}, highPeak{};
+    multi->GetStats(0)->getRMS(low);
+    multi->GetStats(1)->getRMS(high);
+    multi->GetStats(0)->getMax(lowPeak);
+    multi->GetStats(1)->getMax(highPeak);
+    // Pass-band ripple +-0.25 dB; the few thousand frames of tail after the
+    // 8 s lower the RMS by under 0.05 dB.
+    EXPECT_NEAR(low.left, db(0.5 / std::sqrt(2.0)), 0.3);
+    EXPECT_NEAR(high.left, db(0.1 / std::sqrt(2.0)), 0.3);
+    EXPECT_NEAR(high.right, db(0.25 / std::sqrt(2.0)), 0.3);
+    EXPECT_LT(low.right, db(0.25) - 55);
+    EXPECT_NEAR(lowPeak.left, db(0.5), 0.3);
+    EXPECT_NEAR(highPeak.right, db(0.25), 0.3);
+}
+
+// Always a transform of 8192, one band per crossover plus one; no
+// crossover leaves no band.
+TEST(SoundAlgoFFTMultiStats, BuildsOneBandPerCrossoverPlusOne)
+{
+    std::vector<double> crossovers{500.0, 2000.0}, none;
+    Owned<SoundAlgoFFTMultiStats> multi(new SoundAlgoFFTMultiStats(crossovers, 1024, true));
+    auto* direct = dynamic_cast<SoundAlgoFFTDirectCompute*>(multi->getBranch(0).at(0));
+    ASSERT_NE(direct, nullptr);
+    EXPECT_EQ(direct->getSize(), 8192u);
+    EXPECT_EQ(multi->getBandNumber(), 3u);
+    Owned<SoundAlgoFFTMultiStats> empty(new SoundAlgoFFTMultiStats(none, 0, false));
+    EXPECT_EQ(empty->getBandNumber(), 0u);
+    EXPECT_EQ(empty->getBranchNumber(), 0u);
 }

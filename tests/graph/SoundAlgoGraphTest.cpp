@@ -37,38 +37,33 @@ TEST(SoundAlgoNodes, FirstOutputFollowsItsFormulaTheOthersCopyTheirInputs)
     ASSERT_GE(100000u * 4, SoundAlgoAdd::sParallelMinValues);
     struct Case {
         SoundAlgo* node;
-        const char* name; ///< expected getName(), if checked
         unsigned frames, inputs, outputs;
         double (*formula)(const double* v); ///< output 0 from the inputs' samples at one index
         bool exact;                         ///< else within 4 ulps
     };
     const Case cases[] = {
-        {new SoundAlgoAdd(3, false, w3), "SoundAlgoAdd", 300, 3, 3,
+        {new SoundAlgoAdd(3, false, w3), 300, 3, 3,
          [](const double* v) { return 0.0 + 0.5 * v[0] + 0.25 * v[1] + 2.0 * v[2]; }, false},
         // Two inputs, one output, unit weights: the dedicated loop gives what the weighted loop gives.
-        {new SoundAlgoAdd(2, true, nullptr), nullptr, 300, 2, 1, [](const double* v) { return v[0] + v[1]; }, true},
-        {new SoundAlgoAdd(2, false, ones), nullptr, 300, 2, 2, [](const double* v) { return v[0] + v[1]; }, true},
+        {new SoundAlgoAdd(2, true, nullptr), 300, 2, 1, [](const double* v) { return v[0] + v[1]; }, true},
+        {new SoundAlgoAdd(2, false, ones), 300, 2, 2, [](const double* v) { return v[0] + v[1]; }, true},
         // 100000 frames: above the parallel threshold, the sum is split among threads.
-        {new SoundAlgoAdd(3, true, wLarge), nullptr, 100000, 3, 1,
+        {new SoundAlgoAdd(3, true, wLarge), 100000, 3, 1,
          [](const double* v) { return 0.0 + 0.3 * v[0] + -1.5 * v[1] + 0.7 * v[2]; }, true},
-        {new SoundAlgoAddSqr(3, false, wSqr), nullptr, 50, 3, 3,
+        {new SoundAlgoAddSqr(3, false, wSqr), 50, 3, 3,
          [](const double* v) { return std::hypot(std::hypot(2.0 * v[0], 0.5 * v[1]), v[2]); }, false},
-        {new SoundAlgoSub(3, false), "SoundAlgoSub", 200, 3, 3, [](const double* v) { return v[0] - v[1] - v[2]; },
-         false},
-        {new SoundAlgoSub(2, true), nullptr, 200, 2, 1, [](const double* v) { return v[0] - v[1]; }, true},
-        {new SoundAlgoScale(0.0), nullptr, 100, 1, 1, [](const double* v) { return v[0]; }, true},
+        {new SoundAlgoSub(3, false), 200, 3, 3, [](const double* v) { return v[0] - v[1] - v[2]; }, false},
+        {new SoundAlgoSub(2, true), 200, 2, 1, [](const double* v) { return v[0] - v[1]; }, true},
+        {new SoundAlgoScale(0.0), 100, 1, 1, [](const double* v) { return v[0]; }, true},
         // -6 dB: 10^(-6/20), written out.
-        {new SoundAlgoScale(-6.0), nullptr, 100, 1, 1, [](const double* v) { return 0.5011872336272722 * v[0]; },
-         false},
-        {new SoundAlgoBypass(0, 0), nullptr, 64, 1, 1, [](const double* v) { return v[0]; }, true},
-        {new SoundAlgoBypass(0, 0, 0, 2), nullptr, 64, 2, 2, [](const double* v) { return v[0]; }, true},
+        {new SoundAlgoScale(-6.0), 100, 1, 1, [](const double* v) { return 0.5011872336272722 * v[0]; }, false},
+        {new SoundAlgoBypass(0, 0), 64, 1, 1, [](const double* v) { return v[0]; }, true},
+        {new SoundAlgoBypass(0, 0, 0, 2), 64, 2, 2, [](const double* v) { return v[0]; }, true},
     };
     for (std::size_t k = 0; k < std::size(cases); ++k) {
         const Case& c = cases[k];
         Owned<> node(c.node);
         SCOPED_TRACE("case " + std::to_string(k) + ": " + node->getName());
-        if (c.name != nullptr)
-            EXPECT_STREQ(node->getName(), c.name);
         Signals x = {noise(c.frames, 11), noise(c.frames, 12), noise(c.frames, 13)};
         x.resize(c.inputs);
         const Signals y = oneBlock(*node, x);
@@ -86,8 +81,6 @@ TEST(SoundAlgoNodes, FirstOutputFollowsItsFormulaTheOthersCopyTheirInputs)
     }
     Owned<> sqr(new SoundAlgoAddSqr(2, true, nullptr));
     EXPECT_EQ(oneBlock(*sqr, {{3.0, 0.0}, {4.0, -1.0}}), (Signals{{5.0, 1.0}}));
-    Owned<> minus6(new SoundAlgoScale(-6.0));
-    EXPECT_NEAR(static_cast<SoundAlgoScale*>(minus6.get())->getFactor(), 0.5011872336272722, 1e-15);
 }
 
 TEST(SoundAlgoDelay, DurationsBecomeFramesDeclaredAsDelayOrOverlap)
@@ -164,16 +157,6 @@ public:
 ProbeComposite* dryWet(SoundAlgo* wet, SoundAlgo* dry) { return composite<ProbeComposite>({{wet}, {dry}}); }
 
 } // namespace
-
-TEST(SoundAlgoComposite, Names)
-{
-    Owned<> plain(new SoundAlgoComposite(nullptr, true));
-    EXPECT_STREQ(plain->getName(), "SoundAlgoComposite");
-    static_cast<SoundAlgoComposite*>(plain.get())->setId("eq");
-    EXPECT_STREQ(plain->getName(), "SoundAlgoComposite(eq)");
-    Owned<> named(new SoundAlgoComposite("SoundAlgoFFTMultibandAmplifier:Branches", true));
-    EXPECT_STREQ(named->getName(), "SoundAlgoComposite(SoundAlgoFFTMultibandAmplifier:Branches)");
-}
 
 TEST(SoundAlgoComposite, AFailingBranchFailsTheBlockWhicheverThreadRanIt)
 {

@@ -20,10 +20,7 @@ namespace {
 
 using Result = TestUtil::TevoRun;
 
-Result tevo(const QStringList& args)
-{
-    return TestUtil::runTevo(args);
-}
+const auto tevo = [](const QStringList& args) { return TestUtil::runTevo(args); };
 
 class TevoProcess : public ::testing::Test {
 protected:
@@ -379,7 +376,6 @@ TEST_F(TevoProcess, CommandsShareTheirConventions)
     EXPECT_EQ(object["frames"].toInt(), 88200);
     EXPECT_EQ(object["channels"].toInt(), 2);
     EXPECT_EQ(object["sampleFormat"].toString(), "pcm16");
-
 }
 
 // Times as [[hh:]mm:]ss[.mmm]; a range keeps its frames, a start the rest.
@@ -573,8 +569,8 @@ TEST_F(TevoFilterOptions, EqualiserMatchesSox)
     // Every section type once; sox's bass and treble are the slope-form
     // shelves, its bandpass (without -c) the constant 0 dB peak form.
     const Result r = tevo({"process", path("in.wav"), path("tevo.wav"), "--format", "float32", "--eq",
-                            "peak:1000:1:6", "--eq", "highpass:120:1.5:0", "--eq", "lowshelf:300:1:-4", "--eq",
-                            "bandpass:4000:4:0", "--eq", "highshelf:3000:0.7:5", "--eq", "lowpass:12000:1:0"});
+                           "peak:1000:1:6", "--eq", "highpass:120:1.5:0", "--eq", "lowshelf:300:1:-4", "--eq",
+                           "bandpass:4000:4:0", "--eq", "highshelf:3000:0.7:5", "--eq", "lowpass:12000:1:0"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     ASSERT_EQ(TestUtil::run("sox -V1 '" + p("in.wav") + "' -e floating-point -b 32 '" + p("sox.wav")
                             + "' equalizer 1000 1o 6 highpass 120 1.5o bass -4 300 1s bandpass 4000 4o"
@@ -657,7 +653,7 @@ TEST_F(TevoFilterOptions, FilterDesignsDoWhatWasAskedOrRefuse)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.options.join(' ').toStdString());
         const Result r = tevo(QStringList{"process", "-y", path("in.wav"), path("out.wav"), "--format", "float32"}
-                               + row.options);
+                              + row.options);
         if (row.refusal != nullptr) {
             EXPECT_EQ(r.exitCode, 1);
             EXPECT_TRUE(r.err.contains(row.refusal)) << r.err.toStdString();

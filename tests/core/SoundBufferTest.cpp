@@ -1,7 +1,5 @@
 // SoundBuffer: geometry, origins, margins and growth; error texts and the stereo frame layout.
 
-
-
 #include "SoundBuffer.h"
 #include "SoundDebuggableClass.h"
 #include "SoundTools.h"
@@ -10,8 +8,6 @@
 
 #include <iostream>
 #include <sstream>
-
-
 
 namespace {
 

@@ -141,11 +141,6 @@ namespace {
 
 constexpr unsigned sRate = 44100;
 
-SoundAlgoEqFIR* makeFir(SoundTools::FilterType type, double f1, double f2 = 0.0)
-{
-    return new SoundAlgoEqFIR(type, f1, f2);
-}
-
 using FirPtr = Owned<SoundAlgoEqFIR>;
 
 /// The left channel of the response to a unit impulse on both channels: the
@@ -214,7 +209,7 @@ TEST(SoundAlgoEqFIR, EveryDesignMeetsItsBandsOrIsRefused)
     for (unsigned rate : {44100u, 48000u}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << "type " << c.type << " " << c.f1 << "-" << c.f2 << " Hz at " << rate);
-            FirPtr fir(makeFir(c.type, c.f1, c.f2));
+            FirPtr fir(new SoundAlgoEqFIR(c.type, c.f1, c.f2));
             const unsigned centre = fir->getDelay(rate);
             const unsigned taps = fir->getNumTaps();
             if (c.taps != 0 && rate == 44100u) {
@@ -267,7 +262,7 @@ TEST(SoundAlgoEqFIR, OutputIsTheDirectSumOnOneAndTwoThreads)
     const unsigned frames = static_cast<unsigned>(in.size() / 2);
     // 1362 taps by the estimate for 100 Hz, made odd; the output gain scales the sum.
     for (auto [cutoff, length, gainDb] : {std::tuple{1000.0, 137u, 0.0}, {100.0, 1363u, -6.0}}) {
-        FirPtr fir(makeFir(SoundTools::HighPass, cutoff));
+        FirPtr fir(new SoundAlgoEqFIR(SoundTools::HighPass, cutoff, 0.0));
         const unsigned centre = fir->getDelay(sRate);
         const unsigned taps = fir->getNumTaps();
         ASSERT_EQ(taps, length);
@@ -302,6 +297,6 @@ TEST(SoundAlgoEqFIR, OutputIsTheDirectSumOnOneAndTwoThreads)
         omp_set_num_threads(savedThreads);
     }
     // A new length for a new sample rate: twice the transition in normalised units.
-    FirPtr fir(makeFir(SoundTools::LowPass, 1000));
+    FirPtr fir(new SoundAlgoEqFIR(SoundTools::LowPass, 1000, 0.0));
     EXPECT_EQ(fir->getInOverlap(22050), 17u);
 }

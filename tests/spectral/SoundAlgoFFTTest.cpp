@@ -124,18 +124,10 @@ TEST(SoundAlgoFFTInverseCompute, FailsWithoutFeedOrWithATooSmallTransform)
     const int status = TestUtil::runNode(*chain, TestUtil::noise(100, 1), 44100, 4096).status;
     EXPECT_EQ(status, SoundTools::StatusError);
     EXPECT_NE(std::string(chain->getError()).find("below 2"), std::string::npos) << chain->getError();
-}
-
-TEST(SoundAlgoFFTInverseCompute, ModesOutOfRangeBehaveAsTheNearestOne)
-{
-    auto modeOf = [](int value) {
-        auto* node = new SoundAlgoFFTInverseCompute(static_cast<SoundAlgoFFTInverseCompute::Mode>(value));
-        const SoundAlgoFFTInverseCompute::Mode mode = node->getMode();
-        node->releaseReference();
-        return mode;
-    };
-    EXPECT_EQ(modeOf(-3), SoundAlgoFFTInverseCompute::Plain);
-    EXPECT_EQ(modeOf(7), SoundAlgoFFTInverseCompute::Autocorrelation);
+    // Modes out of range behave as the nearest one.
+    using Inverse = SoundAlgoFFTInverseCompute;
+    EXPECT_EQ(Owned<Inverse>(new Inverse(static_cast<Inverse::Mode>(-3)))->getMode(), Inverse::Plain);
+    EXPECT_EQ(Owned<Inverse>(new Inverse(static_cast<Inverse::Mode>(7)))->getMode(), Inverse::Autocorrelation);
 }
 
 namespace {

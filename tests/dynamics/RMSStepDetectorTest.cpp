@@ -1,10 +1,6 @@
 #include "TestNodes.h"
-#include "RMSStepDetector.h"
-
-#include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <thread>
 #include <tuple>
 

@@ -2,14 +2,7 @@
 #include "SoundAlgoLoudness.h"
 #include "TestUtil.h"
 
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QTemporaryDir>
-
-#include <cmath>
 #include <regex>
-#include <sstream>
 
 using namespace TestUtil;
 

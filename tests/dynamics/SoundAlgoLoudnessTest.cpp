@@ -6,13 +6,8 @@
 #include "SoundAlgoLoudness.h"
 #include "SoundAlgoComposite.h"
 
-#include <QDir>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <fstream>
 #include <random>
 

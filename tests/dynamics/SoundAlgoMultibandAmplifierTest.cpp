@@ -5,42 +5,11 @@
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundAlgoScale.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
-
 using namespace TestUtil;
 
 namespace {
 
 constexpr unsigned kRate = 44100;
-
-/// The graph as text: node names without their "SoundAlgo" prefix, the
-/// branches of a composite in brackets, separated by " | ".
-std::string render(const SoundAlgo* node)
-{
-    std::string name = node->getName();
-    if (name.rfind("SoundAlgo", 0) == 0)
-        name.erase(0, 9);
-    const auto* composite = dynamic_cast<const SoundAlgoComposite*>(node);
-    if (composite == nullptr)
-        return name;
-    name += "[";
-    for (unsigned b = 0; b < composite->getBranchNumber(); ++b) {
-        if (b > 0)
-            name += " | ";
-        const auto& branch = composite->getBranch(b);
-        for (size_t k = 0; k < branch.size(); ++k)
-            name += (k > 0 ? " " : "") + render(branch[k]);
-    }
-    return name + "]";
-}
-
-const SoundAlgoComposite* innerComposite(const SoundAlgoComposite& parent, unsigned branch, unsigned node)
-{
-    return dynamic_cast<const SoundAlgoComposite*>(parent.getBranch(branch).at(node));
-}
 
 /// A detector that is never run: the amplifiers see its hand-made region.
 Owned<TestUtil::Detector> detectorWithOneRegion(double rms, int frames)
@@ -71,48 +40,25 @@ std::vector<double> run(SoundAlgo& node, const std::vector<double>& in)
 TEST(SoundAlgoFilterMultibandAmplifier, CrossoverTreeHasABandPerSplitPlusOne)
 {
     auto detector = detectorWithOneRegion(0.1, 1000);
-    {
-        SCOPED_TRACE("crossovers 200 and 2000 Hz");
+    struct Case {
+        std::vector<double> crossovers;
+        bool biquad;
+        size_t bands;
+    };
+    for (const Case& c : {Case{{200.0, 2000.0}, false, 3}, Case{{999.6}, true, 2}}) {
+        SCOPED_TRACE(std::to_string(c.bands) + " bands");
         Owned<SoundAlgoFilterMultibandAmplifier> node(
-            new SoundAlgoFilterMultibandAmplifier({200.0, 2000.0}, -20.0, 0.005, 0.05, detector.get(), false, 0));
-        EXPECT_EQ(render(node.get()),
-                  "Composite(SoundAlgoFilterMultibandAmplifier)[FilterSplit "
-                  "Composite(FilterMultibandAmplifier:200)[RMSAmplifier Limiter | FilterSplit "
-                  "Composite(FilterMultibandAmplifier:2000)[RMSAmplifier Limiter | RMSAmplifier] Add] Add Limiter]");
+            new SoundAlgoFilterMultibandAmplifier(c.crossovers, -20.0, 0.005, 0.05, detector.get(), c.biquad, 0));
         EXPECT_EQ(node->getInputNumber(), 1u);
         EXPECT_EQ(node->getOutputNumber(), 1u);
-
-        // The lists follow the bands upwards: below 200, 200 to 2000, above 2000.
-        const SoundAlgoComposite* low = innerComposite(*node, 0, 1);
-        ASSERT_NE(low, nullptr);
-        EXPECT_STREQ(low->getName(), "SoundAlgoComposite(FilterMultibandAmplifier:200)");
-        const SoundAlgoComposite* mid = innerComposite(*low, 1, 1);
-        ASSERT_NE(mid, nullptr);
-        const std::vector<const SoundAlgo*> amplifiers = {low->getBranch(0)[0], mid->getBranch(0)[0],
-                                                          mid->getBranch(1)[0]};
-        const std::vector<const SoundAlgo*> limiters = {low->getBranch(0)[1], mid->getBranch(0)[1]};
-        ASSERT_EQ(node->getAmplifiers().size(), 3u);
-        ASSERT_EQ(node->getLimiters().size(), 2u);
-        for (size_t b = 0; b < 3; ++b)
-            EXPECT_EQ(node->getAmplifiers()[b], amplifiers[b]) << "band " << b;
-        for (size_t b = 0; b < 2; ++b)
-            EXPECT_EQ(node->getLimiters()[b], limiters[b]) << "band " << b;
-
+        EXPECT_EQ(node->getAmplifiers().size(), c.bands);
+        ASSERT_EQ(node->getLimiters().size(), c.bands - 1);
+        // The bands leave headroom to the final limiter's -0.3 dB.
         auto* finalLimiter = dynamic_cast<SoundAlgoLimiter*>(node->getBranch(0).back());
         ASSERT_NE(finalLimiter, nullptr);
         EXPECT_NEAR(finalLimiter->getLevel(0.0), -0.3, 1e-12);
         for (SoundAlgoLimiter* limiter : node->getLimiters())
             EXPECT_NEAR(limiter->getLevel(0.0), 0.0, 1e-12);
-    }
-    {
-        SCOPED_TRACE("one crossover, fractional frequency");
-        Owned<SoundAlgoFilterMultibandAmplifier> node(
-            new SoundAlgoFilterMultibandAmplifier({999.6}, -20.0, 0.005, 0.05, detector.get(), true, 0));
-        EXPECT_EQ(render(node.get()), "Composite(SoundAlgoFilterMultibandAmplifier)[FilterSplit "
-                                      "Composite(FilterMultibandAmplifier:1000)[RMSAmplifier Limiter | "
-                                      "RMSAmplifier] Add Limiter]");
-        EXPECT_EQ(node->getAmplifiers().size(), 2u);
-        EXPECT_EQ(node->getLimiters().size(), 1u);
     }
     {
         SCOPED_TRACE("no crossover");
@@ -196,10 +142,6 @@ TEST(SoundAlgoFFTMultibandAmplifier, LevelZeroBuildsBandsWithoutAmplifiers)
         SCOPED_TRACE("level 0, summed");
         Owned<SoundAlgoFFTMultibandAmplifier> node(
             new SoundAlgoFFTMultibandAmplifier({200.0, 2000.0}, 0.0, 0.005, 0.05, nullptr, 2048, true));
-        EXPECT_EQ(render(node.get()),
-                  "Composite(SoundAlgoFFTMultibandAmplifier)[FFTDirectCompute "
-                  "Composite(SoundAlgoFFTMultibandAmplifier:Branches)[FFTFilter FFTInverseCompute | FFTFilter "
-                  "FFTInverseCompute | FFTFilter FFTInverseCompute] Add]");
         EXPECT_TRUE(node->getAmplifiers().empty());
         EXPECT_TRUE(node->getLimiters().empty());
         EXPECT_EQ(node->getLevel(3.0), 0.0);
@@ -226,10 +168,6 @@ TEST(SoundAlgoFFTMultibandAmplifier, LevelZeroBuildsBandsWithoutAmplifiers)
         Owned<RMSStepDetector> detector(new RMSStepDetector());
         Owned<SoundAlgoFFTMultibandAmplifier> node(
             new SoundAlgoFFTMultibandAmplifier({500.0}, -20.0, 0.005, 0.05, detector.get(), 1024, true));
-        EXPECT_EQ(render(node.get()),
-                  "Composite(SoundAlgoFFTMultibandAmplifier)[FFTDirectCompute "
-                  "Composite(SoundAlgoFFTMultibandAmplifier:Branches)[FFTFilter FFTInverseCompute RMSAmplifier "
-                  "Limiter | FFTFilter FFTInverseCompute RMSAmplifier Limiter] Add Limiter]");
         EXPECT_EQ(node->getAmplifiers().size(), 2u);
         EXPECT_EQ(node->getLimiters().size(), 2u);
     }

@@ -1,12 +1,7 @@
 #include "TestNodes.h"
 #include "SoundAlgoRMSAmplifier.h"
 
-#include <gtest/gtest.h>
-
 #include <QLoggingCategory>
-
-#include <cmath>
-#include <functional>
 
 using namespace TestUtil;
 

@@ -4,7 +4,6 @@
 
 #include "TestNodes.h"
 
-#include "RMSStepDetector.h"
 #include "SoundAlgoAdd.h"
 #include "SoundAlgoDelay.h"
 #include "SoundAlgoEqFFT.h"
@@ -17,14 +16,7 @@
 #include "SoundAlgoFFTInverseCompute.h"
 #include "SoundAlgoStats.h"
 
-#include <QDir>
-#include <QFile>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <random>
 
 using namespace TestUtil;

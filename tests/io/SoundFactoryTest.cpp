@@ -4,9 +4,6 @@
 #include "SoundWriterMp3.h"
 #include "SoundWriterSndfile.h"
 
-#include <gtest/gtest.h>
-
-#include <QFile>
 #include <QFileInfo>
 
 using namespace TestUtil;

@@ -2,10 +2,6 @@
 #include "SoundReaderSndfile.h"
 #include "SoundWriterSndfile.h"
 
-#include <gtest/gtest.h>
-
-#include <QFile>
-
 #include <fstream>
 
 using namespace TestUtil;

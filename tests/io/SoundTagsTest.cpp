@@ -6,14 +6,9 @@
 #include "SoundWriterMp3.h"
 #include "SoundWriterSndfile.h"
 
-#include <QString>
-
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <random>
 
 using namespace TestUtil;

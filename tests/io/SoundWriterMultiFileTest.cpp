@@ -1,4 +1,3 @@
-#include "RMSStepDetector.h"
 #include "TestNodes.h"
 #include "SoundReaderMp3.h"
 #include "SoundReaderSndfile.h"
@@ -6,12 +5,7 @@
 #include "SoundWriterMultiFile.h"
 #include "SoundWriterSndfile.h"
 
-#include <gtest/gtest.h>
-
-#include <QDir>
-
 #include <random>
-#include <sstream>
 
 using namespace TestUtil;
 

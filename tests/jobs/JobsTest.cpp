@@ -10,14 +10,8 @@
 #include "SplitJob.h"
 #include "StatsJob.h"
 
-#include <QFile>
 #include <QLoggingCategory>
-#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <functional>
 #include <thread>
 
 namespace {

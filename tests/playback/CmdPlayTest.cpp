@@ -3,11 +3,6 @@
 
 #include "Playback.h"
 
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-#include <string>
-
 using namespace TestUtil;
 
 namespace {

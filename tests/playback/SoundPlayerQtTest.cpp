@@ -11,11 +11,6 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <sstream>
-#include <string>
 
 using namespace TestUtil;
 using TestUtil::MemoryReader;

@@ -251,12 +251,6 @@ std::vector<Samples> runBlocks(SoundAlgo& node, const std::vector<Samples>& inpu
     return out;
 }
 
-void expectClean(const RunResult& r)
-{
-    EXPECT_EQ(r.status, SoundTools::StatusOk) << r.error;
-    EXPECT_EQ(r.diagnostics, "");
-}
-
 void expectFrames(const Samples& got, const Samples& want, std::size_t frames, bool silentAfter, const char* what,
                   double tolerance)
 {

@@ -10,6 +10,8 @@
 #include "SoundReader.h"
 #include "SoundWriter.h"
 
+#include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -124,9 +127,6 @@ RunResult runNode(SoundAlgo& node, const Samples& input, unsigned rate = 44100, 
 std::vector<Samples> runBlocks(SoundAlgo& node, const std::vector<Samples>& inputs,
                                const std::vector<unsigned>& blocks, unsigned rate,
                                const std::function<void(std::size_t)>& between = nullptr);
-
-/// Expects a run that succeeded without diagnostics.
-void expectClean(const RunResult& r);
 
 /// `got` equals `want` on the first `frames` frames within `tolerance`, and is silent after them when
 /// `silentAfter` is set.

@@ -29,6 +29,17 @@ std::string optionName(const py::handle& key)
     return name;
 }
 
+/// The keyword arguments given a value, under tevo's option names; None
+/// counts as not given, as the stub's defaults say.
+std::vector<std::pair<std::string, py::handle>> givenOptions(const py::kwargs& kwargs)
+{
+    std::vector<std::pair<std::string, py::handle>> given;
+    for (const auto& item : kwargs)
+        if (!item.second.is_none())
+            given.emplace_back(optionName(item.first), item.second);
+    return given;
+}
+
 py::object toPython(const QJsonObject& object)
 {
     const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -61,9 +72,8 @@ py::object regions(const py::object& input, bool estimateNoise, bool merge, cons
     options.input = pathOf(input);
     options.estimateNoise = estimateNoise;
     options.merge = merge;
-    for (const auto& item : kwargs)
-        if (!item.second.is_none())
-            setOption(options, optionName(item.first), item.second);
+    for (const auto& [name, value] : givenOptions(kwargs))
+        setOption(options, name, value);
     RegionsJob job(options);
     const Job::Status status = runJob(job, progress, stop);
     raiseFor(status, job.error());
@@ -100,11 +110,7 @@ py::object level(const py::object& input, const py::object& output, bool overwri
     LevelJob::Options options;
     options.input = pathOf(input);
     const std::string out = pathOf(output);
-    for (const auto& item : kwargs) {
-        if (item.second.is_none())
-            continue; // as if not given, as the stub's defaults say
-        const std::string name = optionName(item.first);
-        const py::handle value = item.second;
+    for (const auto& [name, value] : givenOptions(kwargs)) {
         if (setOutputOption(options.out, name, value))
             continue;
         if (name == "estimate-noise")
@@ -199,12 +205,9 @@ py::object split(const py::object& input, const py::object& pattern, bool overwr
     options.input = pathOf(input);
     options.pattern = pathOf(pattern);
     options.estimateNoise = estimateNoise;
-    for (const auto& item : kwargs) {
-        if (item.second.is_none())
-            continue; // as if not given, as the stub's defaults say
-        const std::string name = optionName(item.first);
-        if (!setOutputOption(options.out, name, item.second))
-            setOption(options, name, item.second);
+    for (const auto& [name, value] : givenOptions(kwargs)) {
+        if (!setOutputOption(options.out, name, value))
+            setOption(options, name, value);
     }
     options.tags = tagOverrides(tags);
     std::string error;
@@ -230,11 +233,8 @@ py::object processFile(const py::object& input, const py::object& output, const 
     ProcessJob::Options options;
     options.input = pathOf(input);
     const std::string out = pathOf(output);
-    for (const auto& item : kwargs) {
-        if (item.second.is_none())
-            continue; // as if not given, as the stub's defaults say
-        const std::string name = optionName(item.first);
-        if (!setOutputOption(options.out, name, item.second))
+    for (const auto& [name, value] : givenOptions(kwargs)) {
+        if (!setOutputOption(options.out, name, value))
             throw py::type_error("process_file() got an unexpected keyword argument '" + name + "'");
     }
     for (const py::handle stage : stages) {

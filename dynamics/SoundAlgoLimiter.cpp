@@ -1,6 +1,7 @@
 #include "SoundAlgoLimiter.h"
 
 #include "SoundWriter.h"
+#include "TruePeakInterpolator.h"
 
 #include <QWriteLocker>
 
@@ -17,50 +18,7 @@ double framePeak(const SoundTools::StereoFrame<double>& frame)
     return std::max(std::fabs(frame.left), std::fabs(frame.right));
 }
 
-// Oversampling for true peaks: the three values between two samples (at 1/4,
-// 2/4, 3/4) come from Kaiser-windowed sinc interpolators of 2 x kHalfTaps
-// taps, each normalised to unit gain at DC. Their ripple reads peaks a
-// little high rather than low, which is the safe side for a ceiling.
-constexpr int kHalfTaps = 16;
-constexpr int kPhases = 4;
-
-struct Interpolator {
-    double taps[kPhases][2 * kHalfTaps];
-
-    Interpolator()
-    {
-        const double beta = 8.0;
-        auto besselI0 = [](double x) {
-            double sum = 1.0;
-            double term = 1.0;
-            for (int k = 1; k < 30; ++k) {
-                term *= (x / (2.0 * k)) * (x / (2.0 * k));
-                sum += term;
-            }
-            return sum;
-        };
-        for (int p = 1; p < kPhases; ++p) {
-            const double f = double(p) / kPhases;
-            double sum = 0.0;
-            for (int m = -kHalfTaps + 1; m <= kHalfTaps; ++m) {
-                const double t = f - m;
-                const double sinc = std::sin(M_PI * t) / (M_PI * t);
-                const double r = t / kHalfTaps;
-                const double window = besselI0(beta * std::sqrt(std::max(0.0, 1.0 - r * r))) / besselI0(beta);
-                taps[p][m + kHalfTaps - 1] = sinc * window;
-                sum += sinc * window;
-            }
-            for (double& tap : taps[p])
-                tap /= sum;
-        }
-    }
-};
-
-const Interpolator& interpolator()
-{
-    static const Interpolator table;
-    return table;
-}
+constexpr int kHalfTaps = TruePeakInterpolator::kHalfTaps;
 
 // With true-peak detection attacks and clip corrections aim this much (0.26 dB)
 // below the ceiling: the gain itself moves from frame to frame, so the
@@ -151,32 +109,27 @@ void SoundAlgoLimiter::findTruePeaks(const SoundTools::StereoFrame<double>* in, 
     tpScratch.assign(tpHistory.begin(), tpHistory.end());
     tpScratch.insert(tpScratch.end(), in, in + available);
     const int count = std::max(0, available - kHalfTaps);
-    truePeaks.assign(static_cast<size_t>(count), 0.0);
-    const Interpolator& table = interpolator();
-    // between[k + 1]: the largest interpolated magnitude between input frames
-    // k and k + 1, for k = -1 ... count - 1.
-    double previous = 0.0;
-    for (int k = -1; k < count; ++k) {
-        const SoundTools::StereoFrame<double>* x = &tpScratch[static_cast<size_t>(k + 1)];
-        double between = 0.0;
-        for (int p = 1; p < kPhases; ++p) {
-            double left = 0.0;
-            double right = 0.0;
-            for (int m = 0; m < 2 * kHalfTaps; ++m) {
-                left += x[m].left * table.taps[p][m];
-                right += x[m].right * table.taps[p][m];
-            }
-            between = std::max(between, std::max(std::fabs(left), std::fabs(right)));
-        }
-        if (k >= 0)
-            truePeaks[static_cast<size_t>(k)] = std::max({framePeak(in[k]), previous, between});
-        previous = between;
-    }
+    // tpBetween[k + 1]: the largest interpolated magnitude between input
+    // frames k and k + 1, for k = -1 ... count - 1. The look-ahead of the
+    // previous block already covered the first of them: only the frames that
+    // came into reach since are interpolated.
+    const size_t needed = static_cast<size_t>(count) + 1;
+    size_t known = std::min(tpBetween.size(), needed);
+    tpBetween.resize(needed);
+    const TruePeakInterpolator& interpolator = TruePeakInterpolator::get();
+    if (needed > known)
+        interpolator.between(&tpScratch[known], needed - known, &tpBetween[known]);
+    truePeaks.resize(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k)
+        truePeaks[static_cast<size_t>(k)] = std::max(
+            {framePeak(in[k]), tpBetween[static_cast<size_t>(k)], tpBetween[static_cast<size_t>(k) + 1]});
     truePeakFrames = count;
     // The block moves on by `frames`: keep the last kHalfTaps frames before
-    // the next block's first one.
+    // the next block's first one, and what was found beyond the block.
     for (int k = 0; k < kHalfTaps; ++k)
         tpHistory[static_cast<size_t>(k)] = tpScratch[static_cast<size_t>(frames + k)];
+    const size_t moved = std::min(tpBetween.size(), static_cast<size_t>(frames));
+    tpBetween.erase(tpBetween.begin(), tpBetween.begin() + static_cast<std::ptrdiff_t>(moved));
 }
 
 void SoundAlgoLimiter::setLevel(double levelDb)
@@ -221,6 +174,7 @@ SoundTools::Status SoundAlgoLimiter::initProcess(unsigned rate, unsigned channel
         clipThreshold = truePeak ? ceiling * kTruePeakMargin : ceiling * (sClipThreshold / sPeakCeiling);
         tpHistory.assign(truePeak ? kHalfTaps : 0, SoundTools::StereoFrame<double>{0.0, 0.0});
         truePeakFrames = 0;
+        tpBetween.clear();
         attackFrames = framesFor(attackDuration, rate);
         releaseFrames = framesFor(releaseDuration, rate);
         slopeMaxPerFrame = rate > 0 ? slopeMax / rate : slopeMax;
@@ -250,6 +204,7 @@ SoundTools::Status SoundAlgoLimiter::initProcess(unsigned rate, unsigned channel
         const size_t size = inBuffers[0]->getFrameNBAllocated() + kHalfTaps + 1;
         tpScratch.reserve(size);
         truePeaks.reserve(size);
+        tpBetween.reserve(size);
     }
     return status;
 }

@@ -152,6 +152,9 @@ private:
     int truePeakFrames = 0;                                 ///< entries of truePeaks that are valid
     std::vector<SoundTools::StereoFrame<double>> tpScratch; ///< history + block + look-ahead
     std::vector<SoundTools::StereoFrame<double>> tpHistory; ///< last input frames of the previous block
+    /// Interpolated peaks between consecutive input frames, from the previous
+    /// frame of the block on, as far as the look-ahead reached.
+    std::vector<double> tpBetween;
     int64_t loweredFrames = 0;
     int32_t positiveAttacks = 0;
     int32_t clippingsFiltered = 0;

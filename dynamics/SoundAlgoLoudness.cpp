@@ -1,5 +1,7 @@
 #include "SoundAlgoLoudness.h"
 
+#include "TruePeakInterpolator.h"
+
 #include <ebur128.h>
 
 #include <algorithm>
@@ -22,7 +24,80 @@ constexpr double kHoldSeconds = 1.0;
 
 struct SoundAlgoLoudness::Meter {
     ebur128_state* state;
+    /// Energies (mean square, K-weighted, channels summed) of the last 30
+    /// hops, newest at (newest): the momentary and short-term loudness are
+    /// their means over 4 and 30 hops. Asking the meter for those windows
+    /// would sum 3 s of samples again at every hop.
+    double hops[30] = {};
+    unsigned newest = 0;
+    /// True peak: frames not yet interpolated behind the last kTaps - 1 that
+    /// the next ones need, and the largest magnitude found so far (samples
+    /// included).
+    std::vector<StereoFrame<double>> pending;
+    double peak = 0.0;
+    int phaseStep = 1; ///< 1: 4x oversampling, 2: 2x, 0: none
+
+    void readHop(double& momentary, double& shortTerm);
+    void scanTruePeak(const StereoFrame<double>* frames, unsigned count);
+    void endTruePeak();
 };
+
+void SoundAlgoLoudness::Meter::readHop(double& momentary, double& shortTerm)
+{
+    double hop = -HUGE_VAL;
+    ebur128_loudness_window(state, static_cast<unsigned long>(std::lround(kHopSeconds * 1000.0)), &hop);
+    newest = (newest + 1) % 30;
+    hops[newest] = std::isfinite(hop) ? std::pow(10.0, (hop + 0.691) / 10.0) : 0.0;
+    double sum = 0.0;
+    for (unsigned k = 0; k < 30; ++k) {
+        sum += hops[(newest + 30 - k) % 30];
+        if (k == 3)
+            momentary = sum / 4.0;
+    }
+    shortTerm = sum / 30.0;
+    auto loudness = [](double energy) { return energy > 0.0 ? 10.0 * std::log10(energy) - 0.691 : -HUGE_VAL; };
+    momentary = loudness(momentary);
+    shortTerm = loudness(shortTerm);
+}
+
+void SoundAlgoLoudness::Meter::scanTruePeak(const StereoFrame<double>* frames, unsigned count)
+{
+    constexpr int kTaps = TruePeakInterpolator::kTaps;
+    for (unsigned i = 0; i < count; ++i)
+        peak = std::max(peak, std::max(std::fabs(frames[i].left), std::fabs(frames[i].right)));
+    if (phaseStep == 0)
+        return;
+    pending.insert(pending.end(), frames, frames + count);
+    if (pending.size() < size_t(kTaps))
+        return;
+    const TruePeakInterpolator& interpolator = TruePeakInterpolator::get();
+    const size_t positions = pending.size() - kTaps + 1;
+    // Most of a recording lies well below its loudest peak: a group of
+    // positions whose frames are all too small to beat the peak found so far,
+    // even in the worst case the filter allows, is passed over.
+    constexpr size_t kGroup = 32;
+    for (size_t start = 0; start < positions; start += kGroup) {
+        const size_t end = std::min(positions, start + kGroup);
+        double reach = 0.0;
+        for (size_t j = start; j < end + kTaps - 1; ++j)
+            reach = std::max(reach, std::max(std::fabs(pending[j].left), std::fabs(pending[j].right)));
+        if (reach * interpolator.gainBound() <= peak)
+            continue;
+        double found[kGroup];
+        interpolator.between(&pending[start], end - start, found, phaseStep);
+        for (size_t j = 0; j < end - start; ++j)
+            peak = std::max(peak, found[j]);
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(positions));
+}
+
+void SoundAlgoLoudness::Meter::endTruePeak()
+{
+    // The values between the last frames need the silence after them; what
+    // lies between the last frame and that silence is not the recording's.
+    const std::vector<StereoFrame<double>> silence(TruePeakInterpolator::kHalfTaps - 1, StereoFrame<double>{0.0, 0.0});
+    scanTruePeak(silence.data(), static_cast<unsigned>(silence.size()));
+}
 
 SoundAlgoLoudness::SoundAlgoLoudness(double step)
     : historyStep(std::min(10.0, std::max(kHopSeconds, std::isfinite(step) ? step : kHopSeconds)))
@@ -100,18 +175,25 @@ SoundTools::Status SoundAlgoLoudness::initProcess(unsigned rate, unsigned channe
         setError("loudness can be measured from 8000 to 2822400 Hz only", getName());
         return SoundTools::StatusError;
     }
-    // Every mode the node reports: I (integrated) is implied by LRA's gating
-    // blocks, M and S by the maxima, the two peaks by their own flags. True
-    // peak oversamples 4x below 96 kHz, 2x up to 192 kHz.
-    ebur128_state* state = ebur128_init(2, rate,
-                                        EBUR128_MODE_I | EBUR128_MODE_M | EBUR128_MODE_S
-                                            | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK);
+    // The meter gives the gated integrated loudness, the sample peak and the
+    // energy of each 100 ms hop; the node derives the rest from those hops
+    // and finds the true peak with the limiter's oversampler (4x below
+    // 96 kHz, 2x up to 192 kHz, none above).
+    ebur128_state* state = ebur128_init(2, rate, EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK);
     if (state == nullptr) {
         setError("not enough memory for the loudness meter", getName());
         return SoundTools::StatusError;
     }
-    meter = new Meter{state};
-    historyFrames = std::max(1u, static_cast<unsigned>(std::lround(kHopSeconds * rate)));
+    meter = new Meter;
+    meter->state = state;
+    meter->phaseStep = rate < 96000 ? 1 : rate < 192000 ? 2
+                                                        : 0;
+    // Frames before the first one are silence; the values between that
+    // silence and the first frame are not the recording's.
+    meter->pending.assign(TruePeakInterpolator::kHalfTaps - 1, StereoFrame<double>{0.0, 0.0});
+    // A hop as long as the meter's own 100 ms window (whole frames, rounded
+    // down as the meter does).
+    historyFrames = std::max(1u, static_cast<unsigned>(rate * std::lround(kHopSeconds * 1000.0) / 1000));
     holdFrames = static_cast<unsigned>(std::lround(kHoldSeconds * rate));
     held.assign(holdFrames, StereoFrame<double>{0.0, 0.0});
     return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
@@ -124,6 +206,7 @@ void SoundAlgoLoudness::feed(const StereoFrame<double>* frames, unsigned count)
         const unsigned m = std::min(count, historyFrames - sinceReading);
         // StereoFrame<double> is laid out as one interleaved stereo frame.
         ebur128_add_frames_double(meter->state, &frames->left, m);
+        meter->scanTruePeak(frames, m);
         frames += m;
         count -= m;
         sinceReading += m;
@@ -133,8 +216,7 @@ void SoundAlgoLoudness::feed(const StereoFrame<double>* frames, unsigned count)
         sinceReading = 0;
         double momentary = -HUGE_VAL;
         double shortTerm = -HUGE_VAL;
-        ebur128_loudness_momentary(meter->state, &momentary);
-        ebur128_loudness_shortterm(meter->state, &shortTerm);
+        meter->readHop(momentary, shortTerm);
         // The windows are full only after 400 ms and 3 s; before that the
         // meter averages in the silence it starts with, which lowers, never
         // raises, the readings: the maxima stay right.
@@ -212,16 +294,14 @@ void SoundAlgoLoudness::endProcess(int status, unsigned frames)
             integrated = orNone(value);
         loudnessRange = rangeOf(shortTermAll);
         double peak = 0.0;
-        double truePeakLinear = 0.0;
         for (unsigned c = 0; c < 2; ++c) {
             double v = 0.0;
             if (ebur128_sample_peak(meter->state, c, &v) == EBUR128_SUCCESS)
                 peak = std::max(peak, v);
-            if (ebur128_true_peak(meter->state, c, &v) == EBUR128_SUCCESS)
-                truePeakLinear = std::max(truePeakLinear, v);
         }
+        meter->endTruePeak();
         samplePeak = SoundTools::linearToDb(peak);
-        truePeak = SoundTools::linearToDb(std::max(truePeakLinear, peak));
+        truePeak = SoundTools::linearToDb(std::max(meter->peak, peak));
         // The meter keeps up to an hour of gating blocks: let it go now that
         // the figures are read.
         releaseMeter();

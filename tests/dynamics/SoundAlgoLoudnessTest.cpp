@@ -93,6 +93,11 @@ TEST(SoundAlgoLoudness, AgreesWithTheDefinitionAndWithFfmpeg)
         }
         speechy.insert(speechy.end(), kRate / 5 * 2, 0.0);
     }
+    // A louder sample peak first; then samples 1 dB lower whose peaks between
+    // them are 2 dB higher: the later stretch must not be passed over.
+    std::vector<double> hiddenPeak = sine({{10.0, -3.0}}, 1000.0);
+    const std::vector<double> fs4 = sine({{10.0, -1.0}}, kRate / 4.0, M_PI / 4);
+    hiddenPeak.insert(hiddenPeak.end(), fs4.begin(), fs4.end());
     const struct Case {
         const char* name;
         std::vector<double> samples;
@@ -110,6 +115,7 @@ TEST(SoundAlgoLoudness, AgreesWithTheDefinitionAndWithFfmpeg)
         // the reference.
         {"Fs/4 at 45 degrees, peak -6 dBFS", sine({{10.0, -6.0}}, kRate / 4.0, M_PI / 4), NAN, -6.02, false},
         {"speech-like bursts", speechy, NAN, NAN, true},
+        {"peak between samples after a louder sample", hiddenPeak, NAN, -1.0, false},
     };
     QTemporaryDir dir;
     for (const Case& c : cases) {

@@ -96,9 +96,9 @@ public:
     void setCeiling(double ceilingDb);
     double getCeiling() const;
     /// With `on`, peaks are found on the 4x oversampled input, in the
-    /// look-ahead, and the ceiling holds for the true peaks of the output.
-    /// Costs about three 16-tap filters per frame and channel. Applies from
-    /// the next run on.
+    /// look-ahead, and the ceiling holds for the true peaks of the output as
+    /// SoundAlgoLoudness measures them (the same oversampler). Costs three
+    /// 32-tap filters per frame and channel. Applies from the next run on.
     void setTruePeak(bool on);
     bool isTruePeak() const { return truePeak; }
     /// Frames whose gain was below the make-up gain in the last run: the

@@ -48,7 +48,9 @@ public:
     double getMomentaryMax() const { return momentaryMax; }
     /// Largest short-term (3 s) loudness, LUFS.
     double getShortTermMax() const { return shortTermMax; }
-    /// Largest 4x oversampled peak of either channel, dBTP.
+    /// Largest peak of either channel, 4x oversampled below 96 kHz and 2x up to
+    /// 192 kHz, dBTP; the values between the first or last frame and the
+    /// silence around the run are not counted.
     double getTruePeak() const { return truePeak; }
     /// Largest sample of either channel, dBFS.
     double getSamplePeak() const { return samplePeak; }

@@ -122,6 +122,9 @@ SoundTools::Status RMSStepDetector::process()
     const double invW = 1.0 / w;
     const double ratio = stepRatio;
     const int64_t end = inputEnd;
+    // Fixed for the run (set at its start); a region shorter than this is
+    // never pushed, so the loop need not take the lock to learn that.
+    const int32_t minPush = minPushFrames;
     // Running window sums of squares: one full sum at the first frame handled
     // in the block, then one add and one subtract per frame.
     double windowLeft = 0.0;
@@ -190,7 +193,7 @@ SoundTools::Status RMSStepDetector::process()
                 silence = false;
                 const double p = std::max(powerLeft, powerRight);
                 SoundTools::Status pushed = SoundTools::StatusError;
-                if (stepsAway(p, std::max(sumL, sumR), cnt, ratio))
+                if (cnt >= minPush && stepsAway(p, std::max(sumL, sumR), cnt, ratio))
                     pushed = push(false);
                 switch (pushed) {
                 case SoundTools::StatusOk:

@@ -72,6 +72,7 @@
 #include "SoundAlgoRMSAmplifier.h"
 #include "SoundAlgoNoiseGate.h"
 #include "SoundAlgoStats.h"
+#include "SoundAlgoBandMeter.h"
 #include "SoundAlgoLoudness.h"
 #include "SoundAlgoLimiter.h"
 #include "SoundAlgoMultibandAmplifier.h"

@@ -1,10 +1,10 @@
 #include "SoundAlgoFFTMultiStats.h"
 
 #include "SoundAlgoAdd.h"
+#include "SoundAlgoBandMeter.h"
 #include "SoundAlgoFFTDirectCompute.h"
 #include "SoundAlgoFFTFilter.h"
 #include "SoundAlgoFFTInverseCompute.h"
-#include "SoundAlgoStats.h"
 
 SoundAlgoFFTMultiStats::SoundAlgoFFTMultiStats(std::vector<double>& freqs, unsigned, bool sum)
     : SoundAlgoComposite("SoundAlgoMultiStats", true)
@@ -25,7 +25,9 @@ SoundAlgoFFTMultiStats::SoundAlgoFFTMultiStats(std::vector<double>& freqs, unsig
             filter = new SoundAlgoFFTFilter(SoundTools::BandPass, freqs[b - 1], freqs[b]);
         branches->pushAlgo(filter);
         branches->pushAlgo(new SoundAlgoFFTInverseCompute(SoundAlgoFFTInverseCompute::OverlapAdd));
-        auto* stat = new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 1.0);
+        // A meter that keeps its 1 s window itself: a SoundAlgoStats would
+        // have every band buffer hold a second of history.
+        auto* stat = new SoundAlgoBandMeter(1.0);
         branches->pushAlgo(stat);
         stats.push_back(stat);
     }

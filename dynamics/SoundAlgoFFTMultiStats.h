@@ -18,6 +18,12 @@ class SoundAlgoStats;
 /// it runs inside a graph that takes them all; with `sum` it has one output,
 /// the sum of those, and can run on its own. An empty list of crossovers
 /// gives an empty composite that cannot run.
+///
+/// Each band is measured by a SoundAlgoBandMeter (a SoundAlgoStats of type
+/// RMSAndStats and a 1 s window) that keeps its window itself: the band
+/// buffers hold a block, not a second of history, and the sliding RMS lags
+/// half a second, which the composite declares and a run takes back out.
+/// The statistics count every frame of the stream.
 class TEVO_EXPORT SoundAlgoFFTMultiStats : public SoundAlgoComposite {
 public:
     /// `freqs`: crossover frequencies in Hz, ascending. The unsigned argument

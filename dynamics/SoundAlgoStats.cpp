@@ -50,29 +50,7 @@ SoundTools::Status SoundAlgoStats::process()
     if (x == nullptr || y == nullptr)
         return SoundTools::StatusOk;
 
-    if (outputType != RMSOnly) {
-        // Frames before the run's start are the silence that stands for this
-        // node's delay (or a margin upstream), not material: counting them
-        // would lower the RMS of short files noticeably.
-        const int skip = std::min(n, std::max(0, startOffset - inOrigin));
-        // Local accumulators: the compiler keeps them in registers (members
-        // could alias the samples) and vectorises the loop.
-        double sumLeft = sumSquares.left;
-        double sumRight = sumSquares.right;
-        double peakLeft = peak.left;
-        double peakRight = peak.right;
-        for (int k = skip; k < n; ++k) {
-            const double l = x[k].left;
-            const double r = x[k].right;
-            peakLeft = std::max(peakLeft, std::fabs(l));
-            peakRight = std::max(peakRight, std::fabs(r));
-            sumLeft += l * l;
-            sumRight += r * r;
-        }
-        sumSquares = {sumLeft, sumRight};
-        peak = {peakLeft, peakRight};
-        frameCount += static_cast<uint32_t>(n - skip);
-    }
+    accumulate(x, n, inOrigin);
 
     if (outputType == StatsOnly) {
         std::copy(x, x + n, y);
@@ -99,6 +77,33 @@ SoundTools::Status SoundAlgoStats::process()
         sumRight -= x[k].right * x[k].right;
     }
     return SoundTools::StatusOk;
+}
+
+void SoundAlgoStats::accumulate(const StereoFrame<double>* x, int n, int firstFrame)
+{
+    if (outputType == RMSOnly)
+        return;
+    // Frames before the run's start are the silence that stands for this
+    // node's delay (or a margin upstream), not material: counting them
+    // would lower the RMS of short files noticeably.
+    const int skip = std::min(n, std::max(0, startOffset - firstFrame));
+    // Local accumulators: the compiler keeps them in registers (members
+    // could alias the samples) and vectorises the loop.
+    double sumLeft = sumSquares.left;
+    double sumRight = sumSquares.right;
+    double peakLeft = peak.left;
+    double peakRight = peak.right;
+    for (int k = skip; k < n; ++k) {
+        const double l = x[k].left;
+        const double r = x[k].right;
+        peakLeft = std::max(peakLeft, std::fabs(l));
+        peakRight = std::max(peakRight, std::fabs(r));
+        sumLeft += l * l;
+        sumRight += r * r;
+    }
+    sumSquares = {sumLeft, sumRight};
+    peak = {peakLeft, peakRight};
+    frameCount += static_cast<uint32_t>(n - skip);
 }
 
 void SoundAlgoStats::getRMS(StereoFrame<double>& out) const

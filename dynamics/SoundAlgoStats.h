@@ -57,6 +57,11 @@ public:
 protected:
     ~SoundAlgoStats() override;
 
+    /// Adds `n` frames from `x` (the first at stream position `firstFrame`) to
+    /// the whole-run statistics, unless the type is RMSOnly; frames before the
+    /// run's start are left out.
+    void accumulate(const SoundTools::StereoFrame<double>* x, int n, int firstFrame);
+
 private:
     double windowDuration;
     uint32_t frameCount = 0;

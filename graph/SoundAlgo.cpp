@@ -382,6 +382,11 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
         }
     }
     if (n == 0) {
+        // The reader kept the margin of this block itself; later silence
+        // blocks must drop what the graph consumed as a read does, or the
+        // input fills up and a long latency is flushed one frame at a time.
+        if (context.inputEnded && context.inBuffer->getFrameNB() > context.inOverlap)
+            context.inBuffer->setFrameNB(context.inBuffer->keepMargin(context.inOverlap));
         // The input ends where its data ends, whatever length the reader
         // announced (unknown for a stream, estimated for some files).
         context.inputEnded = true;

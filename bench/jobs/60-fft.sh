@@ -12,3 +12,7 @@ compare "fft-eq lowpass:1000 (447 taps)" "'$TEVO' process -y '$IN' '$OUT/fft-lp.
   "sox sinc -n 447 -1000" "sox -V1 '$IN' '$OUT/fft-lp-sox.wav' sinc -n 447 -1000"
 measure "fir highpass:100, 1 thread" "OMP_NUM_THREADS=1 '$TEVO' process -y '$IN' '$OUT/fir-hp1.wav' --fir highpass:100"
 measure "fir highpass:100, 2 threads" "OMP_NUM_THREADS=2 '$TEVO' process -y '$IN' '$OUT/fir-hp2.wav' --fir highpass:100"
+# Band levels: three bands split by FFT filters of 447 taps, RMS and peak of
+# each; sox filters the file once per band and measures it with stats.
+compare "bands 250,2000 (447 taps)" "'$TEVO' bands '$IN' --crossovers 250,2000" \
+  "sox sinc -n 447 x3, stats" "for f in -250 250-2000 2000; do sox -V1 '$IN' -n sinc -n 447 \$f stats; done"

@@ -3,6 +3,7 @@
 
 #include "TestUtil.h"
 
+#include "SoundAlgoBandMeter.h"
 #include "SoundAlgoNoiseGate.h"
 #include "SoundAlgoStats.h"
 
@@ -118,6 +119,41 @@ TEST(SoundAlgoStats, SlidingRmsIsCentredAndNeverNaN)
         }
         EXPECT_LT(out[2 * 12000], 1e-6);
         EXPECT_EQ(stats->getFrameCount(), 0u);
+    }
+}
+
+// The band meter keeps its window in a ring instead of the graph's history: lined up by the run, its
+// sliding RMS and whole-run figures are those of SoundAlgoStats, whatever the blocks, smaller than the
+// window included.
+TEST(SoundAlgoBandMeter, MeasuresAsSoundAlgoStatsAtAnyBlockSize)
+{
+    const std::vector<double> signal = noiseThenSilence(16000, 0.25);
+    const auto squared = [](std::vector<double> v) {
+        for (double& x : v)
+            x *= x;
+        return v;
+    };
+    const auto figuresOf = [](SoundAlgoStats& stats) {
+        SoundTools::StereoFrame<double> rms{1.0, 1.0}, max{1.0, 1.0};
+        double total = 1.0;
+        stats.getGlobalStats(rms, total, max);
+        return Figures{rms.left, rms.right, total, max.left, max.right};
+    };
+    Owned<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.2));
+    const std::vector<double> want = runNode(*stats, signal, kRate, 1u << 20).out;
+    ASSERT_EQ(want.size(), signal.size());
+    for (unsigned block : {1u << 20, 2500u, 700u}) {
+        SCOPED_TRACE(testing::Message() << "blocks of " << block);
+        Owned<SoundAlgoBandMeter> meter(new SoundAlgoBandMeter(0.2));
+        const std::vector<double> out = runNode(*meter, signal, kRate, block).out;
+        ASSERT_EQ(out.size(), signal.size()) << "lined up, nothing added";
+        // Compared as mean squares: past the noise both sums are rounding residues, which the square
+        // root blows up to 1e-8.
+        expectFrames(squared(out), squared(want), signal.size() / 2, false, "sliding mean square", 1e-12);
+        EXPECT_EQ(meter->getFrameCount(), 16000u);
+        const Figures got = figuresOf(*meter), reference = figuresOf(*stats);
+        for (int i = 0; i < 5; ++i)
+            EXPECT_NEAR(got[i], reference[i], 1e-12) << "figure " << i;
     }
 }
 

@@ -350,6 +350,39 @@ TEST(SoundAlgoFFTMultiStats, MeasuresEachBandOnItsOwn)
     EXPECT_NEAR(highPeak.right, db(0.25), 0.3);
 }
 
+// A tone burst in the first or the last 0.3 s of a recording weighs the same in its band, whatever the
+// blocks, and a recording shorter than the meters' 1 s window is measured too: every frame of the stream
+// is counted, the end included, and no more frames than it has.
+TEST(SoundAlgoFFTMultiStats, CountsTheWholeStreamAtAnyBlockSize)
+{
+    const unsigned rate = 44100, burst = 3 * rate / 10;
+    const std::vector<double> tone = TestUtil::tone(burst, 1000.0, rate, 0.5);
+    const struct {
+        const char* name;
+        unsigned frames, toneAt;
+    } cases[] = {{"burst at the start", 2 * rate, 0}, {"burst at the end", 2 * rate, 2 * rate - burst}, {"burst alone", burst, 0}};
+    std::vector<double> longRms;
+    for (const auto& c : cases)
+        for (unsigned block : {4096u, 50000u}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << block);
+            std::vector<double> in(2 * std::size_t(c.frames), 0.0);
+            std::copy(tone.begin(), tone.end(), in.begin() + 2 * std::ptrdiff_t(c.toneAt));
+            std::vector<double> crossovers{250.0, 2000.0};
+            auto* multi = new SoundAlgoFFTMultiStats(crossovers, 0, true);
+            Owned<> holder(multi);
+            ASSERT_EQ(runNode(*multi, in, rate, block).status, SoundTools::StatusOk);
+            SoundTools::StereoFrame<double> rms{};
+            multi->GetStats(1)->getRMS(rms);
+            EXPECT_EQ(multi->GetStats(1)->getFrameCount(), c.frames);
+            // The pass band at 1 kHz: the tone's mean square over the stream, within the ripple.
+            EXPECT_NEAR(rms.left, db(0.5 / std::sqrt(2.0)) + 10 * std::log10(double(burst) / c.frames), 0.3);
+            if (c.frames > burst)
+                longRms.push_back(rms.left);
+        }
+    for (double v : longRms)
+        EXPECT_NEAR(v, longRms.front(), 1e-9);
+}
+
 // Always a transform of 8192, one band per crossover plus one; no
 // crossover leaves no band.
 TEST(SoundAlgoFFTMultiStats, BuildsOneBandPerCrossoverPlusOne)

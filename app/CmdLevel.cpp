@@ -180,7 +180,7 @@ void printLevelResult(const LevelJob& job, const char* regionsTitle)
         std::printf("Levelled: integrated %.2f LUFS, make-up gain %+.2f dB for %.2f LUFS\n", r.levelledLufs,
                     job.settings().targetLufs - r.levelledLufs, job.settings().targetLufs);
     for (const auto& correction : r.corrections)
-        std::printf("Limited: integrated %.2f LUFS, make-up gain corrected to %+.2f dB\n", correction.first,
+        std::printf("Off target: integrated %.2f LUFS, make-up gain corrected to %+.2f dB\n", correction.first,
                     correction.second);
     if (!r.written)
         return;

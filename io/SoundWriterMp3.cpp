@@ -273,6 +273,11 @@ unsigned SoundWriterMp3::getChannelNum() const
     return lame != nullptr ? channelCount : 0;
 }
 
+double SoundWriterMp3::getGainDb() const
+{
+    return SoundTools::linearToDb(sLevelGain);
+}
+
 bool SoundWriterMp3::setFileChannels(unsigned channels)
 {
     if (lame == nullptr || file != nullptr || started || channels > 2 || (channels == 2 && channelCount != 2))
@@ -375,7 +380,7 @@ unsigned SoundWriterMp3::write(unsigned frames, double* data)
     // Without branches, so that the loops below vectorise: NaN becomes 0,
     // overs clip (and are counted), the rest truncates toward zero.
     auto toPcm = [&clips](double x) -> int16_t {
-        double v = x * 31129.6; // 0.95 of full scale
+        double v = x * (sLevelGain * 32768.0);
         v = v == v ? v : 0.0;
         clips += static_cast<uint64_t>((v > 32767.0) | (v < -32768.0));
         return static_cast<int16_t>(std::min(std::max(v, -32768.0), 32767.0));

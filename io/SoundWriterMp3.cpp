@@ -73,6 +73,24 @@ unsigned mp3BytesFor(unsigned frames)
     return frames + frames / 4 + 1 + sFlushBytes;
 }
 
+/// One sample as the encoder's 16-bit integer, at the writer's level: NaN as
+/// 0, the rest truncated toward zero and clipped; `clips` counts the samples
+/// whose integer does not fit. Clipping and counting happen on 32-bit
+/// integers, after a wide clamp that keeps the conversion defined: a count
+/// taken on the doubles would keep the loops scalar.
+inline int16_t toPcm(double x, uint32_t& clips)
+{
+    double v = x * (SoundWriterMp3::sLevelGain * 32768.0);
+    v = v == v ? v : 0.0;
+    v = v > 65536.0 ? 65536.0 : v;
+    v = v < -65536.0 ? -65536.0 : v;
+    int32_t n = static_cast<int32_t>(v);
+    clips += static_cast<uint32_t>((n > 32767) | (n < -32768));
+    n = n > 32767 ? 32767 : n;
+    n = n < -32768 ? -32768 : n;
+    return static_cast<int16_t>(n);
+}
+
 /// A UTF-8 text as the encoder's UTF-16: byte order mark first, NUL ended.
 /// Characters beyond the basic plane travel as surrogate pairs.
 std::vector<unsigned short> toUtf16(const std::string& text)
@@ -376,26 +394,21 @@ unsigned SoundWriterMp3::write(unsigned frames, double* data)
     if (!startEncoder())
         return 0;
     growBuffers(frames);
-    uint64_t clips = 0;
-    // Without branches, so that the loops below vectorise: NaN becomes 0,
-    // overs clip (and are counted), the rest truncates toward zero.
-    auto toPcm = [&clips](double x) -> int16_t {
-        double v = x * (sLevelGain * 32768.0);
-        v = v == v ? v : 0.0;
-        clips += static_cast<uint64_t>((v > 32767.0) | (v < -32768.0));
-        return static_cast<int16_t>(std::min(std::max(v, -32768.0), 32767.0));
-    };
+    // Three loops for the three layouts, each over inline steps without
+    // branches or calls, so that they vectorise (the encoder's input is
+    // 16-bit whatever its settings).
+    uint32_t clips = 0;
     if (channels == 2 && encoded == 1) {
         for (unsigned i = 0; i < frames; ++i)
-            leftBuffer[i] = rightBuffer[i] = toPcm(0.5 * (data[2 * size_t(i)] + data[2 * size_t(i) + 1]));
+            leftBuffer[i] = rightBuffer[i] = toPcm(0.5 * (data[2 * size_t(i)] + data[2 * size_t(i) + 1]), clips);
     } else if (channels == 2) {
         for (unsigned i = 0; i < frames; ++i) {
-            leftBuffer[i] = toPcm(data[2 * size_t(i)]);
-            rightBuffer[i] = toPcm(data[2 * size_t(i) + 1]);
+            leftBuffer[i] = toPcm(data[2 * size_t(i)], clips);
+            rightBuffer[i] = toPcm(data[2 * size_t(i) + 1], clips);
         }
     } else {
         for (unsigned i = 0; i < frames; ++i)
-            leftBuffer[i] = rightBuffer[i] = toPcm(data[i]);
+            leftBuffer[i] = rightBuffer[i] = toPcm(data[i], clips);
     }
     clipped += clips;
     const int n = sLame.lame_encode_buffer(lame, leftBuffer, rightBuffer, static_cast<int>(frames), mp3Buffer,

@@ -110,8 +110,7 @@ inline __m128i toPcm32x4(const double* frames, __m128i& clips)
     a = _mm_max_pd(_mm_min_pd(a, wide), _mm_sub_pd(_mm_setzero_pd(), wide));
     b = _mm_max_pd(_mm_min_pd(b, wide), _mm_sub_pd(_mm_setzero_pd(), wide));
     const __m128i n = _mm_unpacklo_epi64(_mm_cvttpd_epi32(a), _mm_cvttpd_epi32(b));
-    clips = _mm_add_epi32(clips, _mm_or_si128(_mm_cmpgt_epi32(n, _mm_set1_epi32(32767)),
-                                              _mm_cmplt_epi32(n, _mm_set1_epi32(-32768))));
+    clips = _mm_add_epi32(clips, _mm_or_si128(_mm_cmpgt_epi32(n, _mm_set1_epi32(32767)), _mm_cmplt_epi32(n, _mm_set1_epi32(-32768))));
     return n;
 }
 

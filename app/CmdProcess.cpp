@@ -17,11 +17,13 @@ int runProcess(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Processes IN into OUT in one run. The container follows OUT's extension (.wav, .wave, .flac, .ogg, .oga, "
-        ".opus, .aif, .aiff, .mp3, .raw); the output keeps the input's channels and sample format unless "
-        "--channels or --format say otherwise. Stages (--gain and the filter options) apply in the order given.\n"
-        "Batch: tevo process IN... -o DIR [-j N] [--skip-existing] [--json] writes each input to DIR/NAME.EXT "
-        "(EXT --type's or the input's), N files at once, one line per file as it finishes.");
+        QString("Processes IN into OUT in one run. The container follows OUT's extension (.wav, .wave, .flac, .ogg, .oga, "
+                ".opus, .aif, .aiff, .mp3, .raw); the output keeps the input's channels and sample format unless "
+                "--channels or --format say otherwise; MP3 is encoded %1 dB below the stream's level, headroom for the "
+                "encoder. Stages (--gain and the filter options) apply in the order given.\n"
+                "Batch: tevo process IN... -o DIR [-j N] [--skip-existing] [--json] writes each input to DIR/NAME.EXT "
+                "(EXT --type's or the input's), N files at once, one line per file as it finishes.")
+            .arg(-SoundTools::linearToDb(SoundWriterMp3::sLevelGain), 0, 'f', 2));
     parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addOutputOptions(parser);

@@ -25,7 +25,9 @@ int runStats(const QStringList& args)
         "channel, in dB relative to full scale (-100 dB stands for digital silence); and its loudness as "
         "broadcasters and podcasters measure it (ITU-R BS.1770-4, EBU R128): integrated loudness in LUFS, "
         "loudness range in LU, momentary (400 ms) and short-term (3 s) maxima, true peak in dBTP (4x "
-        "oversampled) and sample peak.\n"
+        "oversampled) and sample peak. A mono file counts as its channel on two loudspeakers (EBU R128's dual "
+        "mono), 3 LU above a meter that counts the one channel once: compare with ffmpeg's "
+        "ebur128=dualmono=true, or add 3 LU to such a meter's figures.\n"
         "Batch: tevo stats IN... [-j N] [--json] measures N files at once and prints one line per file as it "
         "finishes (with --json one JSON object per line).");
     parser.addPositionalArgument("IN", "Input file, or - for standard input; several files make a batch.");

@@ -39,6 +39,15 @@ public:
     unsigned getFileChannels() const { return fileChannels != 0 ? fileChannels : getChannelNum(); }
     /// Bits of the integer samples in the file; 0 for float and lossy files.
     virtual unsigned getFileBits() const { return 0; }
+    /// Gain, in dB, that the writer applies to every sample on its way to the
+    /// file: 0 except where an encoder needs headroom (the MP3 writer's). A
+    /// host that promises a level or a peak in the file makes up for it in
+    /// the stream it writes.
+    virtual double getGainDb() const { return 0.0; }
+    /// True when the file holds an encoder's approximation of the stream
+    /// (MP3, Ogg Vorbis, Opus): its levels and peaks are known only by
+    /// decoding it.
+    virtual bool isLossy() const { return false; }
     /// TPDF dither (two uniform values of one step each, summed) added before
     /// samples are rounded to the file's integers. Off by default; worth it
     /// when the stream is finer than the file, e.g. 24-bit input to 16 bits.
@@ -72,6 +81,9 @@ public:
     /// this name and format, without making one: 0 for float, lossy and raw
     /// files and for names it has no writer for.
     static unsigned fileBitsFor(const char* path, SoundTools::SoundFormat format);
+    /// What getGainDb() would say of the writer getFromFilename makes for this
+    /// name, without making one: 0 for names it has no writer for.
+    static double gainDbFor(const char* path);
 
     /// Writes frames [rangeStart, rangeEnd) of the input timeline only.
     void setRange(int start, int end)

@@ -57,6 +57,12 @@ unsigned SoundWriter::fileBitsFor(const char* path, SoundTools::SoundFormat form
     return writer ? writer->getFileBits() : 0;
 }
 
+double SoundWriter::gainDbFor(const char* path)
+{
+    const WritableType* t = writableType(SoundReader::fileExtension(path));
+    return t != nullptr && t->type < 0 ? SoundTools::linearToDb(SoundWriterMp3::sLevelGain) : 0.0;
+}
+
 SoundWriter* SoundWriter::getFromFilename(const char* path, unsigned rate, unsigned bitrate,
                                           SoundTools::SoundFormat format, int mp3Quality)
 {

@@ -18,8 +18,9 @@ struct lame_global_struct;
 /// with "This version doesn't support mp3 encoding"; nothing else in the
 /// library needs it.
 ///
-/// Samples are written at 0.95 of their level (full scale enters the encoder
-/// as 31129), clipped, NaN as 0. A writer built for one channel reports 1 from
+/// Samples are written at sLevelGain of their level (full scale enters the
+/// encoder as 31129), clipped, NaN as 0; getGainDb() tells hosts that promise
+/// levels in the file. A writer built for one channel reports 1 from
 /// getChannelNum(), so writeBuffer refuses the graph's stereo blocks with its
 /// channel error; it encodes mono buffers only. The factory always builds
 /// stereo writers. Not copyable.
@@ -27,6 +28,10 @@ class TEVO_EXPORT SoundWriterMp3 : public SoundWriter {
 public:
     /// The encoder's algorithm quality unless the host chooses another.
     static constexpr int sDefaultQuality = 2;
+    /// Level of the samples handed to the encoder relative to the stream's:
+    /// headroom for the encoder's overshoot, so that a full-scale stream
+    /// decodes without clipping.
+    static constexpr double sLevelGain = 0.95;
 
     /// `bitrate` in kbit/s. `quality` is the encoder's algorithm quality, from
     /// 0 (best, slowest) to 9 (fastest); a negative value takes
@@ -53,6 +58,9 @@ public:
     void close() override;
     /// Channels of the frames handed to the writer; 0 without the encoder.
     unsigned getChannelNum() const override;
+    /// sLevelGain in dB, about -0.45.
+    double getGainDb() const override;
+    bool isLossy() const override { return true; }
     /// 1 encodes a stereo stream as a one-channel MP3 of (left + right) / 2.
     /// Before open.
     bool setFileChannels(unsigned channels) override;

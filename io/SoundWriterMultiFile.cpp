@@ -163,6 +163,11 @@ unsigned SoundWriterMultiFile::getChannelNum() const
     return channels;
 }
 
+double SoundWriterMultiFile::getGainDb() const
+{
+    return pathParts.baseName.empty() ? 0.0 : SoundWriter::gainDbFor(getSegmentName(segmentCounter).c_str());
+}
+
 int SoundWriterMultiFile::GetWrittenFiles() const
 {
     return segmentCounter - 1;

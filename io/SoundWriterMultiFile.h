@@ -50,6 +50,8 @@ public:
     /// own number as track.
     void setTags(const SoundIDTag& tag) override;
     unsigned getChannelNum() const override;
+    /// The gain of the segment files' writer, once open has the pattern.
+    double getGainDb() const override;
     /// Channels of every segment file (see SoundWriter::setFileChannels).
     bool setFileChannels(unsigned channels) override;
 

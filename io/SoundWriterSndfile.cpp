@@ -217,6 +217,12 @@ bool SoundWriterSndfile::setFileChannels(unsigned channels)
     return true;
 }
 
+bool SoundWriterSndfile::isLossy() const
+{
+    const int codec = info->format & SF_FORMAT_SUBMASK;
+    return codec == SF_FORMAT_VORBIS || codec == SF_FORMAT_OPUS;
+}
+
 unsigned SoundWriterSndfile::getFileBits() const
 {
     if ((info->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW)

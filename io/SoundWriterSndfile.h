@@ -53,6 +53,8 @@ public:
     /// holds (left + right) / 2.
     bool setFileChannels(unsigned channels) override;
     unsigned getFileBits() const override;
+    /// True for Ogg Vorbis and Opus.
+    bool isLossy() const override;
     /// Stores the non-empty fields as the container's own tags (Vorbis
     /// comments in FLAC, Ogg and Opus, LIST/INFO in WAV, AIFF's text chunks;
     /// see SoundSndfileTags); raw files hold none. Texts are UTF-8. Call after

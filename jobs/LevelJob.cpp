@@ -25,6 +25,11 @@ constexpr unsigned kBlockFrames = 1u << 13;
 // The limiter takes a little loudness off the peaks it lowers: a result
 // further than this from the target is written once more.
 constexpr double kTargetSlackLu = 0.2;
+// A lossy encoder takes loudness off on its own (0.3 LU off noise-like
+// material at 192 kbit/s MP3, as its quantiser drops small coefficients): a
+// file further than this from the target, as decoded, is written once more.
+// Meters print one decimal.
+constexpr double kEncoderSlackLu = 0.1;
 
 /// Frames of the input that a run measures: from the start point to the end.
 uint64_t measuredLength(SoundReader& reader)
@@ -176,14 +181,15 @@ Job::Status LevelJob::levelInto(SoundReader& reader)
     // the stages that work on its output, in processing order; with `final`
     // the last stage too (limiter, or the make-up gain alone). The loudness
     // of what comes out is measured into `meter`.
-    const auto buildGraph = [&](bool final, double makeupDb, SoundAlgoLimiter** limiter, SoundAlgoLoudness* meter) {
+    const auto buildGraph = [&](bool final, double makeupDb, double writerGainDb, SoundAlgoLimiter** limiter,
+                                SoundAlgoLoudness* meter) {
         auto* chain = new SoundAlgoComposite("level", true);
         chain->pushAlgo(LevelStages::makeLevelling(options.stages, options.levelDb, found, options.rampSeconds,
                                                    options.smoothing, options.maxGainDb));
         if (options.gate)
             chain->pushAlgo(new SoundAlgoNoiseGate(options.gateDb));
         if (final)
-            if (SoundAlgo* last = LevelStages::makeFinalLimiter(options.stages, makeupDb)) {
+            if (SoundAlgo* last = LevelStages::makeFinalLimiter(options.stages, makeupDb, writerGainDb)) {
                 if (std::string(last->getName()) == "SoundAlgoLimiter")
                     *limiter = shared(static_cast<SoundAlgoLimiter*>(last));
                 chain->pushAlgo(last);
@@ -197,7 +203,7 @@ Job::Status LevelJob::levelInto(SoundReader& reader)
         NodeRef meterRef(new SoundAlgoLoudness());
         auto* meter = static_cast<SoundAlgoLoudness*>(meterRef.get());
         meter->setMeasuredLength(measuredLength(reader));
-        NodeRef graph = buildGraph(false, 0.0, nullptr, meter);
+        NodeRef graph = buildGraph(false, 0.0, 0.0, nullptr, meter);
         reader.rewind();
         const Status status = runNode(*graph, reader, nullptr, "measure");
         if (status != Ok)
@@ -212,16 +218,20 @@ Job::Status LevelJob::levelInto(SoundReader& reader)
     NodeRef limiterRef;
     NodeRef meterRef;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        SoundAlgoLimiter* limiter = nullptr;
-        meterRef.reset(new SoundAlgoLoudness());
-        auto* meter = static_cast<SoundAlgoLoudness*>(meterRef.get());
-        meter->setMeasuredLength(measuredLength(reader));
-        NodeRef graph = buildGraph(true, makeupDb, &limiter, meter);
-        limiterRef.reset(limiter);
         std::string error;
         auto writer = options.out.openWriter(options.output, rate, reader.getInputFormat(), error);
         if (!writer)
             return fail(Failed, error);
+        // What the file holds is the stream at the writer's gain (the MP3
+        // writer's headroom): the final stage makes up for it, and the meter,
+        // which sees the stream, is read at that gain.
+        res.writerGainDb = writer->getGainDb();
+        SoundAlgoLimiter* limiter = nullptr;
+        meterRef.reset(new SoundAlgoLoudness());
+        auto* meter = static_cast<SoundAlgoLoudness*>(meterRef.get());
+        meter->setMeasuredLength(measuredLength(reader));
+        NodeRef graph = buildGraph(true, makeupDb, res.writerGainDb, &limiter, meter);
+        limiterRef.reset(limiter);
         const SoundIDTag tags = options.tags.carry(reader);
         if (TagOverrides::any(tags))
             writer->setTags(tags);
@@ -239,9 +249,19 @@ Job::Status LevelJob::levelInto(SoundReader& reader)
         const Status status = runNode(*graph, reader, writer.get(), "level");
         if (status != Ok)
             return status;
-        const double integrated = meter->getIntegrated();
+        res.result = StatsJob::Loudness::of(*meter).withGain(res.writerGainDb);
+        const bool lossy = writer->isLossy();
+        writer.reset();
+        if (lossy) {
+            const Status measured = measureWritten(res.result);
+            if (measured != Ok)
+                return measured;
+        }
+        const double integrated = res.result.integratedLufs;
         const double miss = options.targetLufs - integrated;
-        if (!options.hasTarget || limiter == nullptr || std::fabs(miss) <= kTargetSlackLu
+        // Without a limiter or an encoder the make-up gain lands exactly.
+        if (!options.hasTarget || (limiter == nullptr && !lossy)
+            || std::fabs(miss) <= (lossy ? kEncoderSlackLu : kTargetSlackLu)
             || integrated <= SoundAlgoLoudness::sNoLoudness)
             break;
         makeupDb += miss;
@@ -255,7 +275,6 @@ Job::Status LevelJob::levelInto(SoundReader& reader)
     res.limited = limiterRef != nullptr;
     if (res.limited)
         res.limiterFramesLowered = static_cast<SoundAlgoLimiter*>(limiterRef.get())->getLoweredFrames();
-    res.result = StatsJob::Loudness::of(output);
     res.outputFrames = output.getFrameCount();
     res.regionList = RegionAnalysis::regions(*found, rate);
     if (options.stages.crossovers.empty())
@@ -266,6 +285,28 @@ Job::Status LevelJob::levelInto(SoundReader& reader)
                      "ceiling")
                  .arg(res.result.truePeakDbtp, 0, 'f', 2)
                  .toStdString());
+    return Ok;
+}
+
+Job::Status LevelJob::measureWritten(StatsJob::Loudness& figures)
+{
+    std::string error;
+    auto written = openInput(options.output, 0.0, error);
+    if (!written)
+        return fail(Failed, error);
+    NodeRef meterRef(new SoundAlgoLoudness());
+    auto* meter = static_cast<SoundAlgoLoudness*>(meterRef.get());
+    meter->setMeasuredLength(measuredLength(*written));
+    const Status status = runNode(*meter, *written, nullptr, "measure output");
+    if (status != Ok)
+        return status;
+    // The plot lines the output's history up with the input's from the start
+    // point; the decoded file starts at its range and may carry the
+    // encoder's padding, so the stream's history stays.
+    StatsJob::Loudness decoded = StatsJob::Loudness::of(*meter);
+    decoded.shortTermHistory = std::move(figures.shortTermHistory);
+    decoded.historyStepSeconds = figures.historyStepSeconds;
+    figures = std::move(decoded);
     return Ok;
 }
 
@@ -323,6 +364,8 @@ QJsonObject LevelJob::resultJson() const
             report["limiterFramesLowered"] = static_cast<double>(res.limiterFramesLowered);
             report["truePeakCeilingDbtp"] = options.stages.truePeakDb;
         }
+        if (res.writerGainDb != 0.0)
+            report["writerGainDb"] = res.writerGainDb;
         report["result"] = res.result.toJson(false);
     }
     return report;

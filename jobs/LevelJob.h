@@ -19,7 +19,13 @@ class RMSStepDetector;
 /// integrated loudness (ITU-R BS.1770, EBU R128), measured on a run of its
 /// own; unless noLimit, a final limiter keeps the true peaks under the
 /// ceiling, and when it takes the result more than 0.2 LU off target the
-/// output is written once more with the make-up gain corrected.
+/// output is written once more with the make-up gain corrected. Level, target
+/// and ceiling are those of the file: the final stage makes up for the gain
+/// of the output's writer (the MP3 writer's headroom), and the figures
+/// reported are the file's; a lossy file (MP3, Ogg, Opus) is decoded and
+/// measured, and written once more when the encoder took it more than 0.1 LU
+/// off target. Encoders add to true peaks (up to some 0.5 dB at 192 kbit/s
+/// MP3), which the figures show.
 class TEVO_EXPORT LevelJob : public Job {
 public:
     /// Region detection, measured on four speech-like recordings levelled to
@@ -93,6 +99,9 @@ public:
         double makeupGainDb = 0.0;
         bool limited = false; ///< a final limiter ran
         uint64_t limiterFramesLowered = 0;
+        /// Gain of the output's writer (SoundWriter::getGainDb), made up for
+        /// before it: the figures below are those of the file.
+        double writerGainDb = 0.0;
         StatsJob::Loudness result; ///< of the output
         uint64_t outputFrames = 0;
         /// For pictures: the regions, and the gain applied at each reading of
@@ -112,7 +121,8 @@ public:
     Status run() override;
     /// file, output, input{...}, noiseLevelDbfs, noiseLevelRelativeDb,
     /// compressionCorrectionDb, regions, passages, levelledLufs, targetLufs,
-    /// makeupGainDb, limiterFramesLowered, truePeakCeilingDbtp, result{...}:
+    /// makeupGainDb, limiterFramesLowered, truePeakCeilingDbtp, writerGainDb,
+    /// result{...}:
     /// each when it applies.
     QJsonObject resultJson() const override;
     const Result& result() const { return res; }
@@ -124,6 +134,9 @@ public:
 private:
     Status analyse(SoundReader& reader);
     Status levelInto(SoundReader& reader);
+    /// Replaces the figures but the history by those of the written file,
+    /// decoded.
+    Status measureWritten(StatsJob::Loudness& figures);
     std::vector<double> gainsOverTime(double step, size_t readings) const;
 
     Options options;

@@ -103,13 +103,14 @@ SoundAlgo* LevelStages::makeLevelling(const Options& options, double levelDb, RM
                                                  options.releaseSeconds, detector, options.biquad, smoothing);
 }
 
-SoundAlgo* LevelStages::makeFinalLimiter(const Options& options, double makeupDb)
+SoundAlgo* LevelStages::makeFinalLimiter(const Options& options, double makeupDb, double writerGainDb)
 {
+    const double gainDb = makeupDb - writerGainDb;
     if (options.noLimit)
-        return makeupDb != 0.0 ? new SoundAlgoScale(makeupDb) : nullptr;
-    auto* limiter = new SoundAlgoLimiter(makeupDb, options.attackSeconds, options.releaseSeconds, nullptr);
+        return gainDb != 0.0 ? new SoundAlgoScale(gainDb) : nullptr;
+    auto* limiter = new SoundAlgoLimiter(gainDb, options.attackSeconds, options.releaseSeconds, nullptr);
     limiter->setTruePeak(true);
-    limiter->setCeiling(options.truePeakDb);
+    limiter->setCeiling(options.truePeakDb - writerGainDb);
     return limiter;
 }
 

@@ -53,8 +53,12 @@ public:
 
     /// The last stage: the limiter with true-peak detection at the ceiling
     /// whose make-up gain is `makeupDb`; with noLimit a plain gain of
-    /// `makeupDb`, or null when that is 0 dB. The caller owns the node.
-    static SoundAlgo* makeFinalLimiter(const Options& options, double makeupDb);
+    /// `makeupDb`, or null when that is 0 dB. `writerGainDb` is the gain the
+    /// writer applies behind this stage (SoundWriter::getGainDb): the stage
+    /// makes up for it, so that the file holds `makeupDb` and the ceiling. A
+    /// ceiling the limiter cannot raise that far (above 0 dBTP in the stream)
+    /// stays at 0, which leaves the file below it. The caller owns the node.
+    static SoundAlgo* makeFinalLimiter(const Options& options, double makeupDb, double writerGainDb = 0.0);
 
     /// One line for the summaries: "3 bands split at 200,2000 Hz (...)" etc.
     static std::string describe(const Options& options);

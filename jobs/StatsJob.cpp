@@ -44,6 +44,20 @@ StatsJob::Loudness StatsJob::Loudness::of(const SoundAlgoLoudness& meter)
     return l;
 }
 
+StatsJob::Loudness StatsJob::Loudness::withGain(double gainDb) const
+{
+    const auto raise = [gainDb](double& figure) {
+        if (figure > SoundAlgoLoudness::sNoLoudness)
+            figure += gainDb;
+    };
+    Loudness l = *this;
+    for (double* figure : {&l.integratedLufs, &l.momentaryMaxLufs, &l.shortTermMaxLufs, &l.truePeakDbtp, &l.samplePeakDbfs})
+        raise(*figure);
+    for (double& reading : l.shortTermHistory)
+        raise(reading);
+    return l;
+}
+
 QJsonObject StatsJob::Loudness::toJson(bool full) const
 {
     QJsonObject figures;

@@ -40,6 +40,11 @@ public:
         double historyStepSeconds = 0.1;
 
         static Loudness of(const SoundAlgoLoudness& meter);
+        /// The figures of the same stream scaled by `gainDb` (the loudness
+        /// range does not change; figures that do not exist stay so). Exact
+        /// but for the meter's absolute gate at -70 LUFS, which the scaled
+        /// stream would meet a little earlier or later.
+        Loudness withGain(double gainDb) const;
         /// integratedLufs, loudnessRangeLu and truePeakDbtp (`full`: all figures).
         QJsonObject toJson(bool full) const;
     };

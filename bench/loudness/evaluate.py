@@ -3,7 +3,8 @@
 
   evaluate.py OUT.wav SECTIONS TARGET
 prints one line of key=value pairs: integrated loudness I, loudness range
-LRA, true peak TP (ebur128=peak=true), the worst error of a section's
+LRA, true peak TP (ebur128=peak=true; a mono file as dual mono, the way tevo
+measures it), the worst error of a section's
 short-term loudness against TARGET (speech and music sections; the
 short-term readings whose 3 s window lies inside the section, power-averaged),
 and the loudest momentary reading inside a pause (pause=...).
@@ -13,7 +14,7 @@ import re, subprocess, sys, math
 
 def ebur128(path):
     r = subprocess.run(["ffmpeg", "-nostats", "-hide_banner", "-v", "verbose", "-i", path, "-af",
-                        "ebur128=peak=true:framelog=verbose", "-f", "null", "-"],
+                        "ebur128=peak=true:dualmono=true:framelog=verbose", "-f", "null", "-"],
                        capture_output=True, text=True)
     text = r.stderr
     frames = []

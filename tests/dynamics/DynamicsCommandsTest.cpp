@@ -237,6 +237,11 @@ protected:
         ready = TestUtil::run("/usr/bin/python3 '" + kSource + "/bench/loudness/make_recordings.py' '"
                               + d.toStdString() + "' --no-long")
             == 0;
+        const std::string talkers = QDir(d).filePath("talkers").toStdString();
+        ready = ready
+            && TestUtil::run("sox '" + talkers + ".wav' '" + talkers + "-mono.wav' remix 1 && cp '" + talkers
+                             + ".sections' '" + talkers + "-mono.sections'")
+                == 0;
     }
     static void TearDownTestSuite()
     {
@@ -271,6 +276,8 @@ TEST_F(LoudnessCommands, LevelMeetsTheDeliveryGoalsOnSpeechLikeRecordings)
         {"talkers", {}, true},
         {"lecture", {}, true},
         {"music", {}, true},
+        // Measured as dual mono, as ffmpeg's dualmono option does.
+        {"talkers-mono", {}, true},
         // Every band levelled and limited, the sum under the final limiter.
         {"talkers", {"--multiband", "300,3000", "--biquad"}, false},
         {"demo", {"--multiband", "300,3000", "--fft", "--attack", "0.002"}, false},

@@ -208,7 +208,8 @@ TEST_F(SoundWriterMp3Test, ShortWritesDecodeToTheirLength)
     }
 }
 
-// Overs clip (with some overshoot) rather than wrap into full-scale noise; NaN samples become silence.
+// Overs clip (with some overshoot) rather than wrap into full-scale noise, and are counted; NaN samples become
+// silence.
 TEST_F(SoundWriterMp3Test, OversClipAndNaNBecomesSilence)
 {
     const std::string path = tmp.path("overs.mp3");
@@ -216,6 +217,12 @@ TEST_F(SoundWriterMp3Test, OversClipAndNaNBecomesSilence)
     std::fill(in.begin() + 2 * 4000, in.begin() + 2 * 9000, std::nan(""));
     SoundWriterMp3 writer(kRate);
     ASSERT_TRUE(TestUtil::writeFile(writer, path, in));
+    // Beyond full scale once at the writer's level.
+    const auto overs = std::count_if(in.begin(), in.end(), [&](double x) {
+        return std::fabs(x) * TestUtil::fromDb(writer.getGainDb()) > 1.0;
+    });
+    EXPECT_GT(overs, 0);
+    EXPECT_EQ(writer.getClippedSamples(), uint64_t(overs));
     const std::vector<double> out = TestUtil::mpg123Decode(path);
     ASSERT_EQ(out.size(), in.size());
     double peak = 0, nanStretch = 0;

@@ -9,6 +9,7 @@
 #include "RegionsJob.h"
 #include "SplitJob.h"
 #include "StatsJob.h"
+#include "SoundWriterMp3.h"
 
 #include <QLoggingCategory>
 
@@ -48,11 +49,14 @@ protected:
         TestUtil::run("soxi -D '" + file + "'", &out);
         return out.empty() ? NAN : std::stod(out);
     }
-    /// Integrated loudness by ffmpeg's ebur128 filter.
-    static double ffmpegLufs(const std::string& file)
+    /// Integrated loudness by ffmpeg's ebur128 filter, and its true peak.
+    static double ffmpegLufs(const std::string& file, double* truePeakDbtp = nullptr)
     {
         std::string out;
-        TestUtil::run("ffmpeg -nostats -hide_banner -i '" + file + "' -af ebur128 -f null - 2>&1", &out);
+        TestUtil::run("ffmpeg -nostats -hide_banner -i '" + file + "' -af ebur128=peak=true -f null - 2>&1", &out);
+        const size_t peak = out.rfind("Peak:");
+        if (truePeakDbtp != nullptr)
+            *truePeakDbtp = peak == std::string::npos ? NAN : std::stod(out.substr(peak + 5));
         const size_t at = out.rfind("I:");
         return at == std::string::npos ? NAN : std::stod(out.substr(at + 2));
     }
@@ -157,6 +161,29 @@ TEST_F(Jobs, LevelBringsSectionsToTheLevelAndTheTarget)
     EXPECT_NEAR(ffmpegLufs(options.output), -23.0, 0.5);
     EXPECT_NEAR(target.result().result.integratedLufs, ffmpegLufs(options.output), 0.2);
     EXPECT_LE(target.result().result.truePeakDbtp, -1.0 + 0.1);
+}
+
+// The MP3 writer keeps headroom, and its encoder takes loudness off noise on
+// its own: the decoded file still holds the target and the ceiling, and the
+// figures the job reports are those ffmpeg reads in it.
+TEST_F(Jobs, LevelIntoMp3HoldsTheTargetAsDecoded)
+{
+    if (!SoundWriterMp3::Init())
+        GTEST_SKIP() << "no MP3 encoder";
+    LevelJob::Options options;
+    options.input = make("talk.wav", "synth 5 pinknoise vol 0.05 : synth 5 pinknoise vol 0.5");
+    options.output = path("levelled.mp3");
+    options.hasTarget = true;
+    LevelJob job(options);
+    ASSERT_EQ(job.run(), Job::Ok) << job.error();
+    double truePeak = NAN;
+    const double integrated = ffmpegLufs(options.output, &truePeak);
+    // ffmpeg prints one decimal; the job corrects what lies 0.1 LU off.
+    EXPECT_NEAR(integrated, -16.0, 0.15);
+    EXPECT_NEAR(job.result().result.integratedLufs, integrated, 0.06);
+    EXPECT_NEAR(job.result().result.truePeakDbtp, truePeak, 0.06);
+    // The encoder adds to the peaks the limiter held under -1 dBTP.
+    EXPECT_LE(truePeak, -1.0 + 0.5);
 }
 
 TEST_F(Jobs, SplitWritesOneFilePerPassage)

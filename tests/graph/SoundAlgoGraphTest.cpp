@@ -134,7 +134,10 @@ TEST(SoundAlgoMulti, NoInputsOrAnInputOutsideFailToInitialise)
         Owned<> ref(node);
         SCOPED_TRACE(node->getName());
         EXPECT_EQ(node->initProcess(kRate, 2, 0, nullptr, nullptr), SoundTools::StatusError);
-        EXPECT_STRNE(node->getError(), "");
+        if (dynamic_cast<SoundAlgoSelectChannel*>(node) != nullptr)
+            EXPECT_STRNE(node->getError(), "");
+        else
+            EXPECT_EQ(node->getInputNumber(), 0u);
         node->endProcess(1, 0);
     }
 }

@@ -180,16 +180,26 @@ TEST(SoundAlgoEqFFT, EveryDesignMeetsItsBandsOrIsRefused)
         bool designed; ///< at 44.1 kHz with a transform of 4096
     };
     const Case cases[] = {
-        {SoundTools::LowPass, 20, 0, true},       {SoundTools::LowPass, 200, 0, true},
-        {SoundTools::LowPass, 2000, 0, true},     {SoundTools::LowPass, 20000, 0, true},
-        {SoundTools::HighPass, 20, 0, false},     {SoundTools::HighPass, 100, 0, true},
-        {SoundTools::HighPass, 200, 0, true},     {SoundTools::HighPass, 2000, 0, true},
-        {SoundTools::HighPass, 20000, 0, true},   {SoundTools::BandPass, 20, 200, false},
-        {SoundTools::BandPass, 60, 1000, false},  {SoundTools::BandPass, 200, 2000, true},
-        {SoundTools::BandPass, 2000, 20000, true}, {SoundTools::BandPass, 2000, 30000, true},
-        {SoundTools::BandStop, 20, 200, false},   {SoundTools::BandStop, 60, 1000, true},
-        {SoundTools::BandStop, 1000, 3000, true}, {SoundTools::BandStop, 2000, 20000, true},
-        {SoundTools::LowPass, 30000, 0, false},   {SoundTools::BandStop, 3000, 1000, false},
+        {SoundTools::LowPass, 20, 0, true},
+        {SoundTools::LowPass, 200, 0, true},
+        {SoundTools::LowPass, 2000, 0, true},
+        {SoundTools::LowPass, 20000, 0, true},
+        {SoundTools::HighPass, 20, 0, false},
+        {SoundTools::HighPass, 100, 0, true},
+        {SoundTools::HighPass, 200, 0, true},
+        {SoundTools::HighPass, 2000, 0, true},
+        {SoundTools::HighPass, 20000, 0, true},
+        {SoundTools::BandPass, 20, 200, false},
+        {SoundTools::BandPass, 60, 1000, false},
+        {SoundTools::BandPass, 200, 2000, true},
+        {SoundTools::BandPass, 2000, 20000, true},
+        {SoundTools::BandPass, 2000, 30000, true},
+        {SoundTools::BandStop, 20, 200, false},
+        {SoundTools::BandStop, 60, 1000, true},
+        {SoundTools::BandStop, 1000, 3000, true},
+        {SoundTools::BandStop, 2000, 20000, true},
+        {SoundTools::LowPass, 30000, 0, false},
+        {SoundTools::BandStop, 3000, 1000, false},
     };
     const double passDev = 2.0 * (1.0 - std::pow(10.0, -0.025)) * 0.5;
     const double stopMax = 0.002;

@@ -132,62 +132,46 @@ TEST_F(SoundAlgoDeviceTest, PlaysEveryFrameExactlyOnce)
     }
 }
 
+// A stop ends the run as stopped, once; a start while running does nothing; a run that reached its end is ended by
+// the next start or by deleting the device, and each new run plays the whole sound again.
 TEST_F(SoundAlgoDeviceTest, StopEndsTheRunAsStoppedAndCanBeRepeated)
 {
-    const unsigned frames = 12 * kBlock;
-    MemoryReader reader(rampSignal(frames), kRate);
-    Owned<ProbeNode> node(new ProbeNode());
-    TestDevice device(&reader, node.get());
-    const unsigned ring = unsigned(SoundAlgoDevice::getCurrentSize());
-
-    device.start();
-    ASSERT_TRUE(device.isRunning());
-    // The worker fills the ring and then waits for a free slot.
-    ASSERT_TRUE(waitProcessed(device, frames, ring * kBlock));
-    device.stop();
-    EXPECT_FALSE(device.isRunning());
-    EXPECT_FALSE(device.isOpen());
-    EXPECT_EQ(device.getStatus(), SoundTools::StatusStopped);
-    EXPECT_EQ(node->ends, 1);
-    EXPECT_EQ(node->lastEndStatus, SoundTools::StatusStopped) << "nodes must see a stop, not a normal end";
-
-    device.stop();
-    EXPECT_EQ(node->ends, 1) << "a second stop must not end the run again";
-
-    // The device is ready for another run from the start.
-    device.start();
-    bool finished = false;
-    const std::vector<int16_t> codes = drain(device, 16384, finished);
-    ASSERT_TRUE(finished);
-    expectRamp(codes, 0, frames);
-}
-
-TEST_F(SoundAlgoDeviceTest, StartWhileRunningDoesNothingAndReplayAfterTheEndSoundsTheSame)
-{
-    const unsigned frames = 6 * kBlock + 100;
+    const unsigned frames = 12 * kBlock + 100;
     MemoryReader reader(rampSignal(frames), kRate);
     Owned<ProbeNode> node(new ProbeNode());
     {
         TestDevice device(&reader, node.get());
+        const unsigned ring = unsigned(SoundAlgoDevice::getCurrentSize());
         device.start();
         device.start();
         EXPECT_EQ(node->inits, 1);
+        ASSERT_TRUE(device.isRunning());
+        // The worker fills the ring and then waits for a free slot.
+        ASSERT_TRUE(waitProcessed(device, frames, ring * kBlock));
+        device.stop();
+        EXPECT_FALSE(device.isRunning());
+        EXPECT_FALSE(device.isOpen());
+        EXPECT_EQ(device.getStatus(), SoundTools::StatusStopped);
+        EXPECT_EQ(node->ends, 1);
+        EXPECT_EQ(node->lastEndStatus, SoundTools::StatusStopped) << "nodes must see a stop, not a normal end";
+        device.stop();
+        EXPECT_EQ(node->ends, 1) << "a second stop must not end the run again";
 
+        device.start();
         bool finished = false;
         const std::vector<int16_t> first = drain(device, 16384, finished);
         ASSERT_TRUE(finished);
-        EXPECT_EQ(node->ends, 0) << "the run is ended by the next start or stop";
-
+        expectRamp(first, 0, frames);
+        EXPECT_EQ(node->ends, 1) << "the run is ended by the next start or stop";
         device.start();
-        EXPECT_EQ(node->ends, 1);
+        EXPECT_EQ(node->ends, 2);
         EXPECT_EQ(node->lastEndStatus, SoundTools::StatusOk) << "a natural end is not a stop";
-        EXPECT_EQ(node->inits, 2);
+        EXPECT_EQ(node->inits, 3);
         const std::vector<int16_t> second = drain(device, 16384, finished);
         ASSERT_TRUE(finished);
         EXPECT_EQ(first, second);
-        expectRamp(second, 0, frames);
     }
-    EXPECT_EQ(node->ends, 2) << "deleting the device ends the open run";
+    EXPECT_EQ(node->ends, 3) << "deleting the device ends the open run";
 }
 
 TEST_F(SoundAlgoDeviceTest, AddResourceLeavesARunningRingAlone)

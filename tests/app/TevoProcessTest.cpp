@@ -165,17 +165,14 @@ TEST_F(TevoProcess, FailedAndStoppedRunsKeepWhatWasThere)
     for (const char* ext : {"flac", "ogg"}) {
         SCOPED_TRACE(ext);
         const QString whole = make(QString("whole.") + ext, "-c 2", 20);
-        const QString cut = path(QString("cut.") + ext);
-        QFile out(cut);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(bytes(whole).left(bytes(whole).size() / 2));
-        out.close();
+        const QString broken = path(QString("cut.") + ext);
+        cut(QString("whole.") + ext, QString("cut.") + ext, QFileInfo(whole).size() / 2);
         EXPECT_EQ(tevo({"process", whole, path("ok.wav"), "-y", "-q"}).exitCode, 0);
         const QByteArray ok = bytes(path("ok.wav"));
         const QStringList files = listing();
-        Result r = tevo({"process", cut, path("ok.wav"), "-y"});
+        Result r = tevo({"process", broken, path("ok.wav"), "-y"});
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_TRUE(r.err.contains(cut) && r.err.contains("ends early")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(broken) && r.err.contains("ends early")) << r.err.toStdString();
         EXPECT_EQ(bytes(path("ok.wav")), ok);
         EXPECT_EQ(listing(), files);
     }

@@ -147,11 +147,24 @@ TEST(SoundBuffer, ThreadScopesKeepTheirOwnBlockSize)
 
 TEST(SoundDebuggableClass, ErrorTexts)
 {
-    // An empty message from a failed call still gives the user a text.
     struct Debuggable : SoundDebuggableClass {
     } d;
+    ASSERT_NE(d.getError(), nullptr);
+    EXPECT_STREQ(d.getError(), "");
+    d.setError("first", "Ctx");
+    EXPECT_STREQ(d.getError(), "Ctx : first");
+    d.setError(nullptr, "Other");
+    EXPECT_STREQ(d.getError(), "Ctx : first");
+    d.setError("second", nullptr);
+    EXPECT_STREQ(d.getError(), "second");
     d.setError("", "SoundReaderSndfile");
     EXPECT_STREQ(d.getError(), "SoundReaderSndfile : Unknown system error.");
+    d.setError("", nullptr);
+    EXPECT_STREQ(d.getError(), "Unknown system error.");
+    Debuggable copy(d);
+    EXPECT_STREQ(copy.getError(), "Unknown system error.");
+    copy = copy;
+    EXPECT_STREQ(copy.getError(), "Unknown system error.");
 }
 
 TEST(SoundTools, StereoFrameStepsThroughAnInterleavedBuffer)

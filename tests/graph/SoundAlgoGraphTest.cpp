@@ -17,6 +17,7 @@
 #include <iterator>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 
 using namespace TestUtil;
 
@@ -432,6 +433,18 @@ TEST(SoundReaderStereoRead, RefusesBuffersItWouldOverrun)
     EXPECT_EQ(reader.stereoRead(mono, 0), 0u);
     EXPECT_STRNE(reader.getError(), "");
     EXPECT_EQ(reader.stereoRead(nullptr, 0), 0u);
+}
+
+// Readers and writers own a library handle that two copies would both close.
+static_assert(!std::is_copy_constructible<SoundReader>::value && !std::is_copy_assignable<SoundReader>::value,
+              "readers must not be copyable");
+static_assert(!std::is_copy_constructible<SoundWriter>::value && !std::is_copy_assignable<SoundWriter>::value,
+              "writers must not be copyable");
+
+TEST(SoundReader, ZeroSampleRateHasNoLength)
+{
+    TestUtil::MemoryReader noRate(std::vector<double>(20), 0);
+    EXPECT_EQ(noRate.getLength(), 0.0);
 }
 
 TEST(SoundWriterWriteBuffer, WritesEachFrameOnceInsideTheRange)

@@ -121,6 +121,10 @@ TEST(SoundAlgoFFTInverseCompute, FailsWithoutFeedOrWithATooSmallTransform)
     Owned<> chain(makeRoundTrip(1, false, SoundAlgoFFTInverseCompute::Plain));
     EXPECT_EQ(TestUtil::runNode(*chain, TestUtil::noise(100, 1), 44100, 4096).status, SoundTools::StatusError);
     EXPECT_STRNE(chain->getError(), "");
+    // Modes out of range behave as the nearest one.
+    using Inverse = SoundAlgoFFTInverseCompute;
+    EXPECT_EQ(Owned<Inverse>(new Inverse(static_cast<Inverse::Mode>(-3)))->getMode(), Inverse::Plain);
+    EXPECT_EQ(Owned<Inverse>(new Inverse(static_cast<Inverse::Mode>(7)))->getMode(), Inverse::Autocorrelation);
 }
 
 namespace {
@@ -339,4 +343,7 @@ TEST(SoundAlgoFFTMultiStats, MeasuresEachBandOnItsOwn)
     EXPECT_LT(low.right, db(0.25) - 55);
     EXPECT_NEAR(lowPeak.left, db(0.5), 0.3);
     EXPECT_NEAR(highPeak.right, db(0.25), 0.3);
+    // No crossover leaves no band.
+    std::vector<double> none;
+    EXPECT_EQ(Owned<SoundAlgoFFTMultiStats>(new SoundAlgoFFTMultiStats(none, 0, false))->getBandNumber(), 0u);
 }

@@ -19,7 +19,6 @@
 #include <thread>
 
 using namespace TestUtil;
-using TestUtil::MemoryReader;
 
 namespace {
 
@@ -262,12 +261,6 @@ public:
     SoundAlgoDevice& getDevice() { return *device; }
 };
 
-/// Constant-amplitude stereo tone with a whole number of samples per period.
-std::vector<double> steadySine(unsigned frames, double amplitude, double periodFrames)
-{
-    return tone(frames, kRate / periodFrames, kRate, amplitude);
-}
-
 /// RMS of a run of 16-bit codes in dB full scale.
 double rmsDb(const std::vector<int16_t>& codes, std::size_t from, std::size_t count)
 {
@@ -336,7 +329,7 @@ int whichGain(double g, double low, double stepDb)
 TEST_F(SoundPlayerTest, LevelChangeTakesEffectFromTheNextProcessedBlock)
 {
     const unsigned frames = 16 * kBlock;
-    const std::vector<double> signal = steadySine(frames, 0.25, 64);
+    const std::vector<double> signal = tone(frames, kRate / 64.0, kRate, 0.25);
     MemoryReader reader(signal, kRate);
     Owned<SoundAlgoRMSAmplifier> amplifier(analysedAmplifier(reader, -20.0));
     CapturePlayer player(&reader, amplifier.get());
@@ -379,7 +372,7 @@ TEST_F(SoundPlayerTest, ChangesRacingTheWorkerNeverSplitABlock)
     const unsigned block = 65536;
     SoundBuffer::setDefaultSize(block);
     const unsigned frames = 24 * block;
-    const std::vector<double> signal = steadySine(frames, 0.25, 64);
+    const std::vector<double> signal = tone(frames, kRate / 64.0, kRate, 0.25);
     MemoryReader reader(signal, kRate);
     Owned<SoundAlgoRMSAmplifier> amplifier(analysedAmplifier(reader, -20.0));
     CapturePlayer player(&reader, amplifier.get());
@@ -420,7 +413,7 @@ TEST_F(SoundPlayerTest, GateAndEqualiserSettersReachTheirNodes)
     const unsigned frames = 50 * kBlock;
     // 1 kHz: 44.1 samples per period, close enough to whole periods for RMS
     // over thousands of frames.
-    const std::vector<double> signal = steadySine(frames, 0.25, 44.1);
+    const std::vector<double> signal = tone(frames, 1000.0, kRate, 0.25);
     const double inputDb = 20 * std::log10(0.25 / std::sqrt(2.0));
     const unsigned ring = unsigned(SoundAlgoDevice::getCurrentSize());
     // Frames to play after a change before it is surely heard: the ring of

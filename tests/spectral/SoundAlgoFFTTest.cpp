@@ -129,15 +129,10 @@ TEST(SoundAlgoFFTInverseCompute, FailsWithoutFeedOrWithATooSmallTransform)
 
 namespace {
 
-SoundAlgoFFTFilter* filterOf(SoundAlgoEqFFT& eq)
+/// The taps the equaliser designed for its last run (its one branch: forward transform, filter, inverse).
+const std::vector<double>& tapsOf(SoundAlgo* node)
 {
-    // The equaliser's one branch: forward transform, filter, inverse.
-    return dynamic_cast<SoundAlgoFFTFilter*>(eq.getBranch(0).at(1));
-}
-
-SoundAlgoEqFFT* asEq(SoundAlgo* node)
-{
-    return dynamic_cast<SoundAlgoEqFFT*>(node);
+    return dynamic_cast<SoundAlgoFFTFilter*>(dynamic_cast<SoundAlgoEqFFT*>(node)->getBranch(0).at(1))->getTaps();
 }
 
 } // namespace
@@ -155,7 +150,7 @@ TEST(SoundAlgoEqFFT, FilteringEqualsDirectConvolutionWithTheSameTaps)
         SCOPED_TRACE(testing::Message() << "block " << block << ", transform " << size);
         Owned<> eq(new SoundAlgoEqFFT(SoundTools::BandPass, 2000, 6000, size));
         const std::vector<double> out = TestUtil::runNode(*eq, in, 44100, block).out;
-        const std::vector<double>& h = filterOf(*asEq(eq.get()))->getTaps();
+        const std::vector<double>& h = tapsOf(eq.get());
         ASSERT_EQ(out.size() / 2, frames);
         const std::size_t lag = (h.size() - 1) / 2;
         for (std::size_t p = 0; p < out.size() / 2; ++p) {
@@ -226,7 +221,7 @@ TEST(SoundAlgoEqFFT, EveryDesignMeetsItsBandsOrIsRefused)
                 continue;
             }
             EXPECT_TRUE(c.designed || rate != 44100u);
-            const std::vector<double>& h = filterOf(*asEq(eq.get()))->getTaps();
+            const std::vector<double>& h = tapsOf(eq.get());
             ASSERT_LE(h.size(), 2048u);
             // Lined up: the impulse at frame 1100 comes back centred there.
             const long first = 1100 - long(h.size() - 1) / 2;
@@ -266,7 +261,7 @@ TEST(SoundAlgoEqFFT, EachRunDesignsForItsOwnSampleRate)
     for (unsigned rate : {44100u, 22050u}) {
         SCOPED_TRACE(rate);
         TestUtil::runNode(*eq, in, rate, 4096);
-        const std::vector<double>& h = filterOf(*asEq(eq.get()))->getTaps();
+        const std::vector<double>& h = tapsOf(eq.get());
         EXPECT_NEAR(TestUtil::magnitude(h, 4800.0 / rate), 1.0, 0.03);
         EXPECT_LT(TestUtil::magnitude(h, 5300.0 / rate), 0.002); // -60 dB stop band
     }
@@ -300,15 +295,6 @@ TEST(SoundAlgoEqFFT, KeepsItsInputAcrossTheCompositeAlignmentPass)
         ASSERT_NEAR(sum[i], a[i] + b[i], 1e-12) << "frame " << i / 2;
 }
 
-namespace {
-
-double db(double linear)
-{
-    return 20.0 * std::log10(linear);
-}
-
-} // namespace
-
 // Two tones on either side of a 1000 Hz crossover land in their own bands:
 // RMS and peak of each band match the tone, and the other band sees it
 // below the -60 dB stop band.
@@ -337,12 +323,12 @@ TEST(SoundAlgoFFTMultiStats, MeasuresEachBandOnItsOwn)
     multi->GetStats(1)->getMax(highPeak);
     // Pass-band ripple +-0.25 dB; the few thousand frames of tail after the
     // 8 s lower the RMS by under 0.05 dB.
-    EXPECT_NEAR(low.left, db(0.5 / std::sqrt(2.0)), 0.3);
-    EXPECT_NEAR(high.left, db(0.1 / std::sqrt(2.0)), 0.3);
-    EXPECT_NEAR(high.right, db(0.25 / std::sqrt(2.0)), 0.3);
-    EXPECT_LT(low.right, db(0.25) - 55);
-    EXPECT_NEAR(lowPeak.left, db(0.5), 0.3);
-    EXPECT_NEAR(highPeak.right, db(0.25), 0.3);
+    EXPECT_NEAR(low.left, toDb(0.5 / std::sqrt(2.0)), 0.3);
+    EXPECT_NEAR(high.left, toDb(0.1 / std::sqrt(2.0)), 0.3);
+    EXPECT_NEAR(high.right, toDb(0.25 / std::sqrt(2.0)), 0.3);
+    EXPECT_LT(low.right, toDb(0.25) - 55);
+    EXPECT_NEAR(lowPeak.left, toDb(0.5), 0.3);
+    EXPECT_NEAR(highPeak.right, toDb(0.25), 0.3);
     // No crossover leaves no band.
     std::vector<double> none;
     EXPECT_EQ(Owned<SoundAlgoFFTMultiStats>(new SoundAlgoFFTMultiStats(none, 0, false))->getBandNumber(), 0u);

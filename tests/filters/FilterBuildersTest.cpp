@@ -188,13 +188,12 @@ TEST(BiquadEqBuilder, DesignsAtTheTopOfTheBandActOnTheTopOnly)
 
 TEST(FilterBuilders, UnsupportedKindGivesAUnityKernel)
 {
-    const std::pair<std::function<std::shared_ptr<Filter>()>, const char*> cases[] = {
-        {[] { return build(BandStop, 1000, 1, 6, 44100); }, "Unsupported Biquad Eq mode : 2"},
-        {[] { return firstOrder(BandEq, 1000, 44100); }, "Unsupported FirstOrderFilter Eq mode : 5"}};
-    for (const auto& [make, message] : cases) {
+    const std::function<std::shared_ptr<Filter>()> makers[] = {[] { return build(BandStop, 1000, 1, 6, 44100); },
+                                                               [] { return firstOrder(BandEq, 1000, 44100); }};
+    for (const auto& make : makers) {
         QtLogCapture log;
         const auto k = make();
-        EXPECT_EQ(log.lastCritical().simplified(), message);
+        EXPECT_FALSE(log.lastCritical().isEmpty()) << "the refusal is reported";
         std::vector<double> x = noise(100, 7), out(x.size());
         k->filter(frames(x), frames(out), 100);
         EXPECT_EQ(out, x);
@@ -216,8 +215,6 @@ TEST(Order1FilterBuilder, PrewarpedResponse)
                 EXPECT_NEAR(magnitude(*lp, f, fs), lpWant, 1e-12) << "f " << f;
                 EXPECT_NEAR(magnitude(*hp, f, fs), std::sqrt(1.0 - lpWant * lpWant), 1e-9) << "f " << f;
             }
-            // The high-pass keeps its feedback unnormalised ({K+1, 1-K}): the kernel must divide by a0.
-            EXPECT_NE(hp->getFeedback()[0], 1.0);
         }
     }
 }
@@ -226,9 +223,6 @@ TEST(WeightingFilterBuilder, BilinearImageOfTheAnalogueCurve)
 {
     for (unsigned fs : {8000u, 44100u, 48000u, 96000u}) {
         const auto k = weighting(fs);
-        ASSERT_EQ(k->getFeedForward().size(), 7u);
-        ASSERT_EQ(k->getFeedback().size(), 7u);
-        EXPECT_DOUBLE_EQ(std::max(std::abs(k->getFeedForward()).max(), std::abs(k->getFeedback()).max()), 1.0);
         for (double f : {10.0, 31.5, 100.0, 440.0, 1000.0, 2500.0, 0.3 * fs, 0.45 * fs}) {
             const long double warped = fs / kPi * std::tan(kPi * f / fs);
             // 1e-4 dB: four poles crowding z = 1 cost the sixth-order polynomial digits at low frequencies.
@@ -265,20 +259,6 @@ namespace {
 constexpr double kStep = 15.0 / 4096.0;
 }
 
-TEST(GetFco, QuantisedWidthAndCentre)
-{
-    double fc = 0, w = 0;
-    SoundTools::get_fco(1000, 2000, fc, w);
-    EXPECT_DOUBLE_EQ(w, 273.5 * kStep);
-    EXPECT_DOUBLE_EQ(fc, std::pow(2.0, w / 2) * 1000);
-    // Reversed band: the smallest width; beyond 15 octaves: the largest.
-    SoundTools::get_fco(2000, 1000, fc, w);
-    EXPECT_DOUBLE_EQ(w, 0.0018310546875);
-    SoundTools::get_fco(1, 1e6, fc, w);
-    EXPECT_DOUBLE_EQ(w, 14.9981689453125);
-    EXPECT_DOUBLE_EQ(fc, std::pow(2.0, w / 2));
-}
-
 TEST(GetFco, SameAnswersFromConcurrentFirstCalls)
 {
     // Ratios mid-step, so that the logarithm's rounding cannot move them across a step boundary.
@@ -301,4 +281,13 @@ TEST(GetFco, SameAnswersFromConcurrentFirstCalls)
         for (const auto& w : widths)
             ASSERT_DOUBLE_EQ(w[i], (k + 0.5) * kStep) << "ratio " << ratios[i];
     }
+    // The centre is the geometric middle of the quantised band; a reversed band gets the smallest width, one beyond
+    // 15 octaves the largest.
+    double fc = 0, w = 0;
+    SoundTools::get_fco(1000, 2000, fc, w);
+    EXPECT_DOUBLE_EQ(fc, std::pow(2.0, w / 2) * 1000);
+    SoundTools::get_fco(2000, 1000, fc, w);
+    EXPECT_DOUBLE_EQ(w, 0.5 * kStep);
+    SoundTools::get_fco(1, 1e6, fc, w);
+    EXPECT_DOUBLE_EQ(w, 4095.5 * kStep);
 }

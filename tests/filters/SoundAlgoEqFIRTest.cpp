@@ -225,15 +225,14 @@ TEST(SoundAlgoEqFIR, EveryDesignMeetsItsBandsOrIsRefused)
             testing::internal::CaptureStderr();
             const RunResult r = runNode(*fir, impulse, rate, 1048576);
             testing::internal::GetCapturedStderr();
-            const SoundTools::Status status = r.status;
             const std::vector<double>& out = r.out;
             if (c.refusal != nullptr) {
-                EXPECT_EQ(status, SoundTools::StatusError);
+                EXPECT_EQ(r.status, SoundTools::StatusError);
                 EXPECT_EQ(fir->getDelay(rate), 0u);
                 EXPECT_NE(std::string(fir->getError()).find(c.refusal), std::string::npos) << fir->getError();
                 continue;
             }
-            ASSERT_EQ(status, SoundTools::StatusOk) << fir->getError();
+            ASSERT_EQ(r.status, SoundTools::StatusOk) << fir->getError();
             std::vector<double> h;
             for (std::size_t i = 0; i < out.size(); i += 2)
                 h.push_back(out[i]);

@@ -13,7 +13,6 @@
 #include <QTest>
 
 using namespace TestUtil;
-using TestUtil::MemoryReader;
 
 namespace {
 

@@ -221,18 +221,19 @@ int runLevel(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Levels IN into OUT region by region: a first run cuts IN into level regions and marks the noise, a "
-        "second run brings each region of signal to --level with gains that ramp from region to region. Noise "
-        "is not amplified. With --target the whole output is then brought to an integrated loudness in LUFS. "
-        "Unless --no-limit, a final limiter keeps the true peaks under --true-peak (-1 dBTP): no sample clips. "
-        "Prints the output's integrated loudness and true peak. The container of OUT follows its extension; "
-        "an MP3, Ogg or Opus output is decoded and measured, and written again when its encoder took it more "
-        "than 0.1 LU off --target (encoders add up to about 0.5 dB to true peaks). A mono file counts as its "
-        "channel on two loudspeakers (EBU R128's dual mono), 3 LU above a meter that counts the one channel "
-        "once: compare with ffmpeg's ebur128=dualmono=true, or add 3 LU to such a meter's figures.\n"
-        "Podcast: tevo level --target -16 IN OUT; broadcast: --target -23.\n"
-        "Batch: tevo level IN... -o DIR [-j N] [--skip-existing] [--json] levels each input into DIR/NAME.EXT "
-        "(EXT --type's or the input's), N files at once, one line per file as it finishes.");
+        QString("Levels IN into OUT region by region: a first run cuts IN into level regions and marks the noise, a "
+                "second run brings each region of signal to --level with gains that ramp from region to region. Noise "
+                "is not amplified. With --target the whole output is then brought to an integrated loudness in LUFS. "
+                "Unless --no-limit, a final limiter keeps the true peaks under --true-peak (-1 dBTP): no sample clips. "
+                "Prints the output's integrated loudness and true peak. The container of OUT follows its extension; "
+                "an MP3, Ogg or Opus output is decoded and measured, and written again when its encoder took it more "
+                "than %1 LU off --target (encoders add up to about 0.5 dB to true peaks). A mono file counts as its "
+                "channel on two loudspeakers (EBU R128's dual mono), 3 LU above a meter that counts the one channel "
+                "once: compare with ffmpeg's ebur128=dualmono=true, or add 3 LU to such a meter's figures.\n"
+                "Podcast: tevo level --target -16 IN OUT; broadcast: --target -23.\n"
+                "Batch: tevo level IN... -o DIR [-j N] [--skip-existing] [--json] levels each input into DIR/NAME.EXT "
+                "(EXT --type's or the input's), N files at once, one line per file as it finishes.")
+            .arg(LevelJob::kEncoderSlackLu));
     parser.addPositionalArgument("IN", "Input file, or - for standard input.");
     parser.addPositionalArgument("OUT", "Output file, or - for standard output.");
     addLevelOptions(parser);

@@ -25,11 +25,6 @@ constexpr unsigned kBlockFrames = 1u << 13;
 // The limiter takes a little loudness off the peaks it lowers: a result
 // further than this from the target is written once more.
 constexpr double kTargetSlackLu = 0.2;
-// A lossy encoder takes loudness off on its own (0.3 LU off noise-like
-// material at 192 kbit/s MP3, as its quantiser drops small coefficients): a
-// file further than this from the target, as decoded, is written once more.
-// Meters print one decimal.
-constexpr double kEncoderSlackLu = 0.1;
 
 /// Frames of the input that a run measures: from the start point to the end.
 uint64_t measuredLength(SoundReader& reader)

@@ -26,7 +26,7 @@ if [ -z "$filter" ] || [[ "loudness" == *"$filter"* ]]; then
     in="$lwork/$name.wav"; sections="$lwork/$name.sections"
     lra_in=$(lra_of "$in")
     # tevo
-    t_tevo=$(wall "'$TEVO' level '$in' '$lwork/out/$name-tevo.wav' --target -16")
+    t_tevo=$(wall "'$TEVO' level -y '$in' '$lwork/out/$name-tevo.wav' --target -16")
     # loudnorm, first pass: measure; second pass: apply linearly.
     t0=$(date +%s.%N)
     json=$(ffmpeg -nostats -hide_banner -i "$in" -af loudnorm=I=-16:TP=-1:LRA=50:print_format=json -f null - 2>&1 | sed -n '/^{/,/^}/p')

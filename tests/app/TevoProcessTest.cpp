@@ -66,12 +66,6 @@ using TevoStream = TevoProcess;
 using TevoFilterOptions = TevoProcess;
 using TevoTags = TevoProcess;
 
-QByteArray bytes(const QString& file)
-{
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 std::string soxi(const QString& file, const char* what)
 {
     return TestUtil::firstLine("soxi -V1 " + std::string(what) + " '" + file.toStdString() + "'");
@@ -104,7 +98,7 @@ TEST_F(TevoProcess, RefusalsLeaveEveryFileAsItWas)
     existing.write("keep me");
     existing.close();
     QDir(dir.path()).mkdir("o");
-    const QByteArray before = bytes(input), flacBefore = bytes(flac);
+    const QByteArray before = fileBytes(input), flacBefore = fileBytes(flac);
     const QStringList files = listing();
 
     const QString dotted = dir.path() + "/./in.wav";
@@ -145,9 +139,9 @@ TEST_F(TevoProcess, RefusalsLeaveEveryFileAsItWas)
         EXPECT_FALSE(r.err.trimmed().isEmpty());
         EXPECT_FALSE(r.err.contains("missing.wav")) << r.err.toStdString();
     }
-    EXPECT_EQ(bytes(input), before);
-    EXPECT_EQ(bytes(flac), flacBefore);
-    EXPECT_EQ(bytes(path("existing.wav")), QByteArray("keep me"));
+    EXPECT_EQ(fileBytes(input), before);
+    EXPECT_EQ(fileBytes(flac), flacBefore);
+    EXPECT_EQ(fileBytes(path("existing.wav")), QByteArray("keep me"));
     EXPECT_EQ(listing(), files);
     const Result unknown = tevo({"process", input, path("out.pcm")});
     EXPECT_TRUE(unknown.err.contains(".wav, .wave, .flac")) << "the refusal lists the known extensions";
@@ -168,12 +162,12 @@ TEST_F(TevoProcess, FailedAndStoppedRunsKeepWhatWasThere)
         const QString broken = path(QString("cut.") + ext);
         cut(QString("whole.") + ext, QString("cut.") + ext, QFileInfo(whole).size() / 2);
         EXPECT_EQ(tevo({"process", whole, path("ok.wav"), "-y", "-q"}).exitCode, 0);
-        const QByteArray ok = bytes(path("ok.wav"));
+        const QByteArray ok = fileBytes(path("ok.wav"));
         const QStringList files = listing();
         Result r = tevo({"process", broken, path("ok.wav"), "-y"});
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.contains(broken) && r.err.contains("ends early")) << r.err.toStdString();
-        EXPECT_EQ(bytes(path("ok.wav")), ok);
+        EXPECT_EQ(fileBytes(path("ok.wav")), ok);
         EXPECT_EQ(listing(), files);
     }
     // A full disk must not be reported as success either.
@@ -342,7 +336,7 @@ TEST_F(TevoProcess, PipesCarryAudioOnly)
     ASSERT_EQ(TestUtil::run("bash '" + script.toStdString() + "'"), 0);
     EXPECT_EQ(soxi(path("piped.mp3"), "-c"), "1");
     EXPECT_NEAR(std::stod(soxi(path("piped.mp3"), "-D")), 12.0, 0.1);
-    EXPECT_TRUE(bytes(path("err.txt")).contains("regions")) << "results go to standard error with audio on standard output";
+    EXPECT_TRUE(fileBytes(path("err.txt")).contains("regions")) << "results go to standard error with audio on standard output";
     EXPECT_EQ(soxi(path("piped.flac"), "-t"), "flac");
     EXPECT_EQ(TestUtil::soxReadStereo(path("piped.flac").toStdString()), TestUtil::soxReadStereo(input.toStdString()));
 }

@@ -3,8 +3,6 @@
 
 #include <ebur128.h>
 
-#include <regex>
-
 using namespace TestUtil;
 
 namespace {
@@ -266,8 +264,6 @@ TEST(SoundAlgoLimiter, LevelChangesBetweenBlocksApplyFromTheNextBlock)
     auto limiter = makeLimiter(0.0);
     TestUtil::MemoryReader reader(in, kRate);
     TestUtil::MemoryWriter writer(kRate);
-    CapturedStream report;
-    SoundDebuggableClass::setDebug(true);
 
     SoundAlgo::LoopContext context;
     ASSERT_EQ(limiter->initProcessLoop(reader, context), SoundTools::StatusOk);
@@ -293,9 +289,6 @@ TEST(SoundAlgoLimiter, LevelChangesBetweenBlocksApplyFromTheNextBlock)
         ASSERT_LE(writer.samples[k], SoundAlgoLimiter::sClipThreshold) << "sample " << k;
     // The gain settles where the DC meets the ceiling.
     EXPECT_NEAR(writer.samples.back(), 0.98, 1e-3);
-
-    const std::regex clipLine("SoundAlgoAmplify : [1-9][0-9]* clippings filtered\n");
-    EXPECT_TRUE(std::regex_search(report.str(), clipLine)) << report.str();
 }
 
 TEST(SoundAlgoLimiter, EveryRunStartsAtTheMakeUpGain)

@@ -304,17 +304,9 @@ TEST_F(TevoProcess, EveryFormatRoundTripsAndInputsAreKnownByContent)
     EXPECT_EQ(QFileInfo(path("j.raw")).size(), qint64(reference.size() * sizeof(float)));
     ASSERT_EQ(tevo({"process", path("j.raw"), path("from-raw.wav"), "--format", "pcm16", "--no-dither"}).exitCode, 0);
     EXPECT_EQ(TestUtil::soxReadStereo(path("from-raw.wav").toStdString()), reference);
-
-    // Content over names: a WAV called .mp3, a WAV without extension, an MP3 called .wav.
-    ASSERT_TRUE(QFile::copy(input, path("wav-named.mp3")));
-    ASSERT_TRUE(QFile::copy(input, path("noext")));
+    // An MP3 called .wav is read as what it holds (the readers' choice is tested in full in io).
     ASSERT_TRUE(QFile::copy(path("h.mp3"), path("mp3-named.wav")));
-    for (const char* name : {"wav-named.mp3", "noext", "mp3-named.wav"}) {
-        SCOPED_TRACE(name);
-        const Result r = tevo({"info", path(name)});
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        EXPECT_TRUE(r.out.contains("44100 Hz"));
-    }
+    EXPECT_TRUE(tevo({"info", path("mp3-named.wav")}).out.contains("44100 Hz"));
 }
 
 // Pipes: standard input by content, WAV (or --type) on standard output, and

@@ -16,15 +16,20 @@ namespace {
 constexpr unsigned kRate = 8000;
 using Figures = std::array<double, 5>; // RMS left, right, total; peak left, right (dB)
 
-/// The figures of a whole run; each starts at 1.0, which a run that counts nothing leaves.
+/// The whole-run figures of `stats`; each starts at 1.0, which a run that counts nothing leaves.
+Figures figuresOf(SoundAlgoStats& stats)
+{
+    SoundTools::StereoFrame<double> rms{1.0, 1.0}, max{1.0, 1.0};
+    double total = 1.0;
+    stats.getGlobalStats(rms, total, max);
+    return {rms.left, rms.right, total, max.left, max.right};
+}
+
 Figures statsOf(SoundAlgoStats::OutputType type, const std::vector<double>& signal)
 {
     Owned<SoundAlgoStats> stats(new SoundAlgoStats(type));
     runNode(*stats, signal, kRate);
-    SoundTools::StereoFrame<double> rms{1.0, 1.0}, max{1.0, 1.0};
-    double total = 1.0;
-    stats->getGlobalStats(rms, total, max);
-    return {rms.left, rms.right, total, max.left, max.right};
+    return figuresOf(*stats);
 }
 
 /// Figures computed directly from the samples.
@@ -120,12 +125,6 @@ TEST(SoundAlgoBandMeter, MeasuresAsSoundAlgoStatsAtAnyBlockSize)
         for (double& x : v)
             x *= x;
         return v;
-    };
-    const auto figuresOf = [](SoundAlgoStats& stats) {
-        SoundTools::StereoFrame<double> rms{1.0, 1.0}, max{1.0, 1.0};
-        double total = 1.0;
-        stats.getGlobalStats(rms, total, max);
-        return Figures{rms.left, rms.right, total, max.left, max.right};
     };
     Owned<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.2));
     const std::vector<double> want = runNode(*stats, signal, kRate, 1u << 20).out;

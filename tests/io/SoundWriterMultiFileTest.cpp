@@ -117,9 +117,6 @@ TEST(SoundWriterMultiFile, CutsAlongTheRegions)
         TempDir tmp;
         auto* detector = new Detector();
         detector->setRegions(kFourRegions, kRate);
-        std::ostringstream report;
-        SoundDebuggableClass::setOStream(&report);
-        SoundDebuggableClass::setVerbose(true);
         {
             SoundWriterMultiFile writer(detector, minSeconds, kRate, 2, 192, SoundTools::Float64);
             EXPECT_EQ(detector->getReferenceCount(), 2);
@@ -129,8 +126,6 @@ TEST(SoundWriterMultiFile, CutsAlongTheRegions)
             writer.close();
             EXPECT_EQ(writer.GetWrittenFiles(), minSeconds > 2 ? 1 : 2);
         }
-        SoundDebuggableClass::setVerbose(false);
-        SoundDebuggableClass::setOStream(&std::cout);
         EXPECT_EQ(detector->getReferenceCount(), 1);
         detector->releaseReference();
 
@@ -142,12 +137,9 @@ TEST(SoundWriterMultiFile, CutsAlongTheRegions)
         EXPECT_FALSE(part.getTags(tag)) << "no tag given, no tag written";
         if (minSeconds > 2) {
             EXPECT_EQ(files, QStringList{"001-take.wav"});
-            EXPECT_EQ(report.str(), "File 1 : 00:00:05.000 written\n00:00:05.000 in 1 file(s) written\n");
         } else {
             EXPECT_EQ(files, (QStringList{"001-take.wav", "002-take.wav"}));
             expectFrames(tmp.path("002-take.wav"), source, 308700, 352800); // (-0.5, 0.0) is sound
-            EXPECT_EQ(report.str(), "File 1 : 00:00:05.000 written\nFile 2 : 00:00:01.000 written\n"
-                                    "00:00:06.000 in 2 file(s) written\n");
         }
     }
 }

@@ -88,7 +88,7 @@ size_t peakAt(const std::vector<double>& s)
 TEST_F(TevoProcess, RefusalsLeaveEveryFileAsItWas)
 {
     const QString flac = path("x.flac");
-    ASSERT_EQ(TestUtil::run("sox -V1 '" + input.toStdString() + "' '" + flac.toStdString() + "'"), 0);
+    sox("'" + input.toStdString() + "' '" + flac.toStdString() + "'");
     ASSERT_TRUE(QFile::link(input, path("link.wav")));
     ASSERT_EQ(::link(QFile::encodeName(input).constData(), QFile::encodeName(path("hard.wav")).constData()), 0);
     // The first file of a split of "seg.wav" would be the input itself.
@@ -294,7 +294,7 @@ TEST_F(TevoProcess, EveryFormatRoundTripsAndInputsAreKnownByContent)
                     0.02 * reference.size());
     }
     const QString at48 = make("48k.wav", "-c 2 -b 16");
-    ASSERT_EQ(TestUtil::run("sox -V1 '" + input.toStdString() + "' -r 48000 '" + at48.toStdString() + "'"), 0);
+    sox("'" + input.toStdString() + "' -r 48000 '" + at48.toStdString() + "'");
     ASSERT_EQ(tevo({"process", at48, path("i.opus")}).exitCode, 0);
     std::string codec;
     TestUtil::run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path("i.opus").toStdString() + "'",
@@ -543,7 +543,7 @@ TEST_F(TevoStream, Mp3LengthsAreExact)
 TEST_F(TevoFilterOptions, EqualiserMatchesSox)
 {
     // Three seconds of white noise at -20 dBFS, so that no stage clips.
-    ASSERT_EQ(TestUtil::run("sox -V1 -R -n -r 44100 -c 2 -b 16 '" + p("in.wav") + "' synth 3 whitenoise vol 0.1"), 0);
+    sox("-R -n -r 44100 -c 2 -b 16 '" + p("in.wav") + "' synth 3 whitenoise vol 0.1");
     // Every section type once; sox's bass and treble are the slope-form
     // shelves, its bandpass (without -c) the constant 0 dB peak form.
     const Result r = tevo({"process", path("in.wav"), path("tevo.wav"), "--format", "float32", "--eq",
@@ -575,9 +575,7 @@ TEST_F(TevoFilterOptions, FirstOrderAndWeightingOptions)
     // its filter in the chain (a 1 kHz tone at the first-order corners loses
     // exactly 3.01 dB; A-weighting leaves it at +0.005 dB at 48 kHz).
     const unsigned rate = 48000;
-    ASSERT_EQ(TestUtil::run("sox -V1 -n -r 48000 -c 2 -e floating-point -b 32 '" + p("sine.wav")
-                            + "' synth 2 sine 1000 vol 0.5"),
-              0);
+    sox("-n -r 48000 -c 2 -e floating-point -b 32 '" + p("sine.wav") + "' synth 2 sine 1000 vol 0.5");
     const std::pair<QStringList, double> cases[] = {
         {{"--lowpass1", "1000"}, -3.0103}, {{"--highpass1", "1000"}, -3.0103}, {{"--aweight"}, 0.005}};
     for (const auto& [options, wantDb] : cases) {
@@ -604,9 +602,7 @@ TEST_F(TevoFilterOptions, FilterDesignsDoWhatWasAskedOrRefuse)
         ASSERT_NE(raw, nullptr);
         ASSERT_EQ(std::fwrite(s.data(), sizeof(double), s.size(), raw), s.size());
         std::fclose(raw);
-        ASSERT_EQ(TestUtil::run("sox -V1 -t f64 -r 44100 -c 2 '" + p("in.f64") + "' -e floating-point -b 32 '"
-                                + p("in.wav") + "'"),
-                  0);
+        sox("-t f64 -r 44100 -c 2 '" + p("in.f64") + "' -e floating-point -b 32 '" + p("in.wav") + "'");
     }
     struct Row {
         QStringList options;
@@ -651,11 +647,11 @@ TEST_F(TevoFilterOptions, FilterDesignsDoWhatWasAskedOrRefuse)
               0);
     EXPECT_NEAR(toneDb(p("bw.wav"), 1000, rate), -33.01, 0.05);
     EXPECT_NEAR(toneDb(p("bw.wav"), 300, rate), -30.0, 0.05);
-    ASSERT_EQ(TestUtil::run("sox -V1 '" + p("in.wav") + "' '" + p("sox.wav") + "' lowpass 1000"), 0);
+    sox("'" + p("in.wav") + "' '" + p("sox.wav") + "' lowpass 1000");
     EXPECT_NEAR(toneDb(p("bw.wav"), 3000, rate), toneDb(p("sox.wav"), 3000, rate), 0.05);
 
     // The band filters of `tevo bands`: a 50 Hz tone stays in the lowest band.
-    ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 24 '" + p("tone.wav") + "' synth 3 sine 50 gain -9"), 0);
+    sox("-n -r 44100 -c 2 -b 24 '" + p("tone.wav") + "' synth 3 sine 50 gain -9");
     const Result bands = tevo({"bands", path("tone.wav"), "--crossovers", "200,2000"});
     ASSERT_EQ(bands.exitCode, 0) << bands.err.toStdString();
     for (const QString& line : bands.out.split('\n')) {

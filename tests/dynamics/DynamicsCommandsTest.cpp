@@ -45,7 +45,7 @@ protected:
         // Four stretches of 8 s at 44.1 kHz, RMS -23, -43, -13 and -73 dB (sines 3 dB below their peak).
         steps = path("steps.wav");
         ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + steps + "' synth 8 sine 440 gain -20 : synth 8 sine 440 "
-                                "gain -40 : synth 8 sine 440 gain -10 : synth 8 sine 440 gain -70"),
+                                                                             "gain -40 : synth 8 sine 440 gain -10 : synth 8 sine 440 gain -70"),
                   0);
     }
     std::string path(const std::string& name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }

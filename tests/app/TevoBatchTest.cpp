@@ -44,12 +44,7 @@ protected:
     {
         const TevoRun r = runTevo(args);
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        return bytes(args.at(2));
-    }
-    static QByteArray bytes(const QString& file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return fileBytes(args.at(2));
     }
     /// Every name in `folder`, hidden ones (temporary files) included.
     static QStringList listing(const QString& folder)
@@ -98,8 +93,8 @@ TEST_F(TevoBatch, FailedFileAmongGoodOnesKeepsTheOthers)
         EXPECT_NEAR(line["result"].toObject()["result"].toObject()["integratedLufs"].toDouble(), -18.0, 0.5)
             << r.out.toStdString();
     }
-    EXPECT_EQ(bytes(path("out/a.wav")), wantA);
-    EXPECT_EQ(bytes(path("out/b.wav")), wantB);
+    EXPECT_EQ(fileBytes(path("out/a.wav")), wantA);
+    EXPECT_EQ(fileBytes(path("out/b.wav")), wantB);
     EXPECT_EQ(listing(path("out")), QStringList({"a.wav", "b.wav"}));
 }
 
@@ -132,7 +127,7 @@ TEST_F(TevoBatch, StoppedBatchResumesWithSkipExisting)
         SCOPED_TRACE(name.toStdString());
         EXPECT_FALSE(name.contains(".tevo-"));
         if (!name.contains(".partial")) {
-            EXPECT_EQ(bytes(path("out/") + name), want[name]);
+            EXPECT_EQ(fileBytes(path("out/") + name), want[name]);
             ++complete;
         }
     }
@@ -150,7 +145,7 @@ TEST_F(TevoBatch, StoppedBatchResumesWithSkipExisting)
     for (const auto& [name, line] : byFile) {
         SCOPED_TRACE(name.toStdString());
         skipped += line["status"].toString() == "skipped";
-        EXPECT_EQ(bytes(path("out/") + name), want[name]);
+        EXPECT_EQ(fileBytes(path("out/") + name), want[name]);
     }
     EXPECT_EQ(skipped, complete);
 }
@@ -168,7 +163,7 @@ TEST_F(TevoBatch, ParallelRunsMatchOneByOne)
         EXPECT_EQ(r.out.count("\nok ") + r.out.startsWith("ok "), 3) << r.out.toStdString();
     }
     for (const char* name : {"a.flac", "b.flac", "c.flac"})
-        EXPECT_EQ(bytes(path("p1/") + name), bytes(path("p2/") + name)) << name;
+        EXPECT_EQ(fileBytes(path("p1/") + name), fileBytes(path("p2/") + name)) << name;
 
     const TevoRun one = runTevo(QStringList({"stats", "--json", "-j", "1"}) + inputs);
     const TevoRun two = runTevo(QStringList({"stats", "--json", "-j", "2"}) + inputs);
@@ -188,7 +183,7 @@ TEST_F(TevoBatch, ParallelRunsMatchOneByOne)
     EXPECT_TRUE(parts.contains("001-b.wav")) << parts.join(' ').toStdString();
     EXPECT_EQ(listing(path("parts/b")), parts);
     for (const QString& part : parts)
-        EXPECT_EQ(bytes(path("parts/b/") + part), bytes(path("ref/") + part)) << part.toStdString();
+        EXPECT_EQ(fileBytes(path("parts/b/") + part), fileBytes(path("ref/") + part)) << part.toStdString();
 }
 
 // Refusals come before anything runs: two inputs that would write one name,

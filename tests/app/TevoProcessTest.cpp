@@ -66,12 +66,6 @@ using TevoStream = TevoProcess;
 using TevoFilterOptions = TevoProcess;
 using TevoTags = TevoProcess;
 
-QByteArray bytes(const QString& file)
-{
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 std::string soxi(const QString& file, const char* what)
 {
     return TestUtil::firstLine("soxi -V1 " + std::string(what) + " '" + file.toStdString() + "'");
@@ -94,7 +88,7 @@ size_t peakAt(const std::vector<double>& s)
 TEST_F(TevoProcess, RefusalsLeaveEveryFileAsItWas)
 {
     const QString flac = path("x.flac");
-    ASSERT_EQ(TestUtil::run("sox -V1 '" + input.toStdString() + "' '" + flac.toStdString() + "'"), 0);
+    sox("'" + input.toStdString() + "' '" + flac.toStdString() + "'");
     ASSERT_TRUE(QFile::link(input, path("link.wav")));
     ASSERT_EQ(::link(QFile::encodeName(input).constData(), QFile::encodeName(path("hard.wav")).constData()), 0);
     // The first file of a split of "seg.wav" would be the input itself.
@@ -104,7 +98,7 @@ TEST_F(TevoProcess, RefusalsLeaveEveryFileAsItWas)
     existing.write("keep me");
     existing.close();
     QDir(dir.path()).mkdir("o");
-    const QByteArray before = bytes(input), flacBefore = bytes(flac);
+    const QByteArray before = fileBytes(input), flacBefore = fileBytes(flac);
     const QStringList files = listing();
 
     const QString dotted = dir.path() + "/./in.wav";
@@ -145,9 +139,9 @@ TEST_F(TevoProcess, RefusalsLeaveEveryFileAsItWas)
         EXPECT_FALSE(r.err.trimmed().isEmpty());
         EXPECT_FALSE(r.err.contains("missing.wav")) << r.err.toStdString();
     }
-    EXPECT_EQ(bytes(input), before);
-    EXPECT_EQ(bytes(flac), flacBefore);
-    EXPECT_EQ(bytes(path("existing.wav")), QByteArray("keep me"));
+    EXPECT_EQ(fileBytes(input), before);
+    EXPECT_EQ(fileBytes(flac), flacBefore);
+    EXPECT_EQ(fileBytes(path("existing.wav")), QByteArray("keep me"));
     EXPECT_EQ(listing(), files);
     const Result unknown = tevo({"process", input, path("out.pcm")});
     EXPECT_TRUE(unknown.err.contains(".wav, .wave, .flac")) << "the refusal lists the known extensions";
@@ -168,12 +162,12 @@ TEST_F(TevoProcess, FailedAndStoppedRunsKeepWhatWasThere)
         const QString broken = path(QString("cut.") + ext);
         cut(QString("whole.") + ext, QString("cut.") + ext, QFileInfo(whole).size() / 2);
         EXPECT_EQ(tevo({"process", whole, path("ok.wav"), "-y", "-q"}).exitCode, 0);
-        const QByteArray ok = bytes(path("ok.wav"));
+        const QByteArray ok = fileBytes(path("ok.wav"));
         const QStringList files = listing();
         Result r = tevo({"process", broken, path("ok.wav"), "-y"});
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.contains(broken) && r.err.contains("ends early")) << r.err.toStdString();
-        EXPECT_EQ(bytes(path("ok.wav")), ok);
+        EXPECT_EQ(fileBytes(path("ok.wav")), ok);
         EXPECT_EQ(listing(), files);
     }
     // A full disk must not be reported as success either.
@@ -300,7 +294,7 @@ TEST_F(TevoProcess, EveryFormatRoundTripsAndInputsAreKnownByContent)
                     0.02 * reference.size());
     }
     const QString at48 = make("48k.wav", "-c 2 -b 16");
-    ASSERT_EQ(TestUtil::run("sox -V1 '" + input.toStdString() + "' -r 48000 '" + at48.toStdString() + "'"), 0);
+    sox("'" + input.toStdString() + "' -r 48000 '" + at48.toStdString() + "'");
     ASSERT_EQ(tevo({"process", at48, path("i.opus")}).exitCode, 0);
     std::string codec;
     TestUtil::run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path("i.opus").toStdString() + "'",
@@ -310,17 +304,9 @@ TEST_F(TevoProcess, EveryFormatRoundTripsAndInputsAreKnownByContent)
     EXPECT_EQ(QFileInfo(path("j.raw")).size(), qint64(reference.size() * sizeof(float)));
     ASSERT_EQ(tevo({"process", path("j.raw"), path("from-raw.wav"), "--format", "pcm16", "--no-dither"}).exitCode, 0);
     EXPECT_EQ(TestUtil::soxReadStereo(path("from-raw.wav").toStdString()), reference);
-
-    // Content over names: a WAV called .mp3, a WAV without extension, an MP3 called .wav.
-    ASSERT_TRUE(QFile::copy(input, path("wav-named.mp3")));
-    ASSERT_TRUE(QFile::copy(input, path("noext")));
+    // An MP3 called .wav is read as what it holds (the readers' choice is tested in full in io).
     ASSERT_TRUE(QFile::copy(path("h.mp3"), path("mp3-named.wav")));
-    for (const char* name : {"wav-named.mp3", "noext", "mp3-named.wav"}) {
-        SCOPED_TRACE(name);
-        const Result r = tevo({"info", path(name)});
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        EXPECT_TRUE(r.out.contains("44100 Hz"));
-    }
+    EXPECT_TRUE(tevo({"info", path("mp3-named.wav")}).out.contains("44100 Hz"));
 }
 
 // Pipes: standard input by content, WAV (or --type) on standard output, and
@@ -342,7 +328,7 @@ TEST_F(TevoProcess, PipesCarryAudioOnly)
     ASSERT_EQ(TestUtil::run("bash '" + script.toStdString() + "'"), 0);
     EXPECT_EQ(soxi(path("piped.mp3"), "-c"), "1");
     EXPECT_NEAR(std::stod(soxi(path("piped.mp3"), "-D")), 12.0, 0.1);
-    EXPECT_TRUE(bytes(path("err.txt")).contains("regions")) << "results go to standard error with audio on standard output";
+    EXPECT_TRUE(fileBytes(path("err.txt")).contains("regions")) << "results go to standard error with audio on standard output";
     EXPECT_EQ(soxi(path("piped.flac"), "-t"), "flac");
     EXPECT_EQ(TestUtil::soxReadStereo(path("piped.flac").toStdString()), TestUtil::soxReadStereo(input.toStdString()));
 }
@@ -557,7 +543,7 @@ TEST_F(TevoStream, Mp3LengthsAreExact)
 TEST_F(TevoFilterOptions, EqualiserMatchesSox)
 {
     // Three seconds of white noise at -20 dBFS, so that no stage clips.
-    ASSERT_EQ(TestUtil::run("sox -V1 -R -n -r 44100 -c 2 -b 16 '" + p("in.wav") + "' synth 3 whitenoise vol 0.1"), 0);
+    sox("-R -n -r 44100 -c 2 -b 16 '" + p("in.wav") + "' synth 3 whitenoise vol 0.1");
     // Every section type once; sox's bass and treble are the slope-form
     // shelves, its bandpass (without -c) the constant 0 dB peak form.
     const Result r = tevo({"process", path("in.wav"), path("tevo.wav"), "--format", "float32", "--eq",
@@ -589,9 +575,7 @@ TEST_F(TevoFilterOptions, FirstOrderAndWeightingOptions)
     // its filter in the chain (a 1 kHz tone at the first-order corners loses
     // exactly 3.01 dB; A-weighting leaves it at +0.005 dB at 48 kHz).
     const unsigned rate = 48000;
-    ASSERT_EQ(TestUtil::run("sox -V1 -n -r 48000 -c 2 -e floating-point -b 32 '" + p("sine.wav")
-                            + "' synth 2 sine 1000 vol 0.5"),
-              0);
+    sox("-n -r 48000 -c 2 -e floating-point -b 32 '" + p("sine.wav") + "' synth 2 sine 1000 vol 0.5");
     const std::pair<QStringList, double> cases[] = {
         {{"--lowpass1", "1000"}, -3.0103}, {{"--highpass1", "1000"}, -3.0103}, {{"--aweight"}, 0.005}};
     for (const auto& [options, wantDb] : cases) {
@@ -618,9 +602,7 @@ TEST_F(TevoFilterOptions, FilterDesignsDoWhatWasAskedOrRefuse)
         ASSERT_NE(raw, nullptr);
         ASSERT_EQ(std::fwrite(s.data(), sizeof(double), s.size(), raw), s.size());
         std::fclose(raw);
-        ASSERT_EQ(TestUtil::run("sox -V1 -t f64 -r 44100 -c 2 '" + p("in.f64") + "' -e floating-point -b 32 '"
-                                + p("in.wav") + "'"),
-                  0);
+        sox("-t f64 -r 44100 -c 2 '" + p("in.f64") + "' -e floating-point -b 32 '" + p("in.wav") + "'");
     }
     struct Row {
         QStringList options;
@@ -665,11 +647,11 @@ TEST_F(TevoFilterOptions, FilterDesignsDoWhatWasAskedOrRefuse)
               0);
     EXPECT_NEAR(toneDb(p("bw.wav"), 1000, rate), -33.01, 0.05);
     EXPECT_NEAR(toneDb(p("bw.wav"), 300, rate), -30.0, 0.05);
-    ASSERT_EQ(TestUtil::run("sox -V1 '" + p("in.wav") + "' '" + p("sox.wav") + "' lowpass 1000"), 0);
+    sox("'" + p("in.wav") + "' '" + p("sox.wav") + "' lowpass 1000");
     EXPECT_NEAR(toneDb(p("bw.wav"), 3000, rate), toneDb(p("sox.wav"), 3000, rate), 0.05);
 
     // The band filters of `tevo bands`: a 50 Hz tone stays in the lowest band.
-    ASSERT_EQ(TestUtil::run("sox -V1 -n -r 44100 -c 2 -b 24 '" + p("tone.wav") + "' synth 3 sine 50 gain -9"), 0);
+    sox("-n -r 44100 -c 2 -b 24 '" + p("tone.wav") + "' synth 3 sine 50 gain -9");
     const Result bands = tevo({"bands", path("tone.wav"), "--crossovers", "200,2000"});
     ASSERT_EQ(bands.exitCode, 0) << bands.err.toStdString();
     for (const QString& line : bands.out.split('\n')) {

@@ -3,8 +3,6 @@
 
 #include <ebur128.h>
 
-#include <regex>
-
 using namespace TestUtil;
 
 namespace {
@@ -200,59 +198,44 @@ TEST(SoundAlgoLimiter, LonePeakIsMetByALinearAttackAtTheCeiling)
     // needs limiting. The gain falls linearly from the make-up level over the
     // attackFrames frames before the peak and meets it at 0.98 / q.
     constexpr size_t kPeak = 5000;
-    for (const auto levelAndPeak : {std::pair<double, double>{0.0, 1.0}, {6.0, 0.5}, {0.0, 4.0}}) {
-        const double levelDb = levelAndPeak.first;
-        const double q = levelAndPeak.second;
-        SCOPED_TRACE("level " + std::to_string(levelDb) + " dB, peak " + std::to_string(q));
-        const double level = TestUtil::fromDb(levelDb);
-        const std::vector<double> in = dcWithPeaks(12000, 0.25, {{kPeak, q}});
-        auto limiter = makeLimiter(levelDb);
+    const struct {
+        double levelDb, q;
+        double slopeDb; ///< 60 dB is the default 1000 per second
+    } cases[] = {{0.0, 1.0, 60.0}, {6.0, 0.5, 60.0}, {0.0, 4.0, 60.0},
+                 // 10 per second: far below the 0.755 / 2205 frames the release length alone would ask for.
+                 {0.0, 4.0, 20.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "level " << c.levelDb << " dB, peak " << c.q << ", slope " << c.slopeDb);
+        const double level = TestUtil::fromDb(c.levelDb);
+        const std::vector<double> in = dcWithPeaks(12000, 0.25, {{kPeak, c.q}});
+        auto limiter = makeLimiter(c.levelDb);
+        limiter->SetSlopeMax(c.slopeDb);
         const std::vector<double> out = run(*limiter, in);
         ASSERT_EQ(out.size(), in.size());
         const std::vector<double> g = gains(in, out);
 
         for (size_t k = 0; k <= kPeak - kAttackFrames; ++k)
             ASSERT_NEAR(g[k], level, kTight) << "frame " << k << " is before the attack";
-        const double target = 0.98 / q;
+        const double target = 0.98 / c.q;
         for (int m = 0; m <= kAttackFrames; ++m)
             ASSERT_NEAR(g[kPeak - kAttackFrames + m], level - m * (level - target) / kAttackFrames, 1e-9)
                 << m << " frames into the attack";
         EXPECT_NEAR(out[2 * kPeak], 0.98, 1e-9);
         EXPECT_NEAR(out[2 * kPeak + 1], 0.25 * target, 1e-9);
 
-        // The release then climbs back, never above the make-up gain, and gets
-        // there within the release length.
-        for (size_t k = kPeak + 1; k < g.size(); ++k)
-            ASSERT_LE(g[k], level + kTight) << "frame " << k;
-        EXPECT_NEAR(g[kPeak + kReleaseFrames + 2], level, 1e-3 * level);
-        EXPECT_NEAR(g.back(), level, 1e-3 * level);
-    }
-}
-
-TEST(SoundAlgoLimiter, ReleaseSlopeNeverExceedsSlopeMax)
-{
-    constexpr size_t kPeak = 3000;
-    const std::vector<double> in = dcWithPeaks(20000, 0.2, {{kPeak, 4.0}});
-    // 60 dB is the default 1000 per second; 20 dB (10 per second) is far
-    // below the 0.755 / 2205 frames the release length alone would ask for.
-    for (double slopeDb : {60.0, 20.0}) {
-        SCOPED_TRACE("slope " + std::to_string(slopeDb) + " dB");
-        const double perFrame = TestUtil::fromDb(slopeDb) / kRate;
-        auto limiter = makeLimiter(0.0);
-        limiter->SetSlopeMax(slopeDb);
-        const std::vector<double> g = gains(in, run(*limiter, in));
-        double steepest = 0.0;
+        // The release then climbs back, never above the make-up gain nor
+        // faster than the slope allows, and gets there in the longer of the
+        // release length and what the slope allows.
+        const double perFrame = TestUtil::fromDb(c.slopeDb) / kRate;
         size_t back = g.size();
         for (size_t k = kPeak + 1; k < g.size(); ++k) {
-            steepest = std::max(steepest, g[k] - g[k - 1]);
-            if (back == g.size() && g[k] > 1.0 - 1e-6)
+            ASSERT_LE(g[k], level + kTight) << "frame " << k;
+            ASSERT_LE(g[k] - g[k - 1], perFrame * (1.0 + 1e-9)) << "frame " << k;
+            if (back == g.size() && g[k] > level * (1.0 - 1e-6))
                 back = k;
         }
-        EXPECT_LE(steepest, perFrame * (1.0 + 1e-9));
-        // The climb from 0.245 to 1 takes the longer of the release length and
-        // what the slope allows.
-        const double expected = std::max<double>(kReleaseFrames, (1.0 - 0.245) / perFrame);
-        EXPECT_NEAR(double(back - kPeak), expected, 3.0);
+        EXPECT_NEAR(double(back - kPeak), std::max<double>(kReleaseFrames, (level - target) / perFrame), 3.0);
+        EXPECT_NEAR(g.back(), level, 1e-3 * level);
     }
 }
 
@@ -266,8 +249,6 @@ TEST(SoundAlgoLimiter, LevelChangesBetweenBlocksApplyFromTheNextBlock)
     auto limiter = makeLimiter(0.0);
     TestUtil::MemoryReader reader(in, kRate);
     TestUtil::MemoryWriter writer(kRate);
-    CapturedStream report;
-    SoundDebuggableClass::setDebug(true);
 
     SoundAlgo::LoopContext context;
     ASSERT_EQ(limiter->initProcessLoop(reader, context), SoundTools::StatusOk);
@@ -293,9 +274,6 @@ TEST(SoundAlgoLimiter, LevelChangesBetweenBlocksApplyFromTheNextBlock)
         ASSERT_LE(writer.samples[k], SoundAlgoLimiter::sClipThreshold) << "sample " << k;
     // The gain settles where the DC meets the ceiling.
     EXPECT_NEAR(writer.samples.back(), 0.98, 1e-3);
-
-    const std::regex clipLine("SoundAlgoAmplify : [1-9][0-9]* clippings filtered\n");
-    EXPECT_TRUE(std::regex_search(report.str(), clipLine)) << report.str();
 }
 
 TEST(SoundAlgoLimiter, EveryRunStartsAtTheMakeUpGain)

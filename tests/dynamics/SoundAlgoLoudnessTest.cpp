@@ -6,8 +6,6 @@
 #include "SoundAlgoLoudness.h"
 #include "SoundAlgoComposite.h"
 
-#include <QRegularExpression>
-
 #include <fstream>
 #include <random>
 
@@ -17,9 +15,7 @@ namespace {
 
 constexpr unsigned kRate = 48000;
 
-struct Figures {
-    double integrated, range, truePeak, samplePeak;
-};
+using Figures = TestUtil::Loudness;
 
 Figures measure(const std::vector<double>& s, SoundAlgoLoudness** keep = nullptr)
 {
@@ -30,31 +26,16 @@ Figures measure(const std::vector<double>& s, SoundAlgoLoudness** keep = nullptr
     return {meter->getIntegrated(), meter->getLoudnessRange(), meter->getTruePeak(), meter->getSamplePeak()};
 }
 
-/// ffmpeg's reading of the same samples (32-bit float, as the node got them
-/// up to rounding); empty when ffmpeg is missing.
+/// ffmpeg's reading of the same samples (32-bit float, as the node got them up to rounding); false when
+/// ffmpeg is missing.
 bool ffmpegFigures(const std::vector<double>& s, const QString& dir, Figures& out)
 {
     if (!TestUtil::haveTool("ffmpeg"))
         return false;
     const std::string raw = QDir(dir).filePath("signal.f32").toStdString();
-    {
-        std::ofstream file(raw, std::ios::binary);
-        for (double v : s) {
-            const float f = static_cast<float>(v);
-            file.write(reinterpret_cast<const char*>(&f), sizeof f);
-        }
-    }
-    std::string text;
-    TestUtil::run("ffmpeg -nostats -hide_banner -f f32le -ar 48000 -ac 2 -i '" + raw
-                      + "' -af ebur128=peak=true+sample -f null - 2>&1",
-                  &text);
-    const QString summary = QString::fromStdString(text.substr(std::min(text.size(), text.rfind("Summary:"))));
-    auto figure = [&](const char* pattern) {
-        const auto m = QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(summary);
-        return m.hasMatch() ? m.captured(1).toDouble() : NAN;
-    };
-    out = {figure("I:\\s+(-?[0-9.]+) LUFS"), figure("LRA:\\s+(-?[0-9.]+) LU"),
-           figure("True peak:\\s+Peak:\\s+(-?[0-9.]+)"), figure("Sample peak:\\s+Peak:\\s+(-?[0-9.]+)")};
+    const std::vector<float> f(s.begin(), s.end());
+    std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size() * sizeof(float)));
+    out = TestUtil::ffmpegLoudness(raw, "-f f32le -ar 48000 -ac 2");
     return std::isfinite(out.integrated);
 }
 

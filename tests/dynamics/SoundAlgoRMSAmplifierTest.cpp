@@ -102,11 +102,11 @@ TEST_F(SoundAlgoRMSAmplifierTest, GetLevelWalksForwardAndRewindsPastTheEnd)
     detector->list()[0].powerLeft = detector->list()[0].powerRight = power(-25); // +5 dB
     auto amp = amplifier(0.1);
     runNode(*amp, dc(100), kRate); // gives the node its sample rate
-    EXPECT_NEAR(amp->getLevel(0.5), 5.0, 1e-9);
-    EXPECT_NEAR(amp->getLevel(1.5), 10.0, 1e-9);
-    EXPECT_NEAR(amp->getLevel(0.5), 10.0, 1e-9) << "the cursor only moves forward";
-    EXPECT_EQ(amp->getLevel(10.0), 0.0) << "beyond the last region";
-    EXPECT_NEAR(amp->getLevel(0.5), 5.0, 1e-9) << "and the cursor is back at the first region";
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_NEAR(amp->getLevel(0.5), 5.0, 1e-9);
+        EXPECT_NEAR(amp->getLevel(1.5), 10.0, 1e-9);
+        EXPECT_EQ(amp->getLevel(10.0), 0.0) << "beyond the last region";
+    }
 }
 
 TEST_F(SoundAlgoRMSAmplifierTest, EveryRunStartsAfresh)

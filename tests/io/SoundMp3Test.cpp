@@ -36,12 +36,6 @@ protected:
     const std::string wav = tmp.path("in.wav");
 };
 
-std::vector<std::string> messages;
-void collect(QtMsgType, const QMessageLogContext&, const QString& text)
-{
-    messages.push_back(text.toStdString());
-}
-
 } // namespace
 
 // Samples as the mpg123 command decodes them, mono as two equal channels, with the exact gapless length.
@@ -68,7 +62,7 @@ TEST_F(SoundReaderMp3Test, DecodesLikeMpg123InStereo)
     }
 }
 
-// A start point inside the file skips exactly that many frames; one beyond the end reports itself.
+// A start point inside the file skips exactly that many frames; one beyond the end reads nothing.
 TEST_F(SoundReaderMp3Test, StartPoints)
 {
     const std::string path = encode("s.mp3", "-b 128");
@@ -84,16 +78,10 @@ TEST_F(SoundReaderMp3Test, StartPoints)
     for (size_t i = 0; i < tail.size(); i += 97)
         ASSERT_NEAR(tail[i], all[i + 2 * 44100], 1.0 / 32768);
 
-    messages.clear();
-    QtMessageHandler previous = qInstallMessageHandler(collect);
     reader.setStartPoint(10.0);
     reader.rewind();
-    const size_t after = TestUtil::readAll(reader).size();
-    qInstallMessageHandler(previous);
-    EXPECT_EQ(after, 0u);
+    EXPECT_EQ(TestUtil::readAll(reader).size(), 0u);
     EXPECT_EQ(reader.getOffset(), 66150);
-    ASSERT_FALSE(messages.empty());
-    EXPECT_NE(messages[0].find("rewind too wide"), std::string::npos) << messages[0];
 }
 
 // The ID3v1 genre byte against the lame command's own list; ours keeps the classic spellings listed here.
@@ -259,7 +247,6 @@ TEST_F(SoundWriterMp3Test, FailuresNameTheFile)
     SoundWriterMp3 mono(kRate, 1, 96);
     ASSERT_EQ(mono.open(tmp.path("mono.mp3").c_str()), SoundTools::StatusOk);
     EXPECT_TRUE(TestUtil::writeBlock(mono, TestUtil::makeTestSignal(1000, kRate)));
-    EXPECT_STREQ(mono.getError(), "SoundWriter::WriteBuffer : Incorrect number of channels");
     EXPECT_FALSE(TestUtil::writeBlock(mono, std::vector<double>(1000, 0.25), 1));
 }
 

@@ -2,6 +2,7 @@
 #include "SoundReaderSndfile.h"
 #include "SoundWriterSndfile.h"
 
+#include <algorithm>
 #include <fstream>
 
 using namespace TestUtil;
@@ -13,11 +14,6 @@ namespace {
 
 const unsigned kRate = 44100;
 const double kSoxStep = std::ldexp(1.0, -31); // sox carries samples as 32-bit integers
-
-double clip(double v)
-{
-    return std::min(1.0, std::max(-1.0, v));
-}
 
 } // namespace
 
@@ -83,7 +79,7 @@ TEST(SoundWriterSndfile, EveryFormatReadsBackThroughSox)
         const bool isFloat = c.type == Writer::RAW || (c.format >= SoundTools::Float32 && c.type == Writer::WAV);
         ASSERT_EQ(out.size(), in.size());
         for (size_t i = 0; i < in.size(); ++i)
-            ASSERT_NEAR(out[i], clip(in[i]), isFloat ? c.step * std::fabs(in[i]) + kSoxStep : c.step) << "sample " << i;
+            ASSERT_NEAR(out[i], std::clamp(in[i], -1.0, 1.0), isFloat ? c.step * std::fabs(in[i]) + kSoxStep : c.step) << "sample " << i;
     }
 }
 

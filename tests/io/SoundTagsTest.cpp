@@ -159,6 +159,9 @@ TEST_F(SoundTags, FilesOfOtherToolsReadAsWritten)
     const std::string ff = "ffmpeg -v error -y -i IN -metadata title='Мотли Кафе' -metadata artist='東京' "
                            "-metadata album='L’été' -metadata date=2014 -metadata comment='☕ x' "
                            "-metadata track=3 -metadata genre=Rock ";
+    const std::string soxComments = "sox IN --comment 'Title=Мотли Кафе' --add-comment 'Artist=東京' --add-comment "
+                                    "'Album=L’été' --add-comment 'Date=2014' --add-comment 'Comment=☕ x' --add-comment "
+                                    "'Tracknumber=3' --add-comment 'Genre=Rock' OUT";
     const SoundIDTag latin{"Titre d'été, longer than an ID3v1 field", "Artiste", "Album", "2014", "A comment", "7", "Pop"};
     const SoundIDTag unicode{"Мотли Кафе", "東京", "Album", "2014", "☕ x", "3", "Rock"};
     const SoundIDTag ffTags{"Мотли Кафе", "東京", "L’été", "2014", "☕ x", "3", "Rock"};
@@ -180,14 +183,8 @@ TEST_F(SoundTags, FilesOfOtherToolsReadAsWritten)
         {"ffmpeg.wav", ff + "OUT", ffTags},
         // AIFF holds a name and an annotation only.
         {"ffmpeg.aiff", ff + "OUT", {"Мотли Кафе", "", "", "", "☕ x", "", ""}},
-        {"sox.flac", "sox IN --comment 'Title=Мотли Кафе' --add-comment 'Artist=東京' --add-comment 'Album=L’été' "
-                     "--add-comment 'Date=2014' --add-comment 'Comment=☕ x' --add-comment 'Tracknumber=3' "
-                     "--add-comment 'Genre=Rock' OUT",
-         ffTags},
-        {"sox.ogg", "sox IN --comment 'Title=Мотли Кафе' --add-comment 'Artist=東京' --add-comment 'Album=L’été' "
-                    "--add-comment 'Date=2014' --add-comment 'Comment=☕ x' --add-comment 'Tracknumber=3' "
-                    "--add-comment 'Genre=Rock' OUT",
-         ffTags},
+        {"sox.flac", soxComments, ffTags},
+        {"sox.ogg", soxComments, ffTags},
         {"v22.mp3", "", {"Мотли Кафе", "Latin-1 é", "", "2014", "", "5/9", "Pop"}},
         {"v24-utf16be.mp3", "", {"Мотли Кафе", "東京", "☕ x", "", "", "2", "Remix"}},
         // Written before tags were read from every format: the comment earlier versions stored as libsndfile's

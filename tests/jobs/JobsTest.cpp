@@ -38,27 +38,13 @@ protected:
     /// "RMS lev dB" (overall) of `sox FILE -n [trim ...] stats`.
     static double soxRmsDb(const std::string& file, const std::string& trim = "")
     {
-        std::string out;
-        TestUtil::run("sox '" + file + "' -n " + trim + " stats 2>&1", &out);
-        const size_t at = out.find("RMS lev dB");
-        return at == std::string::npos ? NAN : std::stod(out.substr(at + 10));
+        const std::vector<double> row = TestUtil::soxStats(file, "RMS lev dB", trim);
+        return row.empty() ? NAN : row[0];
     }
     static double soxiSeconds(const std::string& file)
     {
-        std::string out;
-        TestUtil::run("soxi -D '" + file + "'", &out);
+        const std::string out = TestUtil::firstLine("soxi -D '" + file + "'");
         return out.empty() ? NAN : std::stod(out);
-    }
-    /// Integrated loudness by ffmpeg's ebur128 filter, and its true peak.
-    static double ffmpegLufs(const std::string& file, double* truePeakDbtp = nullptr)
-    {
-        std::string out;
-        TestUtil::run("ffmpeg -nostats -hide_banner -i '" + file + "' -af ebur128=peak=true -f null - 2>&1", &out);
-        const size_t peak = out.rfind("Peak:");
-        if (truePeakDbtp != nullptr)
-            *truePeakDbtp = peak == std::string::npos ? NAN : std::stod(out.substr(peak + 5));
-        const size_t at = out.rfind("I:");
-        return at == std::string::npos ? NAN : std::stod(out.substr(at + 2));
     }
     QTemporaryDir dir;
 };
@@ -74,7 +60,7 @@ TEST_F(Jobs, StatsAndBandsMeasureKnownSines)
     const double expected = 20 * std::log10(0.5 / std::sqrt(2.0));
     EXPECT_NEAR(stats.result().levels.rmsDb, expected, 0.05);
     EXPECT_NEAR(stats.result().levels.peakLeftDb, 20 * std::log10(0.5), 0.05);
-    EXPECT_NEAR(stats.result().loudness.integratedLufs, ffmpegLufs(sine), 0.2);
+    EXPECT_NEAR(stats.result().loudness.integratedLufs, TestUtil::ffmpegLoudness(sine).integrated, 0.2);
     EXPECT_NEAR(stats.resultJson()["rmsDb"].toDouble(), expected, 0.05);
 
     // 200 Hz at 0.5 and 5 kHz at 0.05 fall into their own bands of a 1 kHz split.
@@ -158,8 +144,9 @@ TEST_F(Jobs, LevelBringsSectionsToTheLevelAndTheTarget)
     options.targetLufs = -23.0;
     LevelJob target(options);
     ASSERT_EQ(target.run(), Job::Ok) << target.error();
-    EXPECT_NEAR(ffmpegLufs(options.output), -23.0, 0.5);
-    EXPECT_NEAR(target.result().result.integratedLufs, ffmpegLufs(options.output), 0.2);
+    const double integrated = TestUtil::ffmpegLoudness(options.output).integrated;
+    EXPECT_NEAR(integrated, -23.0, 0.5);
+    EXPECT_NEAR(target.result().result.integratedLufs, integrated, 0.2);
     EXPECT_LE(target.result().result.truePeakDbtp, -1.0 + 0.1);
 }
 
@@ -176,8 +163,8 @@ TEST_F(Jobs, LevelIntoMp3HoldsTheTargetAsDecoded)
     options.hasTarget = true;
     LevelJob job(options);
     ASSERT_EQ(job.run(), Job::Ok) << job.error();
-    double truePeak = NAN;
-    const double integrated = ffmpegLufs(options.output, &truePeak);
+    const TestUtil::Loudness ffmpeg = TestUtil::ffmpegLoudness(options.output);
+    const double integrated = ffmpeg.integrated, truePeak = ffmpeg.truePeak;
     // ffmpeg prints one decimal; the job corrects what lies 0.1 LU off.
     EXPECT_NEAR(integrated, -16.0, 0.15);
     EXPECT_NEAR(job.result().result.integratedLufs, integrated, 0.06);

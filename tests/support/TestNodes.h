@@ -14,29 +14,8 @@ namespace TestUtil {
 using Frame = SoundTools::StereoFrame<double>;
 using Samples = std::vector<double>;
 
-/// A one-port node computing each output frame from the input frames at and after the same offset.
-class FrameNode : public SoundAlgo {
-public:
-    SoundTools::Status process() override
-    {
-        const unsigned n = getOutFrameNb();
-        if (n == 0)
-            return SoundTools::StatusOk;
-        const Frame* x = inBuffers[0]->getStereoFrame(getInOrigin());
-        Frame* y = outBuffers[0]->getStereoFrame(getOutOrigin());
-        if (x == nullptr || y == nullptr)
-            return SoundTools::StatusError;
-        for (unsigned j = 0; j < n; ++j)
-            y[j] = frame(x + j);
-        return SoundTools::StatusOk;
-    }
-
-protected:
-    virtual Frame frame(const Frame* x) = 0;
-};
-
 /// y[p] = sum_{k <= history} x[p - delay + k] / (k + 2): looks `history` frames ahead, outputs `delay` frames later.
-class TestFir : public FrameNode {
+class TestFir : public SoundAlgo {
 public:
     /// `shift`: sample shift to declare (a look-ahead node in a chain declares it so the run's end flushes it).
     TestFir(unsigned history, unsigned delay, unsigned shift = 0)
@@ -49,15 +28,24 @@ public:
     unsigned getInOverlap(unsigned) const override { return L; }
     unsigned getDelay(unsigned) const override { return D; }
     unsigned getSampleShift(unsigned) const override { return S; }
+    SoundTools::Status process() override
+    {
+        const unsigned n = getOutFrameNb();
+        if (n == 0)
+            return SoundTools::StatusOk;
+        const Frame* x = inBuffers[0]->getStereoFrame(getInOrigin());
+        Frame* y = outBuffers[0]->getStereoFrame(getOutOrigin());
+        if (x == nullptr || y == nullptr)
+            return SoundTools::StatusError;
+        for (unsigned j = 0; j < n; ++j) {
+            y[j] = {0.0, 0.0};
+            for (unsigned k = 0; k <= L; ++k)
+                y[j] = {y[j].left + x[j + k].left / (k + 2.0), y[j].right + x[j + k].right / (k + 2.0)};
+        }
+        return SoundTools::StatusOk;
+    }
 
 private:
-    Frame frame(const Frame* x) override
-    {
-        Frame y{0.0, 0.0};
-        for (unsigned k = 0; k <= L; ++k)
-            y = {y.left + x[k].left / (k + 2.0), y.right + x[k].right / (k + 2.0)};
-        return y;
-    }
     unsigned L, D, S;
 };
 

@@ -3,6 +3,7 @@
 #include "Filter.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <complex>
@@ -86,6 +87,44 @@ std::map<std::string, std::string> probeTags(const std::string& path)
             tags.emplace(key, line.substr(equals + 1));
     }
     return tags;
+}
+
+std::vector<double> soxStats(const std::string& path, const std::string& row, const std::string& effects)
+{
+    std::string text;
+    run("sox -V1 '" + path + "' -n " + effects + " stats 2>&1", &text);
+    std::vector<double> values;
+    const size_t at = text.find(row);
+    if (at == std::string::npos)
+        return values;
+    std::istringstream line(text.substr(at + row.size(), text.find('\n', at) - at - row.size()));
+    for (double v; line >> v;)
+        values.push_back(v);
+    return values;
+}
+
+double captured(const QString& text, const char* pattern)
+{
+    const auto m = QRegularExpression(pattern).match(text);
+    return m.hasMatch() ? m.captured(1).toDouble() : NAN;
+}
+
+Loudness ffmpegLoudness(const std::string& path, const std::string& inputOptions)
+{
+    std::string text;
+    run("ffmpeg -nostats -hide_banner " + inputOptions + " -i '" + path
+            + "' -af ebur128=peak=true+sample -f null - 2>&1",
+        &text);
+    const QString summary = QString::fromStdString(text.substr(std::min(text.size(), text.rfind("Summary:"))));
+    return {captured(summary, "I:\\s+(-?[0-9.]+) LUFS"), captured(summary, "LRA:\\s+(-?[0-9.]+) LU"),
+            captured(summary, "True peak:\\s+Peak:\\s+(-?[0-9.]+)"),
+            captured(summary, "Sample peak:\\s+Peak:\\s+(-?[0-9.]+)")};
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool haveTool(const char* name)

@@ -215,6 +215,17 @@ Samples commandSamples(const std::string& command);
 Samples mpg123Decode(const std::string& path);
 /// Container and stream tags as ffprobe lists them, names in lower case, the encoders' own names left out.
 std::map<std::string, std::string> probeTags(const std::string& path);
+/// One row of `sox FILE -n EFFECTS stats` ("RMS lev dB", "Pk lev dB"): overall, left, right (empty when missing).
+std::vector<double> soxStats(const std::string& path, const std::string& row, const std::string& effects = "");
+/// What ffmpeg's ebur128 filter reads in a file (any field NaN when it could not measure).
+struct Loudness {
+    double integrated, range, truePeak, samplePeak;
+};
+Loudness ffmpegLoudness(const std::string& path, const std::string& inputOptions = "");
+/// The number a regular expression captures in `text`, NaN when it does not match.
+double captured(const QString& text, const char* pattern);
+/// A file's bytes (empty when it cannot be read).
+QByteArray fileBytes(const QString& path);
 
 /// Hands interleaved frames to `writer` as one block at stream position `origin`; true on failure.
 bool writeBlock(SoundWriter& writer, const Samples& samples, unsigned channels = 2, int origin = 0,

@@ -48,13 +48,11 @@ void SoundAlgoBandMeter::endProcess(int status, unsigned frames)
 
 SoundTools::Status SoundAlgoBandMeter::process()
 {
-    const int n = static_cast<int>(getOutFrameNb());
-    if (n <= 0 || inBuffers.empty() || outBuffers.empty() || squares.empty())
-        return SoundTools::StatusOk;
-    const int inOrigin = getInOrigin();
-    const StereoFrame<double>* x = inBuffers[0]->getStereoFrame(inOrigin);
-    StereoFrame<double>* y = outBuffers[0]->getStereoFrame(getOutOrigin());
-    if (x == nullptr || y == nullptr)
+    int n = 0;
+    int inOrigin = 0;
+    const StereoFrame<double>* x = nullptr;
+    StereoFrame<double>* y = nullptr;
+    if (squares.empty() || !blockFrames(n, inOrigin, x, y))
         return SoundTools::StatusOk;
 
     accumulate(x, n, inOrigin);

@@ -38,17 +38,26 @@ SoundTools::Status SoundAlgoStats::initProcess(unsigned rate, unsigned channels,
     return SoundAlgo::initProcess(rate, channels, offset, prev, nxt);
 }
 
+bool SoundAlgoStats::blockFrames(int& n, int& inOrigin, const StereoFrame<double>*& x, StereoFrame<double>*& y)
+{
+    n = static_cast<int>(getOutFrameNb());
+    if (n <= 0 || inBuffers.empty() || outBuffers.empty())
+        return false;
+    inOrigin = getInOrigin();
+    x = inBuffers[0]->getStereoFrame(inOrigin);
+    y = outBuffers[0]->getStereoFrame(getOutOrigin());
+    return x != nullptr && y != nullptr;
+}
+
 SoundTools::Status SoundAlgoStats::process()
 {
-    const int n = static_cast<int>(getOutFrameNb());
-    if (n <= 0 || inBuffers.empty() || outBuffers.empty())
+    int n = 0;
+    int inOrigin = 0;
+    const StereoFrame<double>* x = nullptr;
+    StereoFrame<double>* y = nullptr;
+    if (!blockFrames(n, inOrigin, x, y))
         return SoundTools::StatusOk;
     const int w = static_cast<int>(getInOverlap(sampleRate));
-    const int inOrigin = getInOrigin();
-    const StereoFrame<double>* x = inBuffers[0]->getStereoFrame(inOrigin);
-    StereoFrame<double>* y = outBuffers[0]->getStereoFrame(getOutOrigin());
-    if (x == nullptr || y == nullptr)
-        return SoundTools::StatusOk;
 
     accumulate(x, n, inOrigin);
 

@@ -61,6 +61,11 @@ protected:
     /// the whole-run statistics, unless the type is RMSOnly; frames before the
     /// run's start are left out.
     void accumulate(const SoundTools::StereoFrame<double>* x, int n, int firstFrame);
+    /// The block to process: its frame count, the stream position of its
+    /// first input frame, and its first input and output frames; false when
+    /// there is nothing to do.
+    bool blockFrames(int& n, int& inOrigin, const SoundTools::StereoFrame<double>*& x,
+                     SoundTools::StereoFrame<double>*& y);
 
 private:
     double windowDuration;

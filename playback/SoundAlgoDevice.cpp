@@ -167,8 +167,15 @@ void SoundAlgoDevice::start()
     if (onWorkerThread())
         return;
     std::lock_guard<std::recursive_mutex> control(controlMutex);
-    if (getThread() > 0)
-        return;
+    if (getThread() > 0) {
+        if (getStatus() == SoundTools::StatusOk)
+            return; // playing: nothing to start
+        // The run has ended (or was stopped from the worker) and its worker is
+        // on its way out without waiting for anything: a start now must not be
+        // lost, so wait for the worker to leave and start afresh.
+        std::unique_lock<std::mutex> lock(waitMutex);
+        waitCondition.wait(lock, [this] { return getThread() == 0; });
+    }
 
     // A run that ended by itself is still open on the nodes: end it so that
     // they report and reset before the next one.

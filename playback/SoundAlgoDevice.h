@@ -52,7 +52,8 @@ public:
 
     /// Starts playback from the reader's start point: rewinds the reader,
     /// prepares the loop, sizes the ring, opens the device and launches the
-    /// worker. Does nothing while the worker runs. When the loop cannot be
+    /// worker. Does nothing while the run plays; after its end, waits for the
+    /// worker still leaving and starts again. When the loop cannot be
     /// prepared the device stays closed and getStatus() returns StatusError.
     /// A run that ended by itself is ended on the nodes first (endProcess), so
     /// a replay sounds like the first play.
